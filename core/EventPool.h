@@ -1,0 +1,31 @@
+// EventPool.h: the memory of a song's events, taken in large chunks instead of one heap block each.
+#pragma once
+#include <cstddef>
+
+#include "core/Song.h"
+
+// Hands out MidiEvent slots from chunks that grow geometrically, and keeps freed slots for reuse.
+// The chunks are released with the pool; every event must have been deleted by then.
+class EventPool final {
+public:
+    EventPool() {}
+    EventPool(const EventPool&) = delete;
+    EventPool& operator=(const EventPool&) = delete;
+    ~EventPool();
+
+    MidiEvent* New();  // a default event; null when memory runs out
+    void Delete(MidiEvent* event);
+
+private:
+    struct Chunk {
+        Chunk* next;
+    };
+    static constexpr size_t FirstChunkSlots = 64;
+    static constexpr size_t LargestChunkSlots = size_t(1) << 16;
+
+    MidiEvent* freeList = nullptr;  // chained through MidiEvent::next
+    Chunk* chunks = nullptr;
+    MidiEvent* unused = nullptr;  // the untouched tail of the newest chunk
+    size_t unusedCount = 0;
+    size_t nextChunkSlots = FirstChunkSlots;
+};

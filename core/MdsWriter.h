@@ -1,0 +1,17 @@
+// MdsWriter.h: stores a finished conversion as a MIDI stream file (RIFF form MIDS).
+#pragma once
+#include <cstdint>
+
+#include "core/ByteBuffer.h"
+#include "core/StreamBlocks.h"
+
+struct WriteResult {
+    bool ok = false;
+    uint32_t errorCode = 0;  // errno on POSIX, GetLastError() on Windows, when !ok
+};
+
+// Writes to a temporary file beside path and renames it over path only when every byte is
+// written; on failure the temporary file is removed and an existing file at path is untouched.
+WriteResult WriteMdsFile(const char* path, uint16_t division, const ConversionOptions& options,
+                         const StreamBlockList& blocks, const ByteBuffer& title,
+                         const ByteBuffer& copyright);

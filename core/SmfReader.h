@@ -1,0 +1,73 @@
+// SmfReader.h: reads a Standard MIDI File image into a Song. No file I/O, no windows.
+#pragma once
+#include <cstdint>
+
+#include "core/Song.h"
+
+// A forward reader over a byte image it does not own; it knows nothing of chunks.
+class ByteCursor {
+public:
+    virtual ~ByteCursor() {}
+
+    void Attach(const uint8_t* image, uint32_t length) {
+        base = image;
+        size = length;
+        position = 0;
+    }
+    // Copies up to n bytes and advances by as many; 0 at the end of the image.
+    uint32_t ReadBytes(uint8_t* destination, uint32_t n);
+    // The byte at the position, without moving; false at the end of the image.
+    bool PeekByte(uint8_t& out) const {
+        if (position >= size) return false;
+        out = base[position];
+        return true;
+    }
+    // Advances by up to n bytes; true only if all n were skipped (always true for n = 0).
+    bool SkipBytes(uint32_t n);
+
+    const uint8_t* Base() const { return base; }
+    uint32_t Position() const { return position; }
+    uint32_t Size() const { return size; }
+
+private:
+    const uint8_t* base = nullptr;
+    uint32_t position = 0;
+    uint32_t size = 0;
+};
+
+// The strict reader: every fault ends the parse with false, and nothing says which fault it was.
+// One reader serves any number of parses, one after another.
+class SmfReader {
+public:
+    SmfReader();
+    SmfReader(const SmfReader&) = delete;
+    SmfReader& operator=(const SmfReader&) = delete;
+    virtual ~SmfReader();
+
+    // True when the header and exactly as many chunks as it announces were read without a fault.
+    // image must stay valid for the call; song is reset first and, after a fault, holds what was
+    // stored before it (the caller discards it). allowMacBinary lets a 128-byte MacBinary header
+    // stand before the SMF data.
+    bool Parse(const uint8_t* image, uint32_t size, Song& song, bool allowMacBinary);
+
+    // After a failed Parse: true when it failed for lack of memory rather than a fault of the file.
+    bool OutOfMemory() const { return outOfMemory; }
+
+private:
+    bool ReadHeader(bool allowMacBinary);
+    bool ReadChunk();
+    bool ReadEvent(Track& track, uint32_t& tick, uint8_t& runningStatus, bool& endOfTrack);
+    bool ReadVarLen(uint32_t& out);
+    bool ReadUInt16(uint16_t& out);
+    bool ReadUInt32(uint32_t& out);
+    uint32_t ReadScratch(uint32_t n);
+    bool Store(Track& track, uint8_t status, uint32_t from, uint32_t tick);
+
+    ByteCursor cursor;
+    Song* song = nullptr;  // not owned
+    uint8_t* scratch = nullptr;
+    uint32_t scratchCapacity = 0;
+    uint16_t chunkCount = 0;
+    MidiEvent work;  // reused for every event; its buffer only grows
+    bool outOfMemory = false;
+};

@@ -1,0 +1,78 @@
+// StreamBlocks.h: turns a track into packed MIDI stream events, cut into stream buffers.
+#pragma once
+#include <cstdint>
+
+#include "core/Song.h"
+
+struct ConversionOptions {
+    uint32_t maxBufferBytes = 4 * 1024;  // the buffer-size field's kilobytes times 1024
+    bool useRunningStatus = true;
+    bool omitStreamIds = false;
+};
+
+// A growable in-memory file.
+class MemoryFile {
+public:
+    explicit MemoryFile(uint32_t growBy);
+    MemoryFile(const MemoryFile& other);  // copies growBy and the content (empty when out of memory)
+    MemoryFile& operator=(const MemoryFile&) = delete;
+    virtual ~MemoryFile();
+
+    virtual uint32_t GetPosition() const;
+    virtual bool SetLength(uint32_t n);  // false when memory runs out
+    virtual uint32_t GetLength() const;
+    virtual void Close();
+    virtual uint32_t Read(uint8_t* dst, uint32_t n);
+    virtual bool Write(const uint8_t* src, uint32_t n);  // false when memory runs out
+    virtual int64_t Seek(int64_t offset, int origin);  // origin 0 start, 1 position, 2 size
+    virtual bool Grow(uint32_t needed);
+
+    const uint8_t* Data() const { return storage; }
+
+private:
+    uint32_t growBy;
+    uint32_t position = 0;
+    uint32_t capacity = 0;
+    uint32_t size = 0;
+    uint8_t* storage = nullptr;
+    bool ownsStorage = true;
+};
+
+struct StreamBlock {
+    explicit StreamBlock(uint32_t maxBufferBytes) : buffer(maxBufferBytes) {}
+    uint32_t tickStart = 0;
+    MemoryFile buffer;  // grows in steps of maxBufferBytes
+    StreamBlock* prev = nullptr;
+    StreamBlock* next = nullptr;
+};
+
+// The blocks of one conversion, in order; owns them.
+class StreamBlockList {
+public:
+    StreamBlockList() {}
+    StreamBlockList(const StreamBlockList&) = delete;
+    StreamBlockList& operator=(const StreamBlockList&) = delete;
+    virtual ~StreamBlockList();
+
+    void Clear();
+    StreamBlock* Append(const StreamBlock& model);  // a copy of model; null when out of memory
+    StreamBlock* First() const { return first; }
+    StreamBlock* Last() const { return last; }
+    uint32_t Count() const { return count; }
+
+private:
+    StreamBlock* first = nullptr;
+    StreamBlock* last = nullptr;
+    uint32_t count = 0;
+};
+
+enum class BuildResult {
+    Ok,
+    EventTooLarge,  // an event does not fit even into an empty block (a long system exclusive)
+    OutOfMemory,
+};
+
+// Encodes every event of track into blocks (cleared first). On failure the caller discards the
+// blocks and writes nothing.
+BuildResult BuildStreamBlocks(const Track& track, const ConversionOptions& options,
+                              StreamBlockList& blocks);
