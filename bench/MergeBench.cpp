@@ -1,0 +1,55 @@
+// Merge cost by track count at an equal number of events: the k-way merge must not grow with
+// tracks x events as the plain pairwise merge does.
+#include <benchmark/benchmark.h>
+
+#include "core/Song.h"
+
+namespace {
+
+constexpr uint32_t TotalEvents = 1 << 20;
+
+void FillSong(Song& song, uint32_t trackCount) {
+    song.Reset();
+    song.SetFormat(1);
+    const uint32_t perTrack = TotalEvents / trackCount;
+    for (uint32_t t = 0; t < trackCount; ++t) {
+        Track* track = song.AppendTrack();
+        MidiEvent e;
+        const uint8_t note[3] = {uint8_t(0x90 | (t & 15)), 60, 100};
+        e.bytes.Assign(note, 3);
+        for (uint32_t i = 0; i + 1 < perTrack; ++i) {
+            e.tick = i * 12 + (t % 7);
+            track->Append(e);
+        }
+        const uint8_t eot[3] = {0xFF, 0x2F, 0x00};
+        e.bytes.Assign(eot, 3);
+        e.tick = perTrack * 12;
+        track->Append(e);
+    }
+}
+
+void Merge(benchmark::State& state, bool pairwise) {
+    const uint32_t tracks = uint32_t(state.range(0));
+    for (auto _ : state) {
+        state.PauseTiming();
+        Song song;
+        FillSong(song, tracks);
+        state.ResumeTiming();
+        benchmark::DoNotOptimize(pairwise ? song.MergeToSingleTrackPairwise()
+                                          : song.MergeToSingleTrack());
+        state.PauseTiming();  // the song's release is not part of the merge
+        song.Reset();
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * TotalEvents);
+}
+
+void BM_Merge(benchmark::State& state) { Merge(state, false); }
+void BM_MergePairwise(benchmark::State& state) { Merge(state, true); }
+
+BENCHMARK(BM_Merge)->Arg(16)->Arg(500)->Arg(2000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MergePairwise)->Arg(16)->Arg(500)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
