@@ -8,22 +8,35 @@ namespace {
 
 constexpr uint32_t TotalEvents = 1 << 20;
 
+// Tracks of chords (one to four notes at a tick) with their note-offs, spread so the tracks
+// interleave; every song has the same number of events whatever its track count.
 void FillSong(Song& song, uint32_t trackCount) {
     song.Reset();
     song.SetFormat(1);
     const uint32_t perTrack = TotalEvents / trackCount;
+    uint32_t seed = 12345;
+    auto next = [&seed](uint32_t range) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 16) % range;
+    };
     for (uint32_t t = 0; t < trackCount; ++t) {
         Track* track = song.AppendTrack();
         MidiEvent e;
-        const uint8_t note[3] = {uint8_t(0x90 | (t & 15)), 60, 100};
-        e.bytes.Assign(note, 3);
-        for (uint32_t i = 0; i + 1 < perTrack; ++i) {
-            e.tick = i * 12 + (t % 7);
-            track->Append(e);
+        uint32_t tick = next(48);
+        uint32_t made = 0;
+        while (made + 1 < perTrack) {
+            const uint32_t chord = 1 + next(4);
+            for (uint32_t n = 0; n < chord && made + 1 < perTrack; ++n, ++made) {
+                const uint8_t on[3] = {uint8_t(0x90 | (t & 15)), uint8_t(48 + next(40)), 100};
+                e.bytes.Assign(on, 3);
+                e.tick = tick;
+                track->Append(e);
+            }
+            tick += 12 + next(96);
         }
         const uint8_t eot[3] = {0xFF, 0x2F, 0x00};
         e.bytes.Assign(eot, 3);
-        e.tick = perTrack * 12;
+        e.tick = tick;
         track->Append(e);
     }
 }

@@ -8,12 +8,26 @@
 
 // ---- EventPool
 
-EventPool::~EventPool() {
+EventPool::~EventPool() { Clear(); }
+
+MidiEvent* EventPool::Slots(Chunk* chunk) {
+    return reinterpret_cast<MidiEvent*>(reinterpret_cast<char*>(chunk) + HeaderBytes);
+}
+
+void EventPool::Clear() {
+    // Freed slots hold empty bytes, and the newest chunk's untouched tail was never constructed.
+    size_t untouched = unusedCount;
     while (chunks) {
         Chunk* next = chunks->next;
+        MidiEvent* slots = Slots(chunks);
+        for (size_t i = 0, n = chunks->slots - untouched; i < n; ++i) slots[i].bytes.Clear();
+        untouched = 0;
         ::operator delete(chunks);
         chunks = next;
     }
+    freeList = unused = nullptr;
+    unusedCount = 0;
+    nextChunkSlots = FirstChunkSlots;
 }
 
 MidiEvent* EventPool::New() {
@@ -22,14 +36,14 @@ MidiEvent* EventPool::New() {
         freeList = slot->next;
     } else {
         if (unusedCount == 0) {
-            // The header is padded to the event's alignment so the slots after it stay aligned.
-            const size_t header = (sizeof(Chunk) + alignof(MidiEvent) - 1) & ~(alignof(MidiEvent) - 1);
-            void* raw = ::operator new(header + nextChunkSlots * sizeof(MidiEvent), std::nothrow);
+            void* raw =
+                ::operator new(HeaderBytes + nextChunkSlots * sizeof(MidiEvent), std::nothrow);
             if (!raw) return nullptr;
             Chunk* chunk = static_cast<Chunk*>(raw);
             chunk->next = chunks;
+            chunk->slots = nextChunkSlots;
             chunks = chunk;
-            unused = reinterpret_cast<MidiEvent*>(static_cast<char*>(raw) + header);
+            unused = Slots(chunk);
             unusedCount = nextChunkSlots;
             if (nextChunkSlots < LargestChunkSlots) nextChunkSlots *= 2;
         }
@@ -40,7 +54,7 @@ MidiEvent* EventPool::New() {
 }
 
 void EventPool::Delete(MidiEvent* event) {
-    event->~MidiEvent();
+    event->bytes.Clear();  // the slot stays a valid, empty event for Clear to pass over
     event->next = freeList;
     freeList = event;
 }
@@ -129,7 +143,15 @@ Song::~Song() {
 }
 
 void Song::Reset() {
-    while (firstTrack) RemoveTrack(firstTrack);
+    for (Track* t = firstTrack; t;) {
+        Track* next = t->next;
+        t->head = t->tail = nullptr;  // the pool releases the events below, all at once
+        delete t;
+        t = next;
+    }
+    firstTrack = lastTrack = nullptr;
+    trackCount = 0;
+    if (pool) pool->Clear();
     format = 0;
     division = 0;
 }
@@ -270,10 +292,11 @@ bool Song::MergeByKeys() {
     struct Cursor {
         MidiEvent* next;
         uint32_t key;
-        uint32_t track;
     };
     std::unique_ptr<Cursor[]> cursors(new (std::nothrow) Cursor[k]);
-    if (!tracks || !heap || !heapKey || !cursors) return false;
+    std::unique_ptr<uint64_t[]> loserTree(new (std::nothrow) uint64_t[k]);
+    std::unique_ptr<uint64_t[]> winnerTree(new (std::nothrow) uint64_t[2 * size_t(k)]);
+    if (!tracks || !heap || !heapKey || !cursors || !loserTree || !winnerTree) return false;
 
     bool ok = true;
     uint32_t i = 0;
@@ -364,52 +387,53 @@ bool Song::MergeByKeys() {
         if (!src.Empty()) push(s);
     }
 
-    // Merge phase: a min-heap of track cursors by (running maximum tick, track number). Keys only
-    // grow along a track, so a cursor moves down the heap after each event it gives.
-    auto before = [](const Cursor& a, const Cursor& b) {
-        return a.key != b.key ? a.key < b.key : a.track < b.track;
-    };
-    uint32_t n = 0;
+    // Merge phase: a loser tree over the tracks, each entry (running maximum tick << 32 | track),
+    // so one integer comparison orders by key and then by track, and a replay is branch-free.
+    // Keys only grow along a track, so a track's new entry is replayed up from its leaf.
+    constexpr uint64_t Exhausted = ~uint64_t(0);
+    uint64_t* tree = loserTree.get();     // [1, k): the loser of each match
+    uint64_t* winners = winnerTree.get();  // [1, 2k): the winner of each match, leaves at [k, 2k)
     uint32_t total = 0;
     for (uint32_t t = 0; t < k; ++t) {
         Track& track = *tracks[t].track;
         total += track.Count();
-        if (track.Empty()) continue;
-        Cursor c{track.First(), track.First()->tick, t};
-        uint32_t pos = n++;
-        while (pos > 0 && before(c, cursors[(pos - 1) / 2])) {
-            cursors[pos] = cursors[(pos - 1) / 2];
-            pos = (pos - 1) / 2;
-        }
-        cursors[pos] = c;
+        cursors[t] = {track.First(), track.Empty() ? 0 : track.First()->tick};
+        winners[k + t] = track.Empty() ? Exhausted : uint64_t(cursors[t].key) << 32 | t;
     }
+    for (uint32_t node = k - 1; node >= 1; --node) {
+        const uint64_t a = winners[2 * node], b = winners[2 * node + 1];
+        tree[node] = a < b ? b : a;
+        winners[node] = a < b ? a : b;
+    }
+    uint64_t winner = winners[1];
     MidiEvent* head = nullptr;
     MidiEvent* tail = nullptr;
-    while (n) {
-        Cursor& c = cursors[0];
+    while (winner != Exhausted) {
+        const uint32_t t = uint32_t(winner);
+        Cursor& c = cursors[t];
         MidiEvent* e = c.next;
-        c.next = e->next;
+        MidiEvent* next = e->next;
         e->prev = tail;
         e->next = nullptr;
         (tail ? tail->next : head) = e;
         tail = e;
-        Cursor moved = c;
-        if (!moved.next) {
-            moved = cursors[--n];
-            if (!n) break;
-        } else if (moved.next->tick > moved.key) {
-            moved.key = moved.next->tick;
+        c.next = next;
+        uint64_t w = Exhausted;
+        if (next) {
+            // The track comes round again after the others have given theirs: fetch ahead.
+            if (next->next) __builtin_prefetch(next->next);
+            // A chord or a burst of controllers: the same key from the same track still beats
+            // every other entry, so it needs no replay.
+            if (next->tick <= c.key) continue;
+            c.key = next->tick;
+            w = uint64_t(c.key) << 32 | t;
         }
-        uint32_t pos = 0;
-        for (;;) {
-            uint32_t child = 2 * pos + 1;
-            if (child >= n) break;
-            if (child + 1 < n && before(cursors[child + 1], cursors[child])) ++child;
-            if (!before(cursors[child], moved)) break;
-            cursors[pos] = cursors[child];
-            pos = child;
+        for (uint32_t node = (k + t) / 2; node >= 1; node /= 2) {
+            const uint64_t l = tree[node];
+            tree[node] = l < w ? w : l;
+            w = l < w ? l : w;
         }
-        cursors[pos] = moved;
+        winner = w;
     }
     Track& dest = *firstTrack;
     for (Track* t = dest.Next(); t; t = t->Next()) t->head = t->tail = nullptr, t->count = 0;
