@@ -15,3 +15,9 @@ struct WriteResult {
 WriteResult WriteMdsFile(const char* path, uint16_t division, const ConversionOptions& options,
                          const StreamBlockList& blocks, const ByteBuffer& title,
                          const ByteBuffer& copyright);
+
+// The same bytes into out (emptied first), for tests and for checks that need no file. False when
+// memory runs out or the file would reach 4 GB.
+bool WriteMdsImage(uint16_t division, const ConversionOptions& options,
+                   const StreamBlockList& blocks, const ByteBuffer& title,
+                   const ByteBuffer& copyright, MemoryFile& out);

@@ -10,11 +10,13 @@ struct ConversionOptions {
     bool omitStreamIds = false;
 };
 
-// A growable in-memory file.
+// A growable in-memory file. Growing allocates whole growBy steps; bytes that a larger length or a
+// write past the end brings in read back as zeros.
 class MemoryFile {
 public:
     explicit MemoryFile(uint32_t growBy);
-    MemoryFile(const MemoryFile& other);  // copies growBy and the content (empty when out of memory)
+    MemoryFile(
+        const MemoryFile& other);  // copies growBy and the content (empty when out of memory)
     MemoryFile& operator=(const MemoryFile&) = delete;
     virtual ~MemoryFile();
 
@@ -24,10 +26,11 @@ public:
     virtual void Close();
     virtual uint32_t Read(uint8_t* dst, uint32_t n);
     virtual bool Write(const uint8_t* src, uint32_t n);  // false when memory runs out
-    virtual int64_t Seek(int64_t offset, int origin);  // origin 0 start, 1 position, 2 size
+    virtual int64_t Seek(int64_t offset, int origin);    // origin 0 start, 1 position, 2 size
     virtual bool Grow(uint32_t needed);
 
     const uint8_t* Data() const { return storage; }
+    uint32_t GrowBy() const { return growBy; }
 
 private:
     uint32_t growBy;

@@ -1,0 +1,118 @@
+#include "core/FileSystem.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <cerrno>
+#include <cstdio>
+
+#include "core/OutputFile.h"
+
+namespace FileSystem {
+
+bool CreateNewFile(const char* path, intptr_t& handle, uint32_t& error) {
+    const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        error = uint32_t(errno);
+        return false;
+    }
+    handle = fd;
+    return true;
+}
+
+bool WriteAll(intptr_t handle, const uint8_t* data, uint32_t n, uint32_t& error) {
+    while (n > 0) {
+        const ssize_t written = write(int(handle), data, n);
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            error = uint32_t(errno);
+            return false;
+        }
+        data += written;
+        n -= uint32_t(written);
+    }
+    return true;
+}
+
+bool CloseFile(intptr_t handle, uint32_t& error) {
+    // A network or quota file system may report a failed write only here.
+    if (close(int(handle)) != 0 && errno != EINTR) {
+        error = uint32_t(errno);
+        return false;
+    }
+    return true;
+}
+
+bool ReplaceFile(const char* from, const char* to, uint32_t& error) {
+    if (rename(from, to) != 0) {
+        error = uint32_t(errno);
+        return false;
+    }
+    return true;
+}
+
+void RemoveFile(const char* path) {
+    unlink(path);
+}
+
+bool ReadWholeFile(const char* path, ByteBuffer& out, uint32_t& error) {
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        error = uint32_t(errno);
+        return false;
+    }
+    struct stat info;
+    bool ok = fstat(fd, &info) == 0;
+    if (!ok) {
+        error = uint32_t(errno);
+    } else if (S_ISDIR(info.st_mode)) {
+        error = EISDIR;
+        ok = false;
+    } else if (uint64_t(info.st_size) > UINT32_MAX - 1) {
+        error = EFBIG;
+        ok = false;
+    } else if (!out.Resize(uint32_t(info.st_size))) {
+        error = ENOMEM;
+        ok = false;
+    }
+    uint32_t total = 0;
+    while (ok && total < out.Size()) {
+        const ssize_t got = read(fd, out.Data() + total, out.Size() - total);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            error = uint32_t(errno);
+            ok = false;
+        } else if (got == 0) {
+            break;  // the file shrank meanwhile: what was read is the image
+        } else {
+            total += uint32_t(got);
+        }
+    }
+    close(fd);
+    if (ok && total < out.Size()) ok = out.Resize(total) || (error = ENOMEM, false);
+    return ok;
+}
+
+bool AlreadyExists(uint32_t error) {
+    return error == EEXIST;
+}
+
+size_t FolderLength(const char* path) {
+    size_t folder = 0;
+    for (size_t i = 0; path[i]; ++i)
+        if (path[i] == '/') folder = i + 1;
+    return folder;
+}
+
+uint32_t ProcessId() {
+    return uint32_t(getpid());
+}
+
+}  // namespace FileSystem
+
+uint32_t FileTooLargeErrorCode() {
+    return EFBIG;
+}
+uint32_t OutOfMemoryErrorCode() {
+    return ENOMEM;
+}

@@ -1,0 +1,126 @@
+#include "core/OutputFile.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "core/FileSystem.h"
+
+namespace {
+
+// Different threads of one process writing into the same folder still get different names.
+std::atomic<uint32_t> TempCounter{0};
+
+char* CopyString(const char* s, size_t extra) {
+    const size_t n = std::strlen(s);
+    char* copy = new (std::nothrow) char[n + extra + 1];
+    if (copy) std::memcpy(copy, s, n + 1);
+    return copy;
+}
+
+}  // namespace
+
+OutputFile::~OutputFile() {
+    Abandon();
+    delete[] targetPath;
+    delete[] buffer;
+}
+
+bool OutputFile::Create(const char* target) {
+    Abandon();
+    delete[] targetPath;
+    targetPath = CopyString(target, 0);
+    if (!buffer) buffer = new (std::nothrow) uint8_t[BufferBytes];
+    // The short name keeps the temporary path within the limits the target's path already meets.
+    static const char Pattern[] = "~tf%x-%x.tmp";
+    const size_t folder = FileSystem::FolderLength(target);
+    tempPath = new (std::nothrow) char[folder + sizeof Pattern + 2 * 8];
+    if (!targetPath || !buffer || !tempPath) {
+        Fail(OutOfMemoryErrorCode());
+        return false;
+    }
+    std::memcpy(tempPath, target, folder);
+    const uint32_t process = FileSystem::ProcessId();
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        std::snprintf(tempPath + folder, sizeof Pattern + 2 * 8, Pattern, unsigned(process),
+                      unsigned(TempCounter.fetch_add(1)));
+        uint32_t error = 0;
+        if (FileSystem::CreateNewFile(tempPath, handle, error)) {
+            used = 0;
+            errorCode = 0;
+            return true;
+        }
+        errorCode = error;
+        if (!FileSystem::AlreadyExists(error)) break;
+    }
+    delete[] tempPath;
+    tempPath = nullptr;
+    return false;
+}
+
+bool OutputFile::Write(const uint8_t* data, uint32_t n) {
+    if (handle == FileSystem::NoHandle) return false;
+    while (n > 0) {
+        if (used == BufferBytes && !Flush()) return false;
+        const uint32_t room = BufferBytes - used;
+        const uint32_t count = n < room ? n : room;
+        std::memcpy(buffer + used, data, count);
+        used += count;
+        data += count;
+        n -= count;
+    }
+    return true;
+}
+
+bool OutputFile::Commit() {
+    if (handle == FileSystem::NoHandle || !Flush() || !CloseHandle()) {
+        Abandon();
+        return false;
+    }
+    uint32_t error = 0;
+    if (!FileSystem::ReplaceFile(tempPath, targetPath, error)) {
+        Fail(error);
+        Abandon();
+        return false;
+    }
+    delete[] tempPath;
+    tempPath = nullptr;
+    return true;
+}
+
+void OutputFile::Abandon() {
+    if (handle != FileSystem::NoHandle) {
+        uint32_t ignored = 0;
+        FileSystem::CloseFile(handle, ignored);
+        handle = FileSystem::NoHandle;
+    }
+    if (tempPath) {
+        FileSystem::RemoveFile(tempPath);
+        delete[] tempPath;
+        tempPath = nullptr;
+    }
+    used = 0;
+}
+
+bool OutputFile::Flush() {
+    uint32_t error = 0;
+    if (used && !FileSystem::WriteAll(handle, buffer, used, error)) {
+        Fail(error);
+        return false;
+    }
+    used = 0;
+    return true;
+}
+
+void OutputFile::Fail(uint32_t code) {
+    if (errorCode == 0) errorCode = code;
+}
+
+bool OutputFile::CloseHandle() {
+    uint32_t error = 0;
+    const bool closed = FileSystem::CloseFile(handle, error);
+    handle = FileSystem::NoHandle;
+    if (!closed) Fail(error);
+    return closed;
+}

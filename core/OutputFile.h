@@ -1,0 +1,43 @@
+// OutputFile.h: a file written beside its target under a temporary name and put in the target's
+// place only once every byte has been written, so a failure never leaves half a file behind.
+#pragma once
+#include <cstdint>
+
+class OutputFile {
+public:
+    OutputFile() {}
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+    virtual ~OutputFile();  // abandons a file that was not committed
+
+    // Creates the temporary file in targetPath's folder. False (see ErrorCode) when it cannot.
+    bool Create(const char* targetPath);
+    // Buffered; false at the first failure, after which only Abandon remains.
+    bool Write(const uint8_t* data, uint32_t n);
+    // Writes what is buffered, closes the file and renames it over the target, replacing an
+    // existing file. On failure the temporary file is removed and the target is untouched.
+    bool Commit();
+    // Closes and removes the temporary file; the target is untouched.
+    void Abandon();
+
+    // The system's code for the first failure: errno on POSIX, GetLastError() on Windows.
+    uint32_t ErrorCode() const { return errorCode; }
+
+private:
+    bool Flush();
+    void Fail(uint32_t code);
+    bool CloseHandle();
+
+    static constexpr uint32_t BufferBytes = 64 * 1024;
+    char* targetPath = nullptr;
+    char* tempPath = nullptr;
+    uint8_t* buffer = nullptr;
+    uint32_t used = 0;
+    intptr_t handle = -1;  // a file descriptor, or a HANDLE on Windows; -1 when closed
+    uint32_t errorCode = 0;
+};
+
+// The system's codes for the failures that are not an I/O call's: "file too large" (a RIFF file
+// ends at 4 GB) and "not enough memory", in the numbering of OutputFile::ErrorCode.
+uint32_t FileTooLargeErrorCode();
+uint32_t OutOfMemoryErrorCode();

@@ -1,0 +1,224 @@
+#include "core/StreamBlocks.h"
+
+#include <cstring>
+#include <new>
+
+MemoryFile::MemoryFile(uint32_t growBy) : growBy(growBy ? growBy : 1) {}
+
+MemoryFile::MemoryFile(const MemoryFile& other) : growBy(other.growBy) {
+    if (!other.storage || other.capacity == 0) return;
+    storage = new (std::nothrow) uint8_t[other.capacity];
+    if (!storage) return;
+    if (other.size) std::memcpy(storage, other.storage, other.size);
+    capacity = other.capacity;
+    size = other.size;
+    position = other.position;
+}
+
+MemoryFile::~MemoryFile() {
+    Close();
+}
+
+uint32_t MemoryFile::GetPosition() const {
+    return position;
+}
+
+bool MemoryFile::SetLength(uint32_t n) {
+    if (n > capacity && !Grow(n)) return false;
+    // A file that grows this way reads back zeros, never stale or uninitialised bytes.
+    if (n > size) std::memset(storage + size, 0, n - size);
+    if (position > n) position = n;
+    size = n;
+    return true;
+}
+
+uint32_t MemoryFile::GetLength() const {
+    return size;
+}
+
+void MemoryFile::Close() {
+    if (ownsStorage) delete[] storage;
+    storage = nullptr;
+    position = size = capacity = 0;
+}
+
+uint32_t MemoryFile::Read(uint8_t* dst, uint32_t n) {
+    if (n == 0 || position >= size) return 0;
+    const uint32_t count = n < size - position ? n : size - position;
+    std::memcpy(dst, storage + position, count);
+    position += count;
+    return count;
+}
+
+bool MemoryFile::Write(const uint8_t* src, uint32_t n) {
+    if (n == 0) return true;
+    if (n > UINT32_MAX - position) return false;  // a 4 GB file is the limit of its offsets
+    const uint32_t end = position + n;
+    if (end > capacity && !Grow(end)) return false;
+    // After a Seek past the end the gap reads back as zeros.
+    if (position > size) std::memset(storage + size, 0, position - size);
+    std::memcpy(storage + position, src, n);
+    position = end;
+    if (size < position) size = position;
+    return true;
+}
+
+int64_t MemoryFile::Seek(int64_t offset, int origin) {
+    int64_t base = 0;
+    switch (origin) {
+        case 0:
+            base = 0;
+            break;
+        case 1:
+            base = position;
+            break;
+        case 2:
+            base = size;
+            break;
+        default:
+            return -1;
+    }
+    // Offsets are unsigned 32-bit; a target outside that range is refused like a negative one.
+    if (offset < -int64_t(UINT32_MAX) - 1 || offset > int64_t(UINT32_MAX)) return -1;
+    const int64_t target = base + offset;
+    if (target < 0 || target > int64_t(UINT32_MAX)) return -1;
+    position = uint32_t(target);
+    return target;
+}
+
+bool MemoryFile::Grow(uint32_t needed) {
+    if (capacity >= needed) return true;
+    const uint64_t steps = (uint64_t(needed) - capacity + growBy - 1) / growBy;
+    const uint64_t newCapacity = capacity + steps * growBy;
+    if (newCapacity > UINT32_MAX) return false;
+    uint8_t* grown = new (std::nothrow) uint8_t[size_t(newCapacity)];
+    if (!grown) return false;
+    if (size) std::memcpy(grown, storage, size);
+    if (ownsStorage) delete[] storage;
+    storage = grown;
+    capacity = uint32_t(newCapacity);
+    ownsStorage = true;
+    return true;
+}
+
+StreamBlockList::~StreamBlockList() {
+    Clear();
+}
+
+void StreamBlockList::Clear() {
+    while (first) {
+        StreamBlock* next = first->next;
+        delete first;
+        first = next;
+    }
+    last = nullptr;
+    count = 0;
+}
+
+StreamBlock* StreamBlockList::Append(const StreamBlock& model) {
+    StreamBlock* block = new (std::nothrow) StreamBlock(model.buffer.GrowBy());
+    if (!block) return nullptr;
+    block->tickStart = model.tickStart;
+    if (model.buffer.GetLength() != 0 &&
+        !block->buffer.Write(model.buffer.Data(), model.buffer.GetLength())) {
+        delete block;
+        return nullptr;
+    }
+    block->prev = last;
+    if (last)
+        last->next = block;
+    else
+        first = block;
+    last = block;
+    ++count;
+    return block;
+}
+
+namespace {
+
+bool WriteUInt32(MemoryFile& file, uint32_t value) {
+    const uint8_t bytes[4] = {uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16),
+                              uint8_t(value >> 24)};
+    return file.Write(bytes, 4);
+}
+
+enum class Encoded { Yes, Skipped, OutOfMemory };
+
+// Appends the event word (and a long message's parameters with their fill) to scratch.
+Encoded EncodeEvent(const MidiEvent& event, bool useRunningStatus, uint8_t& lastStatus,
+                    MemoryFile& scratch) {
+    const ByteBuffer& b = event.bytes;
+    if (b.Empty()) return Encoded::Skipped;
+    const uint8_t s = b[0];
+    if (s >= 0x80 && s <= 0xEF) {
+        const uint32_t byte1 = b.Size() > 1 ? b[1] : 0;
+        const uint32_t byte2 = b.Size() > 2 ? b[2] : 0;
+        uint32_t word;
+        if (useRunningStatus && s == lastStatus)
+            word = byte1 | byte2 << 8;
+        else
+            word = s | byte1 << 8 | byte2 << 16;
+        lastStatus = s;
+        return WriteUInt32(scratch, word) ? Encoded::Yes : Encoded::OutOfMemory;
+    }
+    if (s == 0xFF) {
+        if (b.Size() < 6 || b[1] != 0x51 || b[2] != 0x03) return Encoded::Skipped;
+        const uint32_t word = 0x01000000u | uint32_t(b[3]) << 16 | uint32_t(b[4]) << 8 | b[5];
+        lastStatus = 0;
+        return WriteUInt32(scratch, word) ? Encoded::Yes : Encoded::OutOfMemory;
+    }
+    if (s != 0xF0 && s != 0xF7) return Encoded::Skipped;
+    uint32_t length = 0;
+    const uint32_t lengthBytes = DecodeVarLen(b.Data() + 1, b.Size() - 1, length);
+    // The reader guarantees the length; an event built by hand that lies is not encoded.
+    if (lengthBytes == 0 || length > b.Size() - 1 - lengthBytes) return Encoded::Skipped;
+    const uint8_t* data = b.Data() + 1 + lengthBytes;
+    const uint32_t n = s == 0xF0 ? length + 1 : length;
+    static const uint8_t Zeros[4] = {};
+    const bool written = WriteUInt32(scratch, 0x80000000u + n) &&
+                         (s != 0xF0 || scratch.Write(&s, 1)) && scratch.Write(data, length) &&
+                         scratch.Write(Zeros, (4 - n % 4) % 4);
+    lastStatus = 0;
+    return written ? Encoded::Yes : Encoded::OutOfMemory;
+}
+
+}  // namespace
+
+BuildResult BuildStreamBlocks(const Track& track, const ConversionOptions& options,
+                              StreamBlockList& blocks) {
+    blocks.Clear();
+    const uint32_t maxBytes = options.maxBufferBytes;
+    // Every block is a copy of this empty one, so each buffer grows in whole maxBufferBytes steps.
+    const StreamBlock model(maxBytes);
+    StreamBlock* current = blocks.Append(model);
+    if (!current) return BuildResult::OutOfMemory;
+    MemoryFile scratch(51200);
+    uint32_t prevTick = 0;
+    uint8_t lastStatus = 0;
+    // With stream identifiers omitted, 4 bytes per event in the block are kept free, so a block
+    // still fits its limit if a player puts the identifiers back.
+    uint64_t allowance = 0;
+
+    for (const MidiEvent* event = track.First(); event; event = event->Next()) {
+        if (!scratch.SetLength(0)) return BuildResult::OutOfMemory;
+        if (!WriteUInt32(scratch, event->tick - prevTick)) return BuildResult::OutOfMemory;
+        if (!options.omitStreamIds && !WriteUInt32(scratch, 0)) return BuildResult::OutOfMemory;
+        const Encoded encoded = EncodeEvent(*event, options.useRunningStatus, lastStatus, scratch);
+        if (encoded == Encoded::OutOfMemory) return BuildResult::OutOfMemory;
+        if (encoded == Encoded::Skipped) continue;  // its time rides on the next event's delta
+
+        if (options.omitStreamIds) allowance += 4;
+        if (current->buffer.GetLength() + allowance + scratch.GetLength() > maxBytes) {
+            StreamBlock* next = blocks.Append(model);
+            if (!next) return BuildResult::OutOfMemory;
+            next->tickStart = prevTick;
+            current = next;
+            allowance = options.omitStreamIds ? 4 : 0;
+        }
+        if (!current->buffer.Write(scratch.Data(), scratch.GetLength()))
+            return BuildResult::OutOfMemory;
+        prevTick = event->tick;
+        if (current->buffer.GetLength() + allowance > maxBytes) return BuildResult::EventTooLarge;
+    }
+    return BuildResult::Ok;
+}

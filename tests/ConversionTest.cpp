@@ -1,0 +1,92 @@
+#include "core/Conversion.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/support/Packed.h"
+
+namespace {
+
+const Bytes EndOfTrack{0x00, 0xFF, 0x2F, 0x00};
+const Bytes Note{0x00, 0x90, 0x30, 0x40};
+
+Bytes Meta(uint8_t type, const std::string& text) {
+    return Cat(
+        {{0x00, 0xFF, type}, VarLen(uint32_t(text.size())), Bytes(text.begin(), text.end())});
+}
+
+std::string Str(const ByteBuffer& b) {
+    return std::string(b.Data(), b.Data() + b.Size());
+}
+
+TEST(PrepareSong, RefusesWhatCannotBeConverted) {
+    struct Case {
+        const char* what;
+        Bytes image;
+    };
+    const Case cases[] = {
+        {"an empty file", {}},
+        {"not an SMF", {'R', 'I', 'F', 'F', 0, 0, 0, 0}},
+        {"a damaged track", SmfImage().Format(0).Track({0x00, 0x90, 0x30})},
+        {"format 2", SmfImage().Format(2).Track(EndOfTrack)},
+        {"a header announcing no track", SmfImage().Format(0).ChunkCount(0)},
+        {"only foreign chunks", SmfImage().Format(1).Chunk("XFIH", {1, 2})},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        HeapImage heap(c.image);
+        Song song;
+        ByteBuffer title, copyright;
+        EXPECT_EQ(PrepareSong(heap.data, heap.size, song, title, copyright), PrepareResult::NotSmf);
+    }
+}
+
+TEST(PrepareSong, TakesTheTextsFromTheFirstTrackBeforeMerging) {
+    struct Case {
+        const char* what;
+        Bytes image;
+        std::string title, copyright;
+        uint32_t tracks;  // after preparing
+        uint32_t events;  // in the first track
+    };
+    const Case cases[] = {
+        {"a track name in track 1",
+         SmfImage()
+             .Format(1)
+             .Track(Cat({Meta(0x03, "Song"), EndOfTrack}))
+             .Track(Cat({Note, EndOfTrack})),
+         "Song", "", 1, 3},
+        {"a track name only in track 2 is no title",
+         SmfImage()
+             .Format(1)
+             .Track(Cat({Note, EndOfTrack}))
+             .Track(Cat({Meta(0x03, "Late"), Meta(0x02, "(c)"), EndOfTrack})),
+         "", "", 1, 4},
+        {"a text event stands in for a missing name; copyright beside it",
+         SmfImage().Format(1).Track(Cat({Meta(0x01, "Text"), Meta(0x02, "(c) 2026"), EndOfTrack})),
+         "Text", "(c) 2026", 1, 3},
+        {"format 0 keeps its second track unmerged",
+         SmfImage().Format(0).Track(Cat({Note, EndOfTrack})).Track(Cat({Note, Note, EndOfTrack})),
+         "", "", 2, 2},
+        {"behind a MacBinary header",
+         SmfImage()
+             .MacBinary(MacBinaryHeader())
+             .Format(0)
+             .Track(Cat({Meta(0x03, "Mac"), EndOfTrack})),
+         "Mac", "", 1, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        HeapImage heap(c.image);
+        Song song;
+        ByteBuffer title, copyright;
+        ASSERT_EQ(PrepareSong(heap.data, heap.size, song, title, copyright), PrepareResult::Ok);
+        EXPECT_EQ(Str(title), c.title);
+        EXPECT_EQ(Str(copyright), c.copyright);
+        EXPECT_EQ(song.TrackCount(), c.tracks);
+        EXPECT_EQ(song.FirstTrack()->Count(), c.events);
+    }
+}
+
+}  // namespace
