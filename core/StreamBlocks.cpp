@@ -154,7 +154,9 @@ Encoded EncodeEvent(const MidiEvent& event, bool useRunningStatus, uint8_t& last
         const uint32_t byte1 = b.Size() > 1 ? b[1] : 0;
         const uint32_t byte2 = b.Size() > 2 ? b[2] : 0;
         uint32_t word;
-        if (useRunningStatus && s == lastStatus)
+        // A first data byte of 0x80 or above (a damaged file, which the reader accepts as data)
+        // would read as a new status byte: only then is the status written again.
+        if (useRunningStatus && s == lastStatus && byte1 < 0x80)
             word = byte1 | byte2 << 8;
         else
             word = s | byte1 << 8 | byte2 << 16;
