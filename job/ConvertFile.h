@@ -1,0 +1,10 @@
+// ConvertFile.h: one conversion from an SMF path to a MIDI stream file chosen by the user.
+#pragma once
+#include <cstddef>
+
+#include <windows.h>
+
+// Converts the file at path (at most 259 characters), asking for the output path with the save
+// dialog. Reports every failure itself in a message box on owner; everything it makes is released
+// before it returns. The options come from the controls of MainWindow.
+void ConvertFile(HWND owner, const char* path);

@@ -1,0 +1,178 @@
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include "res/resource.h"
+#include "tests/win/LongStrings.h"
+#include "tests/win/support/DialogDriver.h"
+#include "ui/Messages.h"
+
+namespace {
+
+std::string LongText(size_t n) {
+    const std::string base = "0123456789abcdefghijklmnopqrstuvwxyz";
+    std::string text;
+    while (text.size() < n) text += base;
+    return text.substr(0, n);
+}
+
+// A plain top-level window to own the boxes, as the main dialog does in the program.
+class OwnerWindow {
+public:
+    OwnerWindow() {
+        window = CreateWindowExA(0, "STATIC", "owner", WS_OVERLAPPED, 0, 0, 100, 100, nullptr,
+                                 nullptr, nullptr, nullptr);
+    }
+    ~OwnerWindow() { DestroyWindow(window); }
+    HWND window;
+};
+
+}  // namespace
+
+TEST(LoadResourceString, LoadsEveryEntryOfTheRealTable) {
+    struct Case {
+        UINT id;
+        std::string text;
+    };
+    const Case cases[] = {
+        {IDS_UNEXPECTED_ERROR, Ansi("予期しないエラーが発生しました。")},
+        {IDS_NOT_SMF,
+         Ansi("このファイルは、標準 MIDI ファイル (SMF) フォーマット 0 または 1 ではありません。")},
+        {IDS_ERROR_TITLE, Ansi("エラー")},
+        {IDS_OPEN_FILTER, Ansi("標準 MIDI ファイル (*.mid)\n*.mid\nすべてのファイル (*.*)\n*.*\n")},
+        {IDS_SAVE_FILTER,
+         Ansi("MIDI ストリーム ファイル (*.mds)\n*.mds\nすべてのファイル (*.*)\n*.*\n")},
+        {IDS_BAD_BUFFER_SIZE, Ansi("ストリーム バッファの最大サイズが不正です。\n"
+                                   "1KB 以上 63KB 以下にしてください。")},
+        {IDS_SYSEX_TOO_LARGE, Ansi("ストリーム バッファに収まらない Sysex イベントが存在します。\n"
+                                   "ストリーム バッファの最大サイズを大きくしてみてください。")},
+        {IDS_WARNING_TITLE, Ansi("警告")},
+        {IDS_CONTACT_EMAIL, TONFLUX_CONTACT_EMAIL},
+        {IDS_CONTACT_WEB, TONFLUX_CONTACT_WEB},
+        {IDS_KEY_FILE_DESCRIPTION, "FileDescription"},
+        {IDS_KEY_LEGAL_COPYRIGHT, "LegalCopyright"},
+        {IDS_KEY_COMMENTS, "Comments"},
+        {IDS_CONFIRM_WEB, Ansi("WWW ブラウザを起動し、インターネットへの接続を試みますか？")},
+        {IDS_CONFIRM_TITLE, Ansi("確認")},
+    };
+    ASSERT_EQ(GetACP(), 932u) << "the tests expect Wine in the Japanese locale";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.id);
+        std::string text = "previous content";
+        EXPECT_TRUE(LoadResourceString(text, c.id));
+        EXPECT_EQ(text, c.text);
+    }
+}
+
+TEST(LoadResourceString, MissingEntryLeavesAnEmptyText) {
+    for (UINT id : {0u, 6u, 12u, 133u, 139u, 40003u}) {
+        SCOPED_TRACE(id);
+        std::string text = "previous content";
+        EXPECT_FALSE(LoadResourceString(text, id));
+        EXPECT_EQ(text, "");
+    }
+}
+
+TEST(LoadResourceString, LongEntriesComeWholeWhateverTheirLength) {
+    // 253 bytes fit the first attempt; from 254 on the count comes too close to the capacity
+    // and the loop must retry, or the text is silently cut.
+    const struct {
+        UINT id;
+        size_t length;
+    } cases[] = {{IDS_TEST_LONG_253, 253},
+                 {IDS_TEST_LONG_254, 254},
+                 {IDS_TEST_LONG_255, 255},
+                 {IDS_TEST_LONG_300, 300},
+                 {IDS_TEST_LONG_600, 600}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.length);
+        std::string text;
+        EXPECT_TRUE(LoadResourceString(text, c.id));
+        EXPECT_EQ(text, LongText(c.length));
+    }
+}
+
+TEST(LoadFilterString, OpenFilterBecomesNulSeparatedPairs) {
+    ByteBuffer filter;
+    ASSERT_TRUE(LoadFilterString(filter, IDS_OPEN_FILTER));
+    std::string expected = Ansi("標準 MIDI ファイル (*.mid)") + '\0' + "*.mid" + '\0' +
+                           Ansi("すべてのファイル (*.*)") + '\0' + "*.*" + '\0' + '\0';
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(filter.Data()), filter.Size()), expected);
+}
+
+TEST(LoadFilterString, MissingEntryLeavesTheBufferAlone) {
+    ByteBuffer filter;
+    const uint8_t before[] = {'k', 'e', 'e', 'p'};
+    ASSERT_TRUE(filter.Assign(before, sizeof before));
+    EXPECT_FALSE(LoadFilterString(filter, 6));
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(filter.Data()), filter.Size()), "keep");
+}
+
+TEST(FormatSystemError, GivesSystemTextFallbackOrNothing) {
+    std::string text = "untouched";
+    EXPECT_FALSE(FormatSystemError(text, 0));
+    EXPECT_EQ(text, "untouched");
+
+    ASSERT_TRUE(FormatSystemError(text, ERROR_FILE_NOT_FOUND));
+    EXPECT_NE(text, Ansi("予期しないエラーが発生しました。"));
+    ASSERT_GE(text.size(), 2u);
+    EXPECT_EQ(text.substr(text.size() - 2), "\r\n") << "system texts keep their line break";
+
+    // No message table knows this code.
+    EXPECT_TRUE(FormatSystemError(text, 0x2000FFFF));
+    EXPECT_EQ(text, Ansi("予期しないエラーが発生しました。"));
+}
+
+TEST(ReportSystemError, ShowsOneErrorBoxWithTheLeadingTextFirst) {
+    OwnerWindow owner;
+    std::string systemText;
+    ASSERT_TRUE(FormatSystemError(systemText, ERROR_FILE_NOT_FOUND));
+    struct Case {
+        const char* leading;
+        std::string text;
+    };
+    const Case cases[] = {
+        {"'C:\\a.mid'\n\n", "'C:\\a.mid'\n\n" + systemText},
+        {nullptr, systemText},
+        {"", systemText},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.leading ? c.leading : "(none)");
+        DialogDriver driver;
+        ReportSystemError(owner.window, ERROR_FILE_NOT_FOUND, c.leading);
+        std::vector<SeenWindow> boxes = driver.MessageBoxes();
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].owner, owner.window);
+        EXPECT_EQ(boxes[0].title, Ansi("エラー"));
+        EXPECT_EQ(boxes[0].text, c.text);
+        EXPECT_EQ(boxes[0].icon, LoadIconA(nullptr, IDI_HAND));
+        EXPECT_EQ(boxes[0].buttons, std::vector<int>{IDOK});
+    }
+}
+
+TEST(ReportSystemError, CodeZeroShowsNothingEvenWithLeadingText) {
+    OwnerWindow owner;
+    DialogDriver driver;
+    ReportSystemError(owner.window, 0, "'C:\\a.mid'\n\n");
+    EXPECT_TRUE(driver.seen.empty());
+}
+
+TEST(OpenWithShell, FailureShowsTheSystemTextForTheLastError) {
+    OwnerWindow owner;
+    char folder[MAX_PATH];
+    ASSERT_GT(GetTempPathA(MAX_PATH, folder), 0u);
+    std::string missing = std::string(folder) + "tonflux-no-such-file.html";
+    DeleteFileA(missing.c_str());
+    std::string systemText;
+    ASSERT_TRUE(FormatSystemError(systemText, ERROR_FILE_NOT_FOUND));
+
+    DialogDriver driver;
+    OpenWithShell(owner.window, missing.c_str());
+    std::vector<SeenWindow> boxes = driver.MessageBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].title, Ansi("エラー"));
+    EXPECT_EQ(boxes[0].text, systemText);
+    EXPECT_EQ(boxes[0].icon, LoadIconA(nullptr, IDI_HAND));
+}
