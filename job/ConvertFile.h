@@ -8,3 +8,8 @@
 // dialog. Reports every failure itself in a message box on owner; everything it makes is released
 // before it returns. The options come from the controls of MainWindow.
 void ConvertFile(HWND owner, const char* path);
+
+// The name the save dialog proposes for path: the part after the last backslash, slash or drive
+// colon, up to the last dot after it. Double-byte characters of the ANSI code page are stepped
+// over whole, so a trail byte 0x5C is no separator. Cut to capacity - 1 characters.
+void ProposeBaseName(const char* path, char* name, size_t capacity);

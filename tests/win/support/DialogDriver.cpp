@@ -92,36 +92,52 @@ LRESULT CALLBACK DialogDriver::Hook(int code, WPARAM wParam, LPARAM lParam) {
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
+void CALLBACK DialogDriver::FileDialogTimer(HWND, UINT, UINT_PTR id, DWORD) {
+    KillTimer(nullptr, id);
+    if (Current != nullptr && IsWindow(Current->pendingFileDialog)) {
+        Current->AnswerFileDialog(Current->pendingFileDialog);
+    }
+}
+
+void DialogDriver::AnswerFileDialog(HWND window) {
+    SeenWindow s;
+    s.isFileDialog = true;
+    s.owner = GetWindow(window, GW_OWNER);
+    s.title = WindowText(window);
+    s.text = WindowText(GetDlgItem(window, cmb13));
+    s.filterIndex = int(SendDlgItemMessageA(window, cmb1, CB_GETCURSEL, 0, 0)) + 1;
+    seen.push_back(s);
+    FileDialogAnswer answer;
+    if (!fileAnswers.empty()) {
+        answer = fileAnswers.front();
+        fileAnswers.pop_front();
+    }
+    // Posted, so the dialog handles them in its own loop, in this order.
+    if (answer.filterIndex > 0) {
+        HWND types = GetDlgItem(window, cmb1);
+        PostMessageA(types, CB_SETCURSEL, answer.filterIndex - 1, 0);
+        PostMessageA(window, WM_COMMAND, MAKEWPARAM(cmb1, CBN_SELENDOK), LPARAM(types));
+    }
+    int button = IDCANCEL;
+    if (!answer.path.empty()) {
+        SetDlgItemTextA(window, cmb13, answer.path.c_str());
+        button = IDOK;
+    }
+    PostMessageA(window, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
+                 LPARAM(GetDlgItem(window, button)));
+}
+
 void DialogDriver::Answer(HWND window) {
+    if (GetDlgItem(window, cmb13) != nullptr) {
+        // The file dialog fills its file type list from messages it posts to itself while it
+        // opens: look at it once those are done, when the loop first runs idle.
+        pendingFileDialog = window;
+        SetTimer(nullptr, 0, 10, FileDialogTimer);
+        return;
+    }
     SeenWindow s;
     s.owner = GetWindow(window, GW_OWNER);
     s.title = WindowText(window);
-    HWND name = GetDlgItem(window, cmb13);
-    if (name != nullptr) {
-        s.isFileDialog = true;
-        s.text = WindowText(name);
-        s.filterIndex = int(SendDlgItemMessageA(window, cmb1, CB_GETCURSEL, 0, 0)) + 1;
-        seen.push_back(s);
-        FileDialogAnswer answer;
-        if (!fileAnswers.empty()) {
-            answer = fileAnswers.front();
-            fileAnswers.pop_front();
-        }
-        // Posted, so the dialog handles them in its own loop, in this order.
-        if (answer.filterIndex > 0) {
-            HWND types = GetDlgItem(window, cmb1);
-            PostMessageA(types, CB_SETCURSEL, answer.filterIndex - 1, 0);
-            PostMessageA(window, WM_COMMAND, MAKEWPARAM(cmb1, CBN_SELENDOK), LPARAM(types));
-        }
-        int button = IDCANCEL;
-        if (!answer.path.empty()) {
-            SetWindowTextA(name, answer.path.c_str());
-            button = IDOK;
-        }
-        PostMessageA(window, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
-                     LPARAM(GetDlgItem(window, button)));
-        return;
-    }
     char text[2048] = "";
     GetDlgItemTextA(window, 0xFFFF, text, sizeof text);
     s.text = text;

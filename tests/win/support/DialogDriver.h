@@ -47,8 +47,11 @@ public:
 
 private:
     static LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam);
+    static void CALLBACK FileDialogTimer(HWND, UINT, UINT_PTR id, DWORD);
     void Answer(HWND window);
+    void AnswerFileDialog(HWND window);
 
     HHOOK hook = nullptr;
     std::vector<HWND> answered;
+    HWND pendingFileDialog = nullptr;
 };

@@ -1,0 +1,459 @@
+#include "job/ConvertFile.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include "core/Conversion.h"
+#include "core/MdsWriter.h"
+#include "res/resource.h"
+#include "tests/support/SmfImage.h"
+#include "tests/win/support/DialogDriver.h"
+#include "ui/Globals.h"
+#include "ui/Messages.h"
+
+namespace {
+
+const Bytes EndOfTrack{0x00, 0xFF, 0x2F, 0x00};
+
+Bytes Meta(uint8_t type, const std::string& text) {
+    return Cat(
+        {{0x00, 0xFF, type}, VarLen(uint32_t(text.size())), Bytes(text.begin(), text.end())});
+}
+
+Bytes SysEx(uint32_t dataBytes) {
+    Bytes data(dataBytes, 0x11);
+    data.back() = 0xF7;
+    return Cat({{0x00, 0xF0}, VarLen(dataBytes), data});
+}
+
+// A short song with what real files hold: a title and a copyright in the first track, tempo
+// changes, a program change, a system exclusive message, notes in two tracks.
+Bytes SampleSong() {
+    return SmfImage()
+        .Format(1)
+        .Division(480)
+        .Track(Cat({Meta(0x03, "Sample"),
+                    Meta(0x02, "(c) 2026 Tonflux"),
+                    {0x00, 0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20},
+                    {0x83, 0x60, 0xFF, 0x51, 0x03, 0x06, 0x1A, 0x80},
+                    EndOfTrack}))
+        .Track(Cat({{0x00, 0xC0, 0x05},
+                    SysEx(6),
+                    {0x00, 0x90, 0x3C, 0x64},
+                    {0x83, 0x60, 0x3C, 0x00},
+                    {0x00, 0x40, 0x64},
+                    {0x83, 0x60, 0x80, 0x40, 0x00},
+                    EndOfTrack}))
+        .Build();
+}
+
+std::string Text(const Bytes& bytes) {
+    return std::string(bytes.begin(), bytes.end());
+}
+
+uint32_t Le32(const std::string& bytes, size_t at) {
+    uint32_t value = 0;
+    for (size_t i = 0; i < 4; ++i) value |= uint32_t(uint8_t(bytes.at(at + i))) << (8 * i);
+    return value;
+}
+
+std::string ReadAll(const std::string& path) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return "(missing)";
+    std::string bytes(GetFileSize(file, nullptr), '\0');
+    DWORD read = 0;
+    ReadFile(file, &bytes[0], DWORD(bytes.size()), &read, nullptr);
+    CloseHandle(file);
+    return bytes;
+}
+
+void WriteAll(const std::string& path, const std::string& bytes) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;
+    DWORD written = 0;
+    WriteFile(file, bytes.data(), DWORD(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
+std::vector<std::string> FolderEntries(const std::string& folder) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+        if (strcmp(found.cFileName, ".") != 0 && strcmp(found.cFileName, "..") != 0)
+            names.push_back(found.cFileName);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return names;
+}
+
+void RemoveTree(const std::string& folder) {
+    for (const std::string& name : FolderEntries(folder)) {
+        const std::string path = folder + "\\" + name;
+        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (!DeleteFileA(path.c_str())) RemoveTree(path);
+    }
+    RemoveDirectoryA(folder.c_str());
+}
+
+std::string SystemText(DWORD code) {
+    std::string text;
+    FormatSystemError(text, code);
+    return text;
+}
+
+// What the core alone makes of image with options: the command-line tool's output.
+std::string CoreOutput(const Bytes& image, const ConversionOptions& options,
+                       const std::string& path) {
+    HeapImage heap(image);
+    Song song;
+    ByteBuffer title;
+    ByteBuffer copyright;
+    StreamBlockList blocks;
+    if (PrepareSong(heap.data, heap.size, song, title, copyright) != PrepareResult::Ok ||
+        BuildStreamBlocks(*song.FirstTrack(), options, blocks) != BuildResult::Ok ||
+        !WriteMdsFile(path.c_str(), song.Division(), options, blocks, title, copyright).ok)
+        return "(core failed)";
+    return ReadAll(path);
+}
+
+// The main dialog's option controls on a plain window, and a fresh folder for the files.
+class ConvertFileTest : public testing::Test {
+protected:
+    void SetUp() override {
+        char temp[MAX_PATH];
+        ASSERT_GT(GetTempPathA(MAX_PATH, temp), 0u);
+        static int serial = 0;
+        folder = std::string(temp) + "tonflux-job-" + std::to_string(GetCurrentProcessId()) + "-" +
+                 std::to_string(++serial);
+        RemoveTree(folder);
+        ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+
+        main = CreateWindowExA(0, "STATIC", "Tonflux", WS_OVERLAPPED | WS_CAPTION | WS_VISIBLE, 0,
+                               0, 300, 200, nullptr, nullptr, nullptr, nullptr);
+        ASSERT_NE(main, nullptr);
+        for (int id : {IDC_BUFFER_SIZE, IDC_USE_RUNNING_STATUS, IDC_OMIT_STREAM_IDS}) {
+            const char* cls = id == IDC_BUFFER_SIZE ? "EDIT" : "BUTTON";
+            const DWORD style = WS_CHILD | WS_VISIBLE | WS_TABSTOP |
+                                (id == IDC_BUFFER_SIZE ? ES_NUMBER : BS_AUTOCHECKBOX);
+            CreateWindowExA(0, cls, "", style, 10, 10 + (id - 1000) * 30, 100, 20, main,
+                            reinterpret_cast<HMENU>(INT_PTR(id)), nullptr, nullptr);
+        }
+        SetOptions(4, true, false);
+        MainWindow = main;
+        SaveFilterIndex = 1;
+    }
+
+    void TearDown() override {
+        DestroyWindow(main);
+        MainWindow = nullptr;
+        RemoveTree(folder);
+    }
+
+    ConversionOptions SetOptions(UINT kilobytes, bool useRunningStatus, bool omitStreamIds) {
+        SetDlgItemInt(main, IDC_BUFFER_SIZE, kilobytes, FALSE);
+        CheckDlgButton(main, IDC_USE_RUNNING_STATUS, useRunningStatus ? BST_CHECKED : 0);
+        CheckDlgButton(main, IDC_OMIT_STREAM_IDS, omitStreamIds ? BST_CHECKED : 0);
+        ConversionOptions options;
+        options.maxBufferBytes = kilobytes * 1024;
+        options.useRunningStatus = useRunningStatus;
+        options.omitStreamIds = omitStreamIds;
+        return options;
+    }
+
+    std::string Path(const std::string& name) const { return folder + "\\" + name; }
+
+    std::string Input(const std::string& name, const Bytes& image) {
+        WriteAll(Path(name), Text(image));
+        return Path(name);
+    }
+
+    // One conversion answered by the driver; its boxes and dialogs are in driver.seen.
+    void Convert(DialogDriver& driver, const std::string& input) {
+        ConvertFile(main, input.c_str());
+        EXPECT_TRUE(driver.fileAnswers.empty()) << "a file dialog expected by the test never came";
+    }
+
+    void ExpectOneError(const DialogDriver& driver, HWND owner, const std::string& text) {
+        const std::vector<SeenWindow> boxes = driver.MessageBoxes();
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].owner, owner);
+        EXPECT_EQ(boxes[0].title, Ansi("エラー"));
+        EXPECT_EQ(boxes[0].text, text);
+        EXPECT_EQ(boxes[0].icon, LoadIconA(nullptr, IDI_HAND));
+        EXPECT_EQ(boxes[0].buttons, std::vector<int>{IDOK});
+    }
+
+    std::string folder;
+    HWND main = nullptr;
+};
+
+TEST_F(ConvertFileTest, SavesThroughTheDialogWhatTheCoreMakes) {
+    struct Case {
+        const char* what;
+        Bytes image;
+        uint32_t division;
+        UINT kilobytes;
+        bool useRunningStatus, omitStreamIds;
+    };
+    const Case cases[] = {
+        {"format 1, default options", SampleSong(), 480, 4, true, false},
+        {"format 1, small buffers, no running status, no stream ids", SampleSong(), 480, 1, false,
+         true},
+        {"format 0 behind a MacBinary header",
+         SmfImage()
+             .MacBinary(MacBinaryHeader())
+             .Format(0)
+             .Division(96)
+             .Track(Cat({Meta(0x03, "Mac"), {0x00, 0x90, 0x40, 0x40}, EndOfTrack}))
+             .Build(),
+         96, 63, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const ConversionOptions options =
+            SetOptions(c.kilobytes, c.useRunningStatus, c.omitStreamIds);
+        const std::string input = Input("song.mid", c.image);
+        const std::string output = Path("song.mds");
+        DeleteFileA(output.c_str());
+        HCURSOR before = LoadCursorA(nullptr, IDC_CROSS);
+        SetCursor(before);
+        DialogDriver driver;
+        driver.fileAnswers.push_back({output});
+        Convert(driver, input);
+
+        EXPECT_EQ(GetCursor(), before);
+        EXPECT_TRUE(driver.MessageBoxes().empty());
+        const std::vector<SeenWindow> dialogs = driver.FileDialogs();
+        ASSERT_EQ(dialogs.size(), 1u);
+        EXPECT_EQ(dialogs[0].owner, main);
+        EXPECT_EQ(dialogs[0].title, Ansi("名前を付けて保存")) << "the system's own title";
+        EXPECT_EQ(dialogs[0].text, "song");
+        EXPECT_EQ(dialogs[0].filterIndex, 1);
+        EXPECT_EQ(SaveFilterIndex, 1u);
+
+        const std::string bytes = ReadAll(output);
+        EXPECT_EQ(bytes, CoreOutput(c.image, options, Path("core.mds")));
+        // The options and the division come from the dialog and the song, not from defaults.
+        ASSERT_GE(bytes.size(), 32u);
+        EXPECT_EQ(bytes.substr(0, 4) + bytes.substr(8, 8), "RIFFMIDSfmt ");
+        EXPECT_EQ(Le32(bytes, 20), c.division);
+        EXPECT_EQ(Le32(bytes, 24), c.kilobytes * 1024);
+        EXPECT_EQ(Le32(bytes, 28), c.omitStreamIds ? 1u : 0u);
+        EXPECT_TRUE(DeleteFileA(input.c_str())) << "the input file is closed again";
+    }
+}
+
+TEST_F(ConvertFileTest, ReplacesAnExistingFileAfterTheUserAgrees) {
+    const std::string input = Input("song.mid", SampleSong());
+    const std::string output = Path("song.mds");
+    WriteAll(output, "an older file");
+    DialogDriver driver;
+    driver.fileAnswers.push_back({output});
+    driver.boxButtons.push_back(IDYES);  // the dialog's question whether to replace the file
+    Convert(driver, input);
+
+    ASSERT_EQ(driver.MessageBoxes().size(), 1u);
+    EXPECT_NE(driver.MessageBoxes()[0].owner, main) << "the question belongs to the save dialog";
+    EXPECT_EQ(ReadAll(output), CoreOutput(SampleSong(), ConversionOptions(), Path("core.mds")));
+}
+
+TEST_F(ConvertFileTest, RefusesWhatIsNoSmfOfFormat0Or1) {
+    struct Case {
+        const char* what;
+        Bytes image;
+    };
+    const Case cases[] = {
+        {"format 2", SmfImage().Format(2).Track(EndOfTrack).Track(EndOfTrack)},
+        {"an empty file", {}},
+        {"a text file", {'h', 'e', 'l', 'l', 'o', '\r', '\n'}},
+        {"a track cut short", SmfImage().Format(0).Track({0x00, 0x90, 0x3C})},
+        {"a header announcing no track", SmfImage().Format(0).ChunkCount(0)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string input = Input("bad.mid", c.image);
+        DialogDriver driver;
+        Convert(driver, input);
+        ExpectOneError(driver, main,
+                       "'" + input + "'\n" +
+                           Ansi("このファイルは、標準 MIDI ファイル (SMF) フォーマット 0 または 1 "
+                                "ではありません。"));
+        EXPECT_TRUE(driver.FileDialogs().empty());
+        EXPECT_TRUE(DeleteFileA(input.c_str())) << "the input file is closed again";
+    }
+}
+
+TEST_F(ConvertFileTest, InputThatCannotBeOpenedNamesTheFileAndTheReason) {
+    struct Case {
+        const char* what;
+        std::string path;
+        DWORD error;
+    };
+    const Case cases[] = {
+        {"a missing file", Path("missing.mid"), ERROR_FILE_NOT_FOUND},
+        {"a missing folder", Path("gone\\song.mid"), ERROR_PATH_NOT_FOUND},
+        {"a folder", folder, ERROR_ACCESS_DENIED},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        DialogDriver driver;
+        Convert(driver, c.path);
+        ExpectOneError(driver, main, "'" + c.path + "'\n\n" + SystemText(c.error));
+        EXPECT_TRUE(driver.FileDialogs().empty());
+    }
+}
+
+TEST_F(ConvertFileTest, SysExLargerThanTheBufferSendsTheUserToTheSizeField) {
+    SetOptions(1, true, false);
+    const std::string input =
+        Input("sysex.mid", SmfImage().Format(0).Track(Cat({SysEx(1100), EndOfTrack})).Build());
+    SetFocus(GetDlgItem(main, IDC_OMIT_STREAM_IDS));
+    DialogDriver driver;
+    Convert(driver, input);
+
+    ExpectOneError(driver, main,
+                   Ansi("ストリーム バッファに収まらない Sysex イベントが存在します。\n"
+                        "ストリーム バッファの最大サイズを大きくしてみてください。"));
+    EXPECT_TRUE(driver.FileDialogs().empty());
+    EXPECT_EQ(GetFocus(), GetDlgItem(main, IDC_BUFFER_SIZE));
+    EXPECT_EQ(FolderEntries(folder), std::vector<std::string>{"sysex.mid"});
+}
+
+TEST_F(ConvertFileTest, CancelledSaveWritesNothingButKeepsTheChosenFilter) {
+    const std::string input = Input("song.mid", SampleSong());
+    {
+        DialogDriver driver;
+        driver.fileAnswers.push_back({"", 2});
+        Convert(driver, input);
+        ASSERT_EQ(driver.FileDialogs().size(), 1u);
+        EXPECT_EQ(driver.FileDialogs()[0].filterIndex, 1);
+        EXPECT_TRUE(driver.MessageBoxes().empty());
+    }
+    EXPECT_EQ(SaveFilterIndex, 2u);
+    EXPECT_EQ(FolderEntries(folder), std::vector<std::string>{"song.mid"});
+
+    DialogDriver driver;
+    driver.fileAnswers.push_back({""});
+    Convert(driver, input);
+    ASSERT_EQ(driver.FileDialogs().size(), 1u);
+    EXPECT_EQ(driver.FileDialogs()[0].filterIndex, 2);
+}
+
+TEST(ProposeBaseName, TakesTheNameBetweenTheLastSeparatorAndTheLastDot) {
+    struct Case {
+        std::string path;
+        std::string name;
+    };
+    // In code page 932, "ソ" is 0x83 0x5C and "表" is 0x95 0x5C: their trail byte is a backslash.
+    const Case cases[] = {
+        {"C:\\music\\song.mid", "song"},
+        {"C:\\x.y\\a.b.mid", "a.b"},
+        {"C:\\x.y\\noextension", "noextension"},
+        {"C:/music/song.mid", "song"},
+        {"C:song.mid", "song"},
+        {"song", "song"},
+        {"C:\\music\\.mid", ""},
+        {Ansi("C:\\music\\表.mid"), Ansi("表")},
+        {Ansi("C:\\ソ.x\\ソ"), Ansi("ソ")},
+        {Ansi("C:\\曲\\表ソ.b.mid"), Ansi("表ソ.b")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        char name[MAX_PATH] = "previous";
+        ProposeBaseName(c.path.c_str(), name, sizeof name);
+        EXPECT_EQ(name, c.name);
+    }
+    char small[4];
+    ProposeBaseName("C:\\music\\song.mid", small, sizeof small);
+    EXPECT_STREQ(small, "son");
+}
+
+TEST_F(ConvertFileTest, SaveDialogProposesTheInputsBaseName) {
+    ASSERT_TRUE(CreateDirectoryA(Path("x.y").c_str(), nullptr));
+    const std::string input = Input("x.y\\a.b.mid", SampleSong());
+    DialogDriver driver;
+    Convert(driver, input);
+    ASSERT_EQ(driver.FileDialogs().size(), 1u);
+    EXPECT_EQ(driver.FileDialogs()[0].text, "a.b");
+}
+
+TEST_F(ConvertFileTest, WriteIntoAVanishedFolderIsReportedWithTheOutputPath) {
+    const std::string input = Input("song.mid", SampleSong());
+    ASSERT_TRUE(CreateDirectoryA(Path("out").c_str(), nullptr));
+    const std::string output = Path("out\\song.mds");
+    DialogDriver driver;
+    driver.fileAnswers.push_back({output});
+    driver.afterFileDialog = [this] { RemoveDirectoryA(Path("out").c_str()); };
+    Convert(driver, input);
+
+    ExpectOneError(driver, main, "'" + output + "'\n\n" + SystemText(ERROR_PATH_NOT_FOUND));
+    EXPECT_EQ(FolderEntries(folder), std::vector<std::string>{"song.mid"});
+}
+
+TEST_F(ConvertFileTest, FailedReplaceLeavesTheExistingFileUntouched) {
+    const std::string input = Input("song.mid", SampleSong());
+    const std::string output = Path("song.mds");
+    WriteAll(output, "an older file");
+    // Another program holds the file open without sharing: it cannot be replaced now.
+    HANDLE held = CreateFileA(output.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    DialogDriver driver;
+    driver.fileAnswers.push_back({output});
+    driver.boxButtons.push_back(IDYES);
+    Convert(driver, input);
+    CloseHandle(held);
+
+    const std::vector<SeenWindow> boxes = driver.MessageBoxes();
+    ASSERT_EQ(boxes.size(), 2u);
+    const std::string leading = "'" + output + "'\n\n";
+    EXPECT_EQ(boxes[1].owner, main);
+    EXPECT_EQ(boxes[1].title, Ansi("エラー"));
+    EXPECT_EQ(boxes[1].text.substr(0, leading.size()), leading);
+    EXPECT_GT(boxes[1].text.size(), leading.size() + 2);
+    EXPECT_EQ(boxes[1].icon, LoadIconA(nullptr, IDI_HAND));
+    EXPECT_EQ(ReadAll(output), "an older file");
+    EXPECT_EQ(FolderEntries(folder).size(), 2u) << "no temporary file is left behind";
+}
+
+TEST_F(ConvertFileTest, FileTooLargeForMemoryIsReportedAndTheNextConversionWorks) {
+    // Sparse files: no disk space is used. 3 GB cannot be held by a 32-bit process; 5 GB by no
+    // single image of this program.
+    std::vector<ULONGLONG> sizes = {5ull << 30};
+    if (sizeof(void*) == 4) sizes.push_back(3ull << 30);
+    for (ULONGLONG size : sizes) {
+        SCOPED_TRACE(size);
+        const std::string input = Path("huge.mid");
+        HANDLE file =
+            CreateFileA(input.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        LARGE_INTEGER end;
+        end.QuadPart = LONGLONG(size);
+        ASSERT_TRUE(SetFilePointerEx(file, end, nullptr, FILE_BEGIN));
+        ASSERT_TRUE(SetEndOfFile(file));
+        CloseHandle(file);
+
+        DialogDriver driver;
+        Convert(driver, input);
+        ExpectOneError(driver, main, "'" + input + "'\n\n" + SystemText(ERROR_NOT_ENOUGH_MEMORY));
+        EXPECT_TRUE(driver.FileDialogs().empty());
+        DeleteFileA(input.c_str());
+    }
+
+    const std::string input = Input("song.mid", SampleSong());
+    DialogDriver driver;
+    driver.fileAnswers.push_back({Path("song.mds")});
+    Convert(driver, input);
+    EXPECT_TRUE(driver.MessageBoxes().empty());
+    EXPECT_EQ(ReadAll(Path("song.mds")),
+              CoreOutput(SampleSong(), ConversionOptions(), Path("core.mds")));
+}
+
+}  // namespace
