@@ -19,8 +19,8 @@ esac
 
 # Native build: CMake, GCC, GoogleTest (sources in /usr/src/googletest, also used by the cross build).
 NATIVE=(cmake make g++ googletest libgtest-dev libbenchmark-dev python3)
-# Fuzzing and sanitizer builds: clang with libFuzzer and the sanitizer runtimes.
-FUZZ=(clang libclang-rt-14-dev)
+# Fuzzing, sanitizer and leak checks: clang with libFuzzer and the sanitizer runtimes, valgrind.
+FUZZ=(clang libclang-rt-14-dev valgrind)
 # Benchmarks beside other MIDI file loaders, and measurement tools.
 PEERS=(libsmf-dev libportsmf-dev python3-mido pkg-config time)
 # Cross build: both MinGW-w64 targets. The -posix compilers are the ones the toolchain file uses:

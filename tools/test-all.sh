@@ -18,6 +18,46 @@ cmake -S . -B build/native -DCMAKE_BUILD_TYPE=Release -DTONFLUX_BUILD_BENCHMARKS
 cmake --build build/native -j"$jobs"
 (cd build/native && ctest --output-on-failure -j"$jobs")
 
+# Every native test again under AddressSanitizer and UBSan: an over-read of a hostile file or an
+# overflowing tick shows up here even where the result happens to look right.
+stage "sanitizer build (AddressSanitizer + UndefinedBehaviorSanitizer) and tests"
+cmake -S . -B build/sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTONFLUX_SANITIZE=ON >/dev/null
+cmake --build build/sanitize -j"$jobs"
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+(cd build/sanitize && ASAN_OPTIONS=detect_leaks=0 ctest --output-on-failure -j"$jobs")
+
+# Leaks on their own: the same binaries with LeakSanitizer switched on. Some sandboxes break
+# LeakSanitizer (it needs ptrace-like access to the process); there valgrind takes its place.
+stage "leak check"
+leak_probe() {
+    local dir=build/leak-probe
+    mkdir -p "$dir"
+    printf '#include <cstdlib>\nint main() { void* volatile p = std::malloc(64); p = nullptr; return 0; }\n' \
+        >"$dir/leak.cpp"
+    c++ -fsanitize=address -g "$dir/leak.cpp" -o "$dir/leak" &&
+        ASAN_OPTIONS=detect_leaks=1 "$dir/leak" 2>&1 | grep -q 'LeakSanitizer: detected memory leaks'
+}
+if leak_probe; then
+    echo "LeakSanitizer works here: checking the sanitizer build's tests for leaks"
+    (cd build/sanitize && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j"$jobs")
+else
+    echo "LeakSanitizer does not work here: valgrind memcheck on the native test programs"
+    find build/native/tests -maxdepth 1 -name '*_tests' -type f -executable -print0 |
+        while IFS= read -r -d '' t; do
+            valgrind -q --leak-check=full --errors-for-leak-kinds=definite,indirect \
+                --error-exitcode=1 "$t" --gtest_brief=1
+        done
+    (cd build/native && ctest -j"$jobs")
+fi
+
+# A short libFuzzer run of each fuzz target (clang), so they cannot rot; tools/fuzz.sh runs longer.
+stage "fuzzers: a short run of each target"
+CC=clang CXX=clang++ cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DTONFLUX_BUILD_TESTS=OFF -DTONFLUX_BUILD_FUZZERS=ON \
+    -DTONFLUX_FUZZ_SECONDS="${TONFLUX_FUZZ_SECONDS:-60}" >/dev/null
+cmake --build build/fuzz -j"$jobs"
+(cd build/fuzz && ctest --output-on-failure)
+
 # The Windows program and its tests, cross-built with MinGW-w64; ctest runs every test executable
 # under Wine (CMAKE_CROSSCOMPILING_EMULATOR, tools/wine-env.sh): the primary 32-bit build, then
 # the 64-bit one. The core tests run there too, for coverage of the 32-bit build. Each build tree

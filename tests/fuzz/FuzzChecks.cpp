@@ -1,0 +1,249 @@
+#include "tests/fuzz/FuzzChecks.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "core/SmfReader.h"
+#include "core/Song.h"
+#include "tests/fuzz/AllocationFailure.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+[[noreturn]] void Fail(const char* what) {
+    std::fprintf(stderr, "fuzz check failed: %s\n", what);
+    std::abort();
+}
+
+void Check(bool condition, const char* what) {
+    if (!condition) Fail(what);
+}
+
+bool SameBytes(const ByteBuffer& a, const ByteBuffer& b) {
+    return a.Size() == b.Size() && (a.Size() == 0 || std::memcmp(a.Data(), b.Data(), a.Size()) == 0);
+}
+
+bool SameTrack(const Track& a, const Track& b) {
+    if (a.Count() != b.Count()) return false;
+    const MidiEvent* x = a.First();
+    const MidiEvent* y = b.First();
+    for (; x && y; x = x->Next(), y = y->Next())
+        if (x->tick != y->tick || !SameBytes(x->bytes, y->bytes)) return false;
+    return !x && !y;
+}
+
+bool SameSong(const Song& a, const Song& b) {
+    if (a.Format() != b.Format() || a.Division() != b.Division() ||
+        a.TrackCount() != b.TrackCount())
+        return false;
+    for (const Track *x = a.FirstTrack(), *y = b.FirstTrack(); x && y; x = x->Next(), y = y->Next())
+        if (!SameTrack(*x, *y)) return false;
+    return true;
+}
+
+void Put32(Bytes& out, uint32_t v) {
+    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(uint8_t(v >> shift));
+}
+
+void PutVarLen(Bytes& out, uint32_t v) {
+    uint8_t groups[4];
+    int n = 0;
+    do {
+        groups[n++] = uint8_t(v & 0x7F);
+        v >>= 7;
+    } while (v && n < 4);
+    while (n > 1) out.push_back(uint8_t(0x80 | groups[--n]));
+    out.push_back(groups[0]);
+}
+
+// The length field of a stored sysex or meta event must say exactly how many bytes follow it.
+void CheckEventLayout(const ByteBuffer& b) {
+    Check(b.Size() >= 2, "an event shorter than two bytes");
+    const uint8_t s = b[0];
+    if (s >= 0x80 && s < 0xF0) {
+        Check(b.Size() == ((s & 0xE0) == 0xC0 ? 2u : 3u), "a channel message of the wrong size");
+        return;
+    }
+    uint32_t at = 1;
+    if (s == 0xFF) {
+        Check(b[1] < 0x80, "a meta type of 0x80 or above");
+        at = 2;
+    } else {
+        Check(s == 0xF0 || s == 0xF7, "an event with a system common or real-time status");
+    }
+    uint32_t length = 0;
+    const uint32_t lengthBytes = DecodeVarLen(b.Data() + at, b.Size() - at, length);
+    Check(lengthBytes != 0, "a stored event with a broken length field");
+    Check(length == b.Size() - at - lengthBytes, "a stored event whose length field lies");
+}
+
+// The song as an SMF image again, every status written out: reading it back must give the song.
+Bytes WriteSmf(const Song& song) {
+    Bytes out{'M', 'T', 'h', 'd', 0, 0, 0, 6};
+    out.push_back(uint8_t(song.Format() >> 8));
+    out.push_back(uint8_t(song.Format()));
+    out.push_back(uint8_t(song.TrackCount() >> 8));
+    out.push_back(uint8_t(song.TrackCount()));
+    out.push_back(uint8_t(song.Division() >> 8));
+    out.push_back(uint8_t(song.Division()));
+    for (const Track* t = song.FirstTrack(); t; t = t->Next()) {
+        Bytes events;
+        uint32_t tick = 0;
+        for (const MidiEvent* e = t->First(); e; e = e->Next()) {
+            PutVarLen(events, e->tick - tick);  // wraps back, as the reader's sum did
+            tick = e->tick;
+            events.insert(events.end(), e->bytes.Data(), e->bytes.Data() + e->bytes.Size());
+        }
+        out.insert(out.end(), {'M', 'T', 'r', 'k'});
+        Put32(out, uint32_t(events.size()));
+        out.insert(out.end(), events.begin(), events.end());
+    }
+    return out;
+}
+
+void CheckParsedSong(const Song& song) {
+    Check(song.Format() <= 2, "a format above 2 was accepted");
+    for (const Track* t = song.FirstTrack(); t; t = t->Next()) {
+        Check(!t->Empty(), "an empty track was stored");
+        uint32_t n = 0;
+        for (const MidiEvent* e = t->First(); e; e = e->Next(), ++n) {
+            CheckEventLayout(e->bytes);
+            const bool endOfTrack = e->bytes[0] == 0xFF && e->bytes[1] == 0x2F;
+            Check(endOfTrack == !e->Next(), "End of Track is not exactly the last event");
+        }
+        Check(n == t->Count(), "a track's count differs from its events");
+    }
+}
+
+bool Parse(const uint8_t* image, uint32_t size, Song& song, bool allowMacBinary) {
+    SmfReader reader;
+    const bool ok = reader.Parse(image, size, song, allowMacBinary);
+    Check(ok || !reader.OutOfMemory() || AllocationWasRefused(),
+          "the reader reported running out of memory without a refused allocation");
+    return ok;
+}
+
+// An exact-size heap copy, so AddressSanitizer sees a read one byte past the image.
+struct HeapCopy {
+    HeapCopy(const uint8_t* data, uint32_t n) : bytes(new uint8_t[n ? n : 1]), size(n) {
+        if (n) std::memcpy(bytes, data, n);
+    }
+    ~HeapCopy() { delete[] bytes; }
+    HeapCopy(const HeapCopy&) = delete;
+    HeapCopy& operator=(const HeapCopy&) = delete;
+    uint8_t* bytes;
+    uint32_t size;
+};
+
+// Bounds the pairwise merge, whose cost grows with tracks x events, to keep runs fast.
+constexpr uint64_t PairwiseBudget = 1u << 20;
+
+uint64_t TotalEvents(const Song& song) {
+    uint64_t n = 0;
+    for (const Track* t = song.FirstTrack(); t; t = t->Next()) n += t->Count();
+    return n;
+}
+
+}  // namespace
+
+FuzzInput SplitFuzzInput(const uint8_t* data, size_t size) {
+    FuzzInput in{data, 0, ConversionOptions()};
+    if (size == 0) return in;
+    const uint8_t choice = data[size - 1];
+    in.size = uint32_t(size - 1);
+    in.options.maxBufferBytes = (1 + (choice & 0x3F) % 63) * 1024;
+    in.options.useRunningStatus = !(choice & 0x40);
+    in.options.omitStreamIds = (choice & 0x80) != 0;
+    return in;
+}
+
+uint64_t CheckReadAndMerge(const uint8_t* data, size_t size, uint64_t refuseNth) {
+    const FuzzInput in = SplitFuzzInput(data, size);
+    HeapCopy image(in.image, in.size);
+
+    FailNthAllocation(0);
+    Song song;
+    const bool parsed = Parse(image.bytes, image.size, song, true);
+    const uint64_t parseAllocations = NothrowAllocations();
+    const bool plain = image.size >= 4 && std::memcmp(image.bytes, "MThd", 4) == 0;
+    {
+        // Without MacBinary: the same song for a plain file, and a MacBinary file refused here
+        // but read when the 128 bytes are cut off.
+        Song other;
+        if (plain) {
+            Check(Parse(image.bytes, image.size, other, false) == parsed,
+                  "allowMacBinary changed the result for a file beginning with MThd");
+            Check(!parsed || SameSong(song, other), "allowMacBinary changed the song");
+        } else if (parsed) {
+            Check(!Parse(image.bytes, image.size, other, false),
+                  "a MacBinary file was read with allowMacBinary false");
+            HeapCopy rest(image.bytes + 128, image.size - 128);
+            Check(Parse(rest.bytes, rest.size, other, false) && SameSong(song, other),
+                  "the file behind the MacBinary header reads differently");
+        }
+    }
+    if (!parsed) return parseAllocations;
+    CheckParsedSong(song);
+    {
+        const Bytes again = WriteSmf(song);
+        HeapCopy copy(again.data(), uint32_t(again.size()));
+        Song reread;
+        Check(Parse(copy.bytes, copy.size, reread, false) && SameSong(song, reread),
+              "the song written back as an SMF reads differently");
+    }
+
+    ByteBuffer title, copyright;
+    const bool hasTitle = song.GetTitle(title);
+    const bool hasCopyright = song.GetCopyright(copyright);
+    const uint16_t format = song.Format();
+    const uint32_t tracks = song.TrackCount();
+    const uint64_t events = TotalEvents(song);
+
+    FailNthAllocation(0);
+    const bool merged = song.MergeToSingleTrack();
+    const uint64_t mergeAllocations = NothrowAllocations();
+    Check(merged == (format == 1), "the merge result does not follow the format");
+    if (merged && tracks > 0) {
+        Check(song.TrackCount() == 1, "the merge left more than one track");
+        Check(TotalEvents(song) == events - (tracks - 1),
+              "the merge lost events other than one End of Track per merged track");
+    }
+    if (merged && tracks > 1 && uint64_t(tracks) * events <= PairwiseBudget) {
+        Song pairwise;
+        Check(Parse(image.bytes, image.size, pairwise, true), "a second parse failed");
+        Check(pairwise.MergeToSingleTrackPairwise(), "the pairwise merge refused");
+        Check(SameSong(song, pairwise), "the merge differs from the pairwise definition");
+    }
+
+    // One allocation of the parse or of the merge refused, picked by the input: the parse either
+    // reports running out of memory or recovers and reads the same song; the merge falls back on
+    // the pairwise one and gives the same result.
+    const uint64_t total = parseAllocations + mergeAllocations;
+    if (total == 0) return total;
+    uint64_t pick = 0;
+    for (uint32_t i = 0; i < in.size; ++i) pick = pick * 31 + image.bytes[i];
+    const uint64_t nth = refuseNth ? 1 + (refuseNth - 1) % total : 1 + pick % total;
+    FailNthAllocation(nth <= parseAllocations ? nth : 0);  // counts as the first parse did
+    Song starved;
+    SmfReader reader;
+    const bool starvedParse = reader.Parse(image.bytes, image.size, starved, true);
+    FailNthAllocation(0);
+    if (!starvedParse) {
+        Check(nth <= parseAllocations && reader.OutOfMemory(),
+              "a refused allocation made the parse fail without reporting running out of memory");
+        return total;
+    }
+    ByteBuffer starvedTitle, starvedCopyright;
+    Check(starved.GetTitle(starvedTitle) == hasTitle && SameBytes(starvedTitle, title) &&
+              starved.GetCopyright(starvedCopyright) == hasCopyright &&
+              SameBytes(starvedCopyright, copyright),
+          "the title or copyright differs between two parses");
+    if (nth > parseAllocations) FailNthAllocation(nth - parseAllocations);
+    Check(starved.MergeToSingleTrack() == merged, "a refused allocation changed the merge result");
+    FailNthAllocation(0);
+    Check(SameSong(song, starved), "a refused allocation changed the song");
+    return total;
+}
