@@ -34,8 +34,10 @@ leak_probe() {
     mkdir -p "$dir"
     printf '#include <cstdlib>\nint main() { void* volatile p = std::malloc(64); p = nullptr; return 0; }\n' \
         >"$dir/leak.cpp"
-    c++ -fsanitize=address -g "$dir/leak.cpp" -o "$dir/leak" &&
-        ASAN_OPTIONS=detect_leaks=1 "$dir/leak" 2>&1 | grep -q 'LeakSanitizer: detected memory leaks'
+    c++ -fsanitize=address -g "$dir/leak.cpp" -o "$dir/leak" || return 1
+    local report
+    report=$(ASAN_OPTIONS=detect_leaks=1 "$dir/leak" 2>&1 || true)
+    grep -q 'LeakSanitizer: detected memory leaks' <<<"$report"
 }
 if leak_probe; then
     echo "LeakSanitizer works here: checking the sanitizer build's tests for leaks"
