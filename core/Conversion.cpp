@@ -28,8 +28,12 @@ PrepareResult PrepareSong(const uint8_t* image, uint32_t size, Song& song, ByteB
     if (!reader.Parse(image, size, song, true))
         return reader.OutOfMemory() ? PrepareResult::OutOfMemory : PrepareResult::NotSmf;
     if (song.Format() > 1 || song.TrackCount() == 0) return PrepareResult::NotSmf;
-    if (!song.GetTitle(title) && (HasFirstTrackMeta(song, 0x03) || HasFirstTrackMeta(song, 0x01)))
-        return PrepareResult::OutOfMemory;
+    // GetTitle, step by step: a name that cannot be copied must not let a text event stand in.
+    if (!song.FindFirstTrackMeta(0x03, title)) {
+        if (HasFirstTrackMeta(song, 0x03)) return PrepareResult::OutOfMemory;
+        if (!song.FindFirstTrackMeta(0x01, title) && HasFirstTrackMeta(song, 0x01))
+            return PrepareResult::OutOfMemory;
+    }
     if (!song.GetCopyright(copyright) && HasFirstTrackMeta(song, 0x02))
         return PrepareResult::OutOfMemory;
     if (song.Format() == 1) song.MergeToSingleTrack();

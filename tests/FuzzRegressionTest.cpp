@@ -31,30 +31,63 @@ std::vector<std::filesystem::path> FuzzInputs() {
     return paths;
 }
 
-TEST(FuzzRegression, InputsThatOnceFailedPassEveryCheck) {
-    const auto paths = FuzzInputs();
-    for (const auto& path : paths) {
-        SCOPED_TRACE(path.filename().string());
-        const Bytes input = ReadFile(path);
-        CheckReadAndMerge(input.data(), input.size());
-    }
-}
+using FuzzCheck = uint64_t (*)(const uint8_t*, size_t, uint64_t);
 
-TEST(FuzzRegression, EveryRefusedAllocationIsReportedOrHarmless) {
+// Runs check once for every allocation it makes, refusing that allocation; true if the hook works.
+// A failed check aborts the program, naming what and n.
+bool CheckWithEveryAllocationRefused(FuzzCheck check, const char* checkName,
+                                     const std::string& what, const Bytes& input) {
     FailNthAllocation(1);
     void* probe = ::operator new(1, std::nothrow);
     FailNthAllocation(0);
     ::operator delete(probe);
-    // valgrind puts its own allocator in place of ours.
-    if (probe) GTEST_SKIP() << "the allocation hook is not in effect here";
+    if (probe) {  // valgrind puts its own allocator in place of ours
+        check(input.data(), input.size(), 0);
+        return false;
+    }
+    const uint64_t allocations = check(input.data(), input.size(), 1);
+    for (uint64_t n = 1; n <= allocations; ++n) {
+        const std::string context = std::string(checkName) + " on " + what + ", allocation " +
+                                    std::to_string(n) + " refused";
+        SetCheckContext(context.c_str());
+        check(input.data(), input.size(), n);
+    }
+    SetCheckContext(nullptr);
+    return true;
+}
 
+TEST(FuzzRegression, StoredInputsPassEveryCheck) {
+    for (const auto& path : FuzzInputs()) {
+        const Bytes input = ReadFile(path);
+        const std::string name = path.filename().string();
+        if (!CheckWithEveryAllocationRefused(CheckReadAndMerge, "CheckReadAndMerge", name, input) ||
+            !CheckWithEveryAllocationRefused(CheckConversion, "CheckConversion", name, input))
+            GTEST_SKIP() << "the allocation hook is not in effect here";
+    }
+}
+
+TEST(FuzzRegression, EveryRefusedAllocationIsReportedOrHarmless) {  // on built songs
     const Bytes note = {0x00, 0x90, 0x3C, 0x40, 0x60, 0x3C, 0x00};
     const Bytes sysex = Cat({{0x00, 0xF0}, VarLen(300), Bytes(299, 0x11), {0xF7}});
-    const Bytes wrapped = Cat({VarLen(0x0FFFFFFF), {0x90, 1, 1}, VarLen(0x0FFFFFFF), {2, 2},
-                               VarLen(0x0FFFFFFF), {3, 3}, VarLen(0x0FFFFFFF), {4, 4},
-                               VarLen(0x0FFFFFFF), {5, 5}, VarLen(0x0FFFFFFF), {6, 6},
-                               VarLen(0x0FFFFFFF), {7, 7}, VarLen(0x0FFFFFFF), {8, 8},
-                               VarLen(0x20), {9, 9}, EndOfTrack});
+    const Bytes wrapped = Cat({VarLen(0x0FFFFFFF),
+                               {0x90, 1, 1},
+                               VarLen(0x0FFFFFFF),
+                               {2, 2},
+                               VarLen(0x0FFFFFFF),
+                               {3, 3},
+                               VarLen(0x0FFFFFFF),
+                               {4, 4},
+                               VarLen(0x0FFFFFFF),
+                               {5, 5},
+                               VarLen(0x0FFFFFFF),
+                               {6, 6},
+                               VarLen(0x0FFFFFFF),
+                               {7, 7},
+                               VarLen(0x0FFFFFFF),
+                               {8, 8},
+                               VarLen(0x20),
+                               {9, 9},
+                               EndOfTrack});
     SmfImage manyTracks;
     for (int i = 0; i < 40; ++i) manyTracks.Track(i % 3 ? Cat({note, EndOfTrack}) : wrapped);
     struct Case {
@@ -63,23 +96,31 @@ TEST(FuzzRegression, EveryRefusedAllocationIsReportedOrHarmless) {
     };
     const Case cases[] = {
         {"format 0", Cat({SmfImage().Format(0).Track(Cat({note, sysex, EndOfTrack})), {0x03}})},
-        {"format 1 with a title", Cat({SmfImage()
-                                           .Track(Cat({{0x00, 0xFF, 0x03, 0x02, 'h', 'i'}, EndOfTrack}))
-                                           .Track(Cat({note, note, EndOfTrack}))
-                                           .Track(wrapped),
-                                       {0x80}})},
-        {"MacBinary", Cat({SmfImage().MacBinary(MacBinaryHeader()).Track(Cat({note, EndOfTrack})),
-                           {0x00}})},
+        {"format 1 with a title",
+         Cat({SmfImage()
+                  .Track(Cat({{0x00, 0xFF, 0x03, 0x02, 'h', 'i'}, EndOfTrack}))
+                  .Track(Cat({note, note, EndOfTrack}))
+                  .Track(wrapped),
+              {0x80}})},
+        {"MacBinary",
+         Cat({SmfImage().MacBinary(MacBinaryHeader()).Track(Cat({note, EndOfTrack})), {0x00}})},
         {"40 tracks, some wrapped", Cat({manyTracks.Build(), {0x40}})},
+        {"a name after a text event",
+         Cat({SmfImage().Format(0).Track(Cat({{0x00, 0xFF, 0x01, 0x02, 't', 'x'},
+                                              {0x00, 0xFF, 0x03, 0x0A},
+                                              Bytes(10, 'n'),
+                                              {0x00, 0xFF, 0x02, 0x09},
+                                              Bytes(9, 'c'),
+                                              EndOfTrack})),
+              {0x01}})},
+        {"long messages across a block cut at 1 KB",
+         Cat({SmfImage().Format(0).Track(Cat({sysex, sysex, sysex, sysex, EndOfTrack})), {0x00}})},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        const uint64_t allocations = CheckReadAndMerge(c.input.data(), c.input.size(), 1);
-        ASSERT_GT(allocations, 2u);
-        for (uint64_t n = 2; n <= allocations; ++n) {
-            SCOPED_TRACE(n);
-            CheckReadAndMerge(c.input.data(), c.input.size(), n);
-        }
+        if (!CheckWithEveryAllocationRefused(CheckReadAndMerge, "CheckReadAndMerge", c.what,
+                                             c.input) ||
+            !CheckWithEveryAllocationRefused(CheckConversion, "CheckConversion", c.what, c.input))
+            GTEST_SKIP() << "the allocation hook is not in effect here";
     }
 }
 

@@ -22,8 +22,12 @@ void FailNthAllocation(uint64_t n) {
     Refused = false;
 }
 
-uint64_t NothrowAllocations() { return Count; }
-bool AllocationWasRefused() { return Refused; }
+uint64_t NothrowAllocations() {
+    return Count;
+}
+bool AllocationWasRefused() {
+    return Refused;
+}
 
 // The replacements take their memory from the throwing forms, so every block is still released
 // by the matching delete and AddressSanitizer sees no mismatch.

@@ -5,16 +5,24 @@
 #include <cstring>
 #include <vector>
 
+#include "core/Conversion.h"
+#include "core/MdsWriter.h"
 #include "core/SmfReader.h"
 #include "core/Song.h"
+#include "core/StreamBlocks.h"
 #include "tests/fuzz/AllocationFailure.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
+const char* Context = nullptr;
+
 [[noreturn]] void Fail(const char* what) {
-    std::fprintf(stderr, "fuzz check failed: %s\n", what);
+    if (Context)
+        std::fprintf(stderr, "fuzz check failed (%s): %s\n", Context, what);
+    else
+        std::fprintf(stderr, "fuzz check failed: %s\n", what);
     std::abort();
 }
 
@@ -23,7 +31,8 @@ void Check(bool condition, const char* what) {
 }
 
 bool SameBytes(const ByteBuffer& a, const ByteBuffer& b) {
-    return a.Size() == b.Size() && (a.Size() == 0 || std::memcmp(a.Data(), b.Data(), a.Size()) == 0);
+    return a.Size() == b.Size() &&
+           (a.Size() == 0 || std::memcmp(a.Data(), b.Data(), a.Size()) == 0);
 }
 
 bool SameTrack(const Track& a, const Track& b) {
@@ -138,6 +147,13 @@ struct HeapCopy {
     uint32_t size;
 };
 
+// Which allocation to refuse, from the input, so a run can be repeated.
+uint64_t Pick(const HeapCopy& image) {
+    uint64_t pick = 0;
+    for (uint32_t i = 0; i < image.size; ++i) pick = pick * 31 + image.bytes[i];
+    return pick;
+}
+
 // Bounds the pairwise merge, whose cost grows with tracks x events, to keep runs fast.
 constexpr uint64_t PairwiseBudget = 1u << 20;
 
@@ -147,7 +163,118 @@ uint64_t TotalEvents(const Song& song) {
     return n;
 }
 
+enum class Outcome { NotSmf, EventTooLarge, Converted, OutOfMemory };
+
+struct Conversion {
+    Outcome outcome = Outcome::NotSmf;
+    Song song;
+    ByteBuffer title, copyright;
+    StreamBlockList blocks;
+    MemoryFile image{4096};
+};
+
+void Convert(const uint8_t* image, uint32_t size, const ConversionOptions& options, Conversion& c) {
+    switch (PrepareSong(image, size, c.song, c.title, c.copyright)) {
+        case PrepareResult::NotSmf:
+            c.outcome = Outcome::NotSmf;
+            return;
+        case PrepareResult::OutOfMemory:
+            c.outcome = Outcome::OutOfMemory;
+            return;
+        case PrepareResult::Ok:
+            break;
+    }
+    switch (BuildStreamBlocks(*c.song.FirstTrack(), options, c.blocks)) {
+        case BuildResult::EventTooLarge:
+            c.outcome = Outcome::EventTooLarge;
+            return;
+        case BuildResult::OutOfMemory:
+            c.outcome = Outcome::OutOfMemory;
+            return;
+        case BuildResult::Ok:
+            break;
+    }
+    c.outcome = WriteMdsImage(c.song.Division(), options, c.blocks, c.title, c.copyright, c.image)
+                    ? Outcome::Converted
+                    : Outcome::OutOfMemory;
+}
+
+uint32_t Le32(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+// The packed size of an event, or 0 for one that is not encoded (every meta event but tempo).
+uint32_t PackedSize(const ByteBuffer& b, bool omitStreamIds) {
+    const uint32_t head = omitStreamIds ? 8 : 12;
+    if (b[0] < 0xF0) return head;
+    if (b[0] == 0xFF) return b[1] == 0x51 ? head : 0;
+    uint32_t length = 0;
+    const uint32_t lengthBytes = DecodeVarLen(b.Data() + 1, b.Size() - 1, length);
+    if (lengthBytes == 0) Fail("a stored long message with a broken length field");
+    const uint64_t n = uint64_t(length) + (b[0] == 0xF0 ? 1 : 0);
+    return uint32_t(head + (n + 3) / 4 * 4);
+}
+
+void CheckBlocks(const Track& track, const ConversionOptions& options,
+                 const StreamBlockList& blocks) {
+    const uint32_t head = options.omitStreamIds ? 8 : 12;
+    Check(blocks.Count() >= 1, "no block at all");
+    const MidiEvent* e = track.First();
+    uint32_t tick = 0;
+    for (const StreamBlock* b = blocks.First(); b; b = b->next) {
+        const uint32_t length = b->buffer.GetLength();
+        const uint8_t* p = b->buffer.Data();
+        Check(length % 4 == 0, "a block length that is not a multiple of 4");
+        Check(b->tickStart == tick, "a block does not start at the tick reached before it");
+        uint32_t at = 0, events = 0;
+        while (at < length) {
+            Check(length - at >= head, "a block ends inside an event");
+            while (e && PackedSize(e->bytes, options.omitStreamIds) == 0) e = e->Next();
+            Check(e != nullptr, "a block holds more events than the track");
+            Check(PackedSize(e->bytes, options.omitStreamIds) <= length - at,
+                  "an event runs past its block");
+            tick += Le32(p + at);
+            Check(tick == e->tick, "the deltas do not add up to the event's tick");
+            if (!options.omitStreamIds) Check(Le32(p + at + 4) == 0, "a stream identifier not 0");
+            at += PackedSize(e->bytes, options.omitStreamIds);
+            ++events;
+            e = e->Next();
+        }
+        Check(uint64_t(length) + (options.omitStreamIds ? 4ull * events : 0) <=
+                  options.maxBufferBytes,
+              "a block over the buffer limit");
+        Check(b == blocks.First() || events > 0, "an empty block after the first");
+    }
+    while (e && PackedSize(e->bytes, options.omitStreamIds) == 0) e = e->Next();
+    Check(e == nullptr, "an encodable event is missing from the blocks");
+}
+
+void CheckImage(const Conversion& c, const ConversionOptions& options) {
+    const uint8_t* p = c.image.Data();
+    const uint32_t size = c.image.GetLength();
+    uint64_t expected = 44;
+    for (const StreamBlock* b = c.blocks.First(); b; b = b->next)
+        expected += 8 + uint64_t(b->buffer.GetLength());
+    const uint64_t title = c.title.Size() + (c.title.Size() & 1);
+    const uint64_t copyright = c.copyright.Size() + (c.copyright.Size() & 1);
+    if (title || copyright)
+        expected += 12 + (title ? 8 + title : 0) + (copyright ? 8 + copyright : 0);
+    Check(size == expected, "the image size does not match its blocks and texts");
+    Check(std::memcmp(p, "RIFF", 4) == 0 && Le32(p + 4) == size - 8 &&
+              std::memcmp(p + 8, "MIDSfmt ", 8) == 0 && Le32(p + 16) == 12,
+          "a broken RIFF or fmt header");
+    Check(Le32(p + 20) == c.song.Division() && Le32(p + 24) == options.maxBufferBytes &&
+              Le32(p + 28) == (options.omitStreamIds ? 1u : 0u),
+          "wrong fmt fields");
+    Check(std::memcmp(p + 32, "data", 4) == 0 && Le32(p + 40) == c.blocks.Count(),
+          "a broken data chunk header");
+}
+
 }  // namespace
+
+void SetCheckContext(const char* context) {
+    Context = context;
+}
 
 FuzzInput SplitFuzzInput(const uint8_t* data, size_t size) {
     FuzzInput in{data, 0, ConversionOptions()};
@@ -223,9 +350,7 @@ uint64_t CheckReadAndMerge(const uint8_t* data, size_t size, uint64_t refuseNth)
     // the pairwise one and gives the same result.
     const uint64_t total = parseAllocations + mergeAllocations;
     if (total == 0) return total;
-    uint64_t pick = 0;
-    for (uint32_t i = 0; i < in.size; ++i) pick = pick * 31 + image.bytes[i];
-    const uint64_t nth = refuseNth ? 1 + (refuseNth - 1) % total : 1 + pick % total;
+    const uint64_t nth = refuseNth ? 1 + (refuseNth - 1) % total : 1 + Pick(image) % total;
     FailNthAllocation(nth <= parseAllocations ? nth : 0);  // counts as the first parse did
     Song starved;
     SmfReader reader;
@@ -246,4 +371,51 @@ uint64_t CheckReadAndMerge(const uint8_t* data, size_t size, uint64_t refuseNth)
     FailNthAllocation(0);
     Check(SameSong(song, starved), "a refused allocation changed the song");
     return total;
+}
+
+uint64_t CheckConversion(const uint8_t* data, size_t size, uint64_t refuseNth) {
+    const FuzzInput in = SplitFuzzInput(data, size);
+    HeapCopy image(in.image, in.size);
+
+    FailNthAllocation(0);
+    Conversion c;
+    Convert(image.bytes, image.size, in.options, c);
+    const uint64_t allocations = NothrowAllocations();
+    Check(c.outcome != Outcome::OutOfMemory, "out of memory without a refused allocation");
+
+    // What to expect, found without the converter: the reader alone, then the largest event.
+    Song song;
+    const bool parsed = Parse(image.bytes, image.size, song, true);
+    if (!parsed || song.Format() > 1 || song.TrackCount() == 0) {
+        Check(c.outcome == Outcome::NotSmf, "converted a song that cannot be converted");
+        return allocations;
+    }
+    Check(c.outcome != Outcome::NotSmf, "refused a song that can be converted");
+    bool tooLarge = false;
+    const uint32_t allowance = in.options.omitStreamIds ? 4 : 0;
+    for (const Track* t = song.FirstTrack(); t; t = t->Next())
+        for (const MidiEvent* e = t->First(); e; e = e->Next())
+            if (PackedSize(e->bytes, in.options.omitStreamIds) + allowance >
+                in.options.maxBufferBytes)
+                tooLarge = true;
+    if (tooLarge) {
+        Check(c.outcome == Outcome::EventTooLarge, "converted an event larger than a block");
+        return allocations;
+    }
+    Check(c.outcome == Outcome::Converted, "refused an event that fits a block");
+    CheckBlocks(*c.song.FirstTrack(), in.options, c.blocks);
+    CheckImage(c, in.options);
+
+    const uint64_t nth =
+        refuseNth ? 1 + (refuseNth - 1) % allocations : 1 + Pick(image) % allocations;
+    FailNthAllocation(nth);
+    Conversion starved;
+    Convert(image.bytes, image.size, in.options, starved);
+    FailNthAllocation(0);
+    if (starved.outcome == Outcome::OutOfMemory) return allocations;
+    Check(starved.outcome == c.outcome, "a refused allocation changed the outcome");
+    Check(starved.image.GetLength() == c.image.GetLength() &&
+              std::memcmp(starved.image.Data(), c.image.Data(), c.image.GetLength()) == 0,
+          "a refused allocation changed the image");
+    return allocations;
 }

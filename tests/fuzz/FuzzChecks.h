@@ -17,7 +17,9 @@ struct FuzzInput {
 };
 FuzzInput SplitFuzzInput(const uint8_t* data, size_t size);
 
-// Each check aborts with a message on stderr when something that must hold does not.
+// Each check aborts with a message on stderr when something that must hold does not; the message
+// names context (for example the input file and the allocation refused) when one is set.
+void SetCheckContext(const char* context);
 
 // Parsing (with and without MacBinary), the title and copyright lookups and the merge: a parsed
 // song survives being written back and read again unchanged, the merge equals the pairwise
@@ -26,3 +28,11 @@ FuzzInput SplitFuzzInput(const uint8_t* data, size_t size);
 // the parse and merge (counted modulo their number), or one picked from the input when 0.
 // Returns the number of allocations of the parse and merge.
 uint64_t CheckReadAndMerge(const uint8_t* data, size_t size, uint64_t refuseNth = 0);
+
+// The whole conversion as the converter runs it (PrepareSong, BuildStreamBlocks with the input's
+// options, WriteMdsImage): it converts exactly when the song can be read and every long message
+// fits an empty block; every block keeps its limit (with 4 bytes per event when identifiers are
+// omitted), starts at the tick reached before it and holds every encodable event once; the image
+// has the layout of its blocks and texts. A refused allocation ends in an out-of-memory result
+// or in the very same image. Returns the number of allocations of the conversion.
+uint64_t CheckConversion(const uint8_t* data, size_t size, uint64_t refuseNth = 0);
