@@ -109,6 +109,7 @@ void ConvertFile(HWND owner, const char* path) {
     // The song holds its own copy of every event: the image is only weight from here on.
     image.Clear();
     if (prepared == PrepareResult::OutOfMemory) {
+        song.Reset();  // the message box needs memory of its own
         ReportOutOfMemory(owner, path);
         return;
     }
@@ -123,6 +124,8 @@ void ConvertFile(HWND owner, const char* path) {
     StreamBlockList blocks;
     const BuildResult built = BuildStreamBlocks(*song.FirstTrack(), options, blocks);
     if (built == BuildResult::OutOfMemory) {
+        blocks.Clear();  // the message box needs memory of its own
+        song.Reset();
         ReportOutOfMemory(owner, path);
         return;
     }

@@ -457,3 +457,68 @@ TEST_F(ConvertFileTest, FileTooLargeForMemoryIsReportedAndTheNextConversionWorks
 }
 
 }  // namespace
+
+namespace {
+
+// Takes the process's free address space away, all but about leftBytes, until destroyed.
+class AddressSpaceSqueeze {
+public:
+    explicit AddressSpaceSqueeze(size_t leftBytes) {
+        blocks.reserve(65536);  // no room to grow once the squeeze is on
+        for (size_t chunk = size_t(1) << 30; chunk >= (size_t(1) << 16); chunk /= 2) {
+            while (void* block = VirtualAlloc(nullptr, chunk, MEM_RESERVE, PAGE_NOACCESS)) {
+                blocks.push_back({block, chunk});
+            }
+        }
+        // Give back one block of at least leftBytes, so that much lies in one piece.
+        size_t best = blocks.size();
+        for (size_t i = 0; i < blocks.size(); ++i) {
+            if (blocks[i].size >= leftBytes &&
+                (best == blocks.size() || blocks[i].size < blocks[best].size))
+                best = i;
+        }
+        if (best < blocks.size()) {
+            VirtualFree(blocks[best].address, 0, MEM_RELEASE);
+            blocks.erase(blocks.begin() + best);
+        }
+    }
+    ~AddressSpaceSqueeze() {
+        for (const Block& b : blocks) VirtualFree(b.address, 0, MEM_RELEASE);
+    }
+
+private:
+    struct Block {
+        void* address;
+        size_t size;
+    };
+    std::vector<Block> blocks;
+};
+
+TEST_F(ConvertFileTest, RunningOutOfMemoryWhileParsingIsReportedAndReleased) {
+    if (sizeof(void*) != 4) GTEST_SKIP() << "a 64-bit address space is not squeezed";
+    // Two million notes: about 6 MB of file, several times that as events in memory.
+    Bytes track = {0x00, 0x90, 0x3C, 0x40};
+    track.reserve(6 * 1000 * 1000 + 8);
+    for (int i = 0; i < 2000000; ++i) track.insert(track.end(), {0x00, 0x3C, 0x40});
+    track.insert(track.end(), EndOfTrack.begin(), EndOfTrack.end());
+    const std::string input = Input("dense.mid", SmfImage().Format(0).Track(track).Build());
+    track = Bytes();
+    const std::string expected = "'" + input + "'\n\n" + SystemText(ERROR_NOT_ENOUGH_MEMORY);
+    {
+        DialogDriver driver;
+        driver.seen.reserve(4);
+        AddressSpaceSqueeze squeeze(24 << 20);
+        ConvertFile(main, input.c_str());
+        const std::vector<SeenWindow>& seen = driver.seen;
+        ASSERT_EQ(seen.size(), 1u);
+        EXPECT_FALSE(seen[0].isFileDialog);
+        EXPECT_EQ(seen[0].text, expected);
+    }
+    DialogDriver driver;
+    driver.fileAnswers.push_back({Path("dense.mds")});
+    Convert(driver, input);
+    EXPECT_TRUE(driver.MessageBoxes().empty());
+    EXPECT_EQ(driver.FileDialogs().size(), 1u);
+}
+
+}  // namespace

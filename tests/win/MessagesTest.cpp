@@ -163,16 +163,37 @@ TEST(OpenWithShell, FailureShowsTheSystemTextForTheLastError) {
     OwnerWindow owner;
     char folder[MAX_PATH];
     ASSERT_GT(GetTempPathA(MAX_PATH, folder), 0u);
-    std::string missing = std::string(folder) + "tonflux-no-such-file.html";
+    const std::string missing = std::string(folder) + "tonflux-no-such-file.html";
     DeleteFileA(missing.c_str());
-    std::string systemText;
-    ASSERT_TRUE(FormatSystemError(systemText, ERROR_FILE_NOT_FOUND));
-
-    DialogDriver driver;
-    OpenWithShell(owner.window, missing.c_str());
-    std::vector<SeenWindow> boxes = driver.MessageBoxes();
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].title, Ansi("エラー"));
-    EXPECT_EQ(boxes[0].text, systemText);
-    EXPECT_EQ(boxes[0].icon, LoadIconA(nullptr, IDI_HAND));
+    const std::string unknown = std::string(folder) + "tonflux-test.tonflux-unknown-type";
+    HANDLE file =
+        CreateFileA(unknown.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    CloseHandle(file);
+    struct Case {
+        const char* what;
+        std::string target;
+        DWORD error;  // 0: whatever the system reports (Wine's code for this has no text)
+    };
+    const Case cases[] = {
+        {"a missing file", missing, ERROR_FILE_NOT_FOUND},
+        {"a file type without a program", unknown, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string systemText;
+        FormatSystemError(systemText, c.error);
+        DialogDriver driver;
+        OpenWithShell(owner.window, c.target.c_str());
+        std::vector<SeenWindow> boxes = driver.MessageBoxes();
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].owner, owner.window);
+        EXPECT_EQ(boxes[0].title, Ansi("エラー"));
+        if (c.error != 0) {
+            EXPECT_EQ(boxes[0].text, systemText);
+        }
+        EXPECT_FALSE(boxes[0].text.empty());
+        EXPECT_EQ(boxes[0].icon, LoadIconA(nullptr, IDI_HAND));
+    }
+    DeleteFileA(unknown.c_str());
 }
