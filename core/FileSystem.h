@@ -15,7 +15,7 @@ bool CreateNewFile(const char* path, intptr_t& handle, uint32_t& error);
 bool WriteAll(intptr_t handle, const uint8_t* data, uint32_t n, uint32_t& error);
 bool CloseFile(intptr_t handle, uint32_t& error);
 // Renames from over to, replacing an existing file at to.
-bool ReplaceFile(const char* from, const char* to, uint32_t& error);
+bool RenameOver(const char* from, const char* to, uint32_t& error);
 void RemoveFile(const char* path);
 // Reads the whole file into out. A file of 4 GB or more is refused as too large.
 bool ReadWholeFile(const char* path, ByteBuffer& out, uint32_t& error);

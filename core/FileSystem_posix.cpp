@@ -43,7 +43,7 @@ bool CloseFile(intptr_t handle, uint32_t& error) {
     return true;
 }
 
-bool ReplaceFile(const char* from, const char* to, uint32_t& error) {
+bool RenameOver(const char* from, const char* to, uint32_t& error) {
     if (rename(from, to) != 0) {
         error = uint32_t(errno);
         return false;

@@ -40,7 +40,7 @@ bool CloseFile(intptr_t handle, uint32_t& error) {
     return true;
 }
 
-bool ReplaceFile(const char* from, const char* to, uint32_t& error) {
+bool RenameOver(const char* from, const char* to, uint32_t& error) {
     if (!MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING)) {
         error = GetLastError();
         return false;

@@ -74,12 +74,12 @@ bool OutputFile::Write(const uint8_t* data, uint32_t n) {
 }
 
 bool OutputFile::Commit() {
-    if (handle == FileSystem::NoHandle || !Flush() || !CloseHandle()) {
+    if (handle == FileSystem::NoHandle || !Flush() || !CloseTemp()) {
         Abandon();
         return false;
     }
     uint32_t error = 0;
-    if (!FileSystem::ReplaceFile(tempPath, targetPath, error)) {
+    if (!FileSystem::RenameOver(tempPath, targetPath, error)) {
         Fail(error);
         Abandon();
         return false;
@@ -117,7 +117,7 @@ void OutputFile::Fail(uint32_t code) {
     if (errorCode == 0) errorCode = code;
 }
 
-bool OutputFile::CloseHandle() {
+bool OutputFile::CloseTemp() {
     uint32_t error = 0;
     const bool closed = FileSystem::CloseFile(handle, error);
     handle = FileSystem::NoHandle;

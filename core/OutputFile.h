@@ -26,7 +26,7 @@ public:
 private:
     bool Flush();
     void Fail(uint32_t code);
-    bool CloseHandle();
+    bool CloseTemp();
 
     static constexpr uint32_t BufferBytes = 64 * 1024;
     char* targetPath = nullptr;

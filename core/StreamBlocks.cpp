@@ -113,6 +113,7 @@ void StreamBlockList::Clear() {
     }
     last = nullptr;
     count = 0;
+    eventCount = 0;
 }
 
 StreamBlock* StreamBlockList::Append(const StreamBlock& model) {
@@ -221,6 +222,7 @@ BuildResult BuildStreamBlocks(const Track& track, const ConversionOptions& optio
             return BuildResult::OutOfMemory;
         prevTick = event->tick;
         if (current->buffer.GetLength() + allowance > maxBytes) return BuildResult::EventTooLarge;
+        blocks.SetEventCount(blocks.EventCount() + 1);
     }
     return BuildResult::Ok;
 }

@@ -62,11 +62,15 @@ public:
     StreamBlock* First() const { return first; }
     StreamBlock* Last() const { return last; }
     uint32_t Count() const { return count; }
+    // Stream events encoded into the blocks by BuildStreamBlocks.
+    uint32_t EventCount() const { return eventCount; }
+    void SetEventCount(uint32_t n) { eventCount = n; }
 
 private:
     StreamBlock* first = nullptr;
     StreamBlock* last = nullptr;
     uint32_t count = 0;
+    uint32_t eventCount = 0;
 };
 
 enum class BuildResult {

@@ -1,0 +1,168 @@
+#include "cli/Dump.h"
+
+#include <cstdio>
+
+#include "cli/Platform.h"
+#include "cli/Texts.h"
+#include "core/ByteBuffer.h"
+#include "core/FileSystem.h"
+#include "core/MdsReader.h"
+
+namespace {
+
+const char* FaultText(MdsFault fault) {
+    switch (fault) {
+        case MdsFault::None:
+            return "";
+        case MdsFault::NotRiff:
+            return "RIFF 形式 MIDS のファイルではありません。";
+        case MdsFault::RiffSize:
+            return "RIFF チャンクのサイズがファイルのサイズと一致しません。";
+        case MdsFault::ChunkOverrun:
+            return "チャンクが親チャンクの終わりを越えています。";
+        case MdsFault::MissingFormat:
+            return "fmt チャンクまたは data チャンクがありません。";
+        case MdsFault::FormatChunk:
+            return "fmt チャンクが不正です。";
+        case MdsFault::DataSize:
+            return "data チャンクのサイズがブロック数・ブロック長と一致しません。";
+        case MdsFault::BlockOverrun:
+            return "ブロックが data チャンクの終わりを越えています。";
+        case MdsFault::BlockAlignment:
+            return "ブロック長が 4 の倍数ではありません。";
+        case MdsFault::BlockTooLarge:
+            return "ブロックがストリーム バッファの最大サイズを超えています。";
+        case MdsFault::TickStart:
+            return "ブロックの開始ティックが直前のイベントのティックと一致しません。";
+        case MdsFault::EventOverrun:
+            return "イベントがブロックの終わりを越えています。";
+        case MdsFault::UnknownEventType:
+            return "不明な種類のイベントがあります。";
+        case MdsFault::BadShortMessage:
+            return "不正なショート メッセージがあります。";
+        case MdsFault::NonZeroFill:
+            return "ロング メッセージの埋め草が 0 ではありません。";
+        case MdsFault::StreamId:
+            return "ストリーム ID が 0 ではありません。";
+        case MdsFault::ListChunk:
+            return "LIST チャンクが不正です。";
+    }
+    return "";
+}
+
+std::string Hex(const uint8_t* bytes, uint32_t n) {
+    std::string out;
+    char cell[4];
+    for (uint32_t i = 0; i < n; ++i) {
+        std::snprintf(cell, sizeof cell, " %02X", bytes[i]);
+        out += cell;
+    }
+    return out;
+}
+
+// Texts are shown as found: printable ASCII as is, every other byte as \xNN, so that a title in
+// any character set prints the same everywhere.
+std::string Escaped(const uint8_t* bytes, uint32_t n) {
+    std::string out = "\"";
+    char cell[8];
+    for (uint32_t i = 0; i < n; ++i) {
+        if (bytes[i] >= 0x20 && bytes[i] < 0x7F && bytes[i] != '\\' && bytes[i] != '"') {
+            out += char(bytes[i]);
+        } else {
+            std::snprintf(cell, sizeof cell, "\\x%02X", bytes[i]);
+            out += cell;
+        }
+    }
+    return out + "\"";
+}
+
+class Printer : public MdsVisitor {
+public:
+    explicit Printer(std::ostream& out) : out(out) {}
+
+    void Header(const MdsHeader& h) override {
+        char line[256];
+        std::snprintf(line, sizeof line, "RIFF MIDS: %u bytes (file %u bytes)\n",
+                      unsigned(h.riffBytes), unsigned(h.fileBytes));
+        out << line;
+        if (h.timeFormat & 0x8000) {
+            std::snprintf(line, sizeof line,
+                          "fmt: time format 0x%08X (SMPTE %d frames/s, %u ticks/frame)",
+                          unsigned(h.timeFormat), -int(int8_t(h.timeFormat >> 8)),
+                          unsigned(h.timeFormat & 0xFF));
+        } else {
+            std::snprintf(line, sizeof line, "fmt: time format 0x%08X (%u ticks/quarter note)",
+                          unsigned(h.timeFormat), unsigned(h.timeFormat));
+        }
+        out << line;
+        std::snprintf(line, sizeof line, ", max buffer %u bytes, flags %u (%s)\n",
+                      unsigned(h.maxBufferBytes), unsigned(h.flags),
+                      h.flags ? "no stream ids" : "stream ids");
+        out << line;
+        std::snprintf(line, sizeof line, "data: block count %u\n", unsigned(h.blockCount));
+        out << line;
+    }
+    void Block(const MdsBlock& b) override {
+        char line[128];
+        std::snprintf(line, sizeof line, "block %u: tickStart %u, %u bytes, offset %u\n",
+                      unsigned(b.index), unsigned(b.tickStart), unsigned(b.length),
+                      unsigned(b.offset));
+        out << line;
+        ++blocks;
+    }
+    void Event(const MdsEvent& e) override {
+        char line[96];
+        std::snprintf(line, sizeof line, "  %u +%u ", unsigned(e.tick), unsigned(e.delta));
+        out << line;
+        switch (e.kind) {
+            case MdsEventKind::Short:
+                out << "short" << Hex(e.message, e.messageLength)
+                    << (e.runningStatus ? " (running status)" : "") << "\n";
+                break;
+            case MdsEventKind::Tempo:
+                std::snprintf(line, sizeof line, "tempo %u\n", unsigned(e.tempo));
+                out << line;
+                break;
+            case MdsEventKind::Long:
+                std::snprintf(line, sizeof line, "long %u:", unsigned(e.paramLength));
+                out << line << Hex(e.params, e.paramLength) << "\n";
+                break;
+        }
+        ++events;
+    }
+    void Text(const char (&id)[5], const uint8_t* text, uint32_t length) override {
+        out << id << ": " << Escaped(text, length) << "\n";
+    }
+
+    uint32_t blocks = 0;
+    uint32_t events = 0;
+
+private:
+    std::ostream& out;
+};
+
+}  // namespace
+
+int DumpMdsFile(const std::string& path, std::ostream& out, std::ostream& err) {
+    const std::string quoted = "'" + Platform::ConsolePath(path) + "'";
+    ByteBuffer image;
+    uint32_t error = 0;
+    if (!FileSystem::ReadWholeFile(path.c_str(), image, error)) {
+        err << "tonflux-convert: " << quoted << ": " << Platform::ErrorText(error) << "\n";
+        return 1;
+    }
+    out << Platform::ConsolePath(path) << "\n";
+    Printer printer(out);
+    const MdsCheck check = DecodeMds(image.Data(), image.Size(), printer);
+    char line[512];
+    if (check.fault != MdsFault::None) {
+        std::snprintf(line, sizeof line, Texts::DumpFault, unsigned(check.offset));
+        err << "tonflux-convert: " << quoted << ": " << Platform::ConsoleText(line)
+            << Platform::ConsoleText(FaultText(check.fault)) << "\n";
+        return 1;
+    }
+    std::snprintf(line, sizeof line, Texts::DumpOk, unsigned(printer.blocks),
+                  unsigned(printer.events));
+    out << Platform::ConsoleText(line) << "\n";
+    return 0;
+}

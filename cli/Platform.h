@@ -1,0 +1,26 @@
+// Platform.h: what the command-line converter needs of the system beyond the core: folders,
+// error texts and the console's character set. Platform_posix.cpp and Platform_win.cpp.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace Platform {
+
+enum class PathKind { Missing, File, Folder };
+PathKind Kind(const std::string& path);
+// Every file below folder (not following links to folders), sorted by path; false with the
+// system's error code when the folder cannot be read.
+bool ListFiles(const std::string& folder, std::vector<std::string>& files, uint32_t& error);
+// A form of path under which two names of the same file compare equal, as far as can be told
+// before the file exists (its folder resolved, case folded where the file system folds it).
+std::string SameFileKey(const std::string& path);
+// The system's text for an error code (errno / GetLastError), in the console's character set.
+std::string ErrorText(uint32_t code);
+// A program text (UTF-8) in the console's character set.
+std::string ConsoleText(const std::string& utf8);
+// A path as given on the command line (the system's character set) in the console's.
+std::string ConsolePath(const std::string& path);
+char PreferredSeparator();
+
+}  // namespace Platform
