@@ -1,8 +1,6 @@
 #include "core/FileSystem.h"
 
 #include <windows.h>
-// winbase.h maps ReplaceFile to ReplaceFileA, which would rename ours in this file only.
-#undef ReplaceFile
 
 #include "core/OutputFile.h"
 
