@@ -9,6 +9,12 @@
 #include <random>
 #include <sstream>
 
+#ifndef _WIN32
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 #include "cli/Platform.h"
 #include "cli/Texts.h"
 #include "core/Conversion.h"
@@ -366,5 +372,37 @@ TEST_F(Cli, DumpReportsAFaultyFile) {
     EXPECT_NE(r.err.find(P("a.mds")), std::string::npos);
     EXPECT_EQ(Run({"--dump", P("none.mds")}).code, 1);
 }
+
+#if !defined(_WIN32) && !defined(__SANITIZE_ADDRESS__)
+TEST_F(Cli, RunningOutOfMemoryGivesTheSystemTextAndNoOutput) {
+    // A 512 MB input (sparse, so it costs no disk) in a child whose address space is capped well
+    // below that: reading it must fail for lack of memory and be reported, not crash.
+    const std::string input = P("huge.mid");
+    Put("huge.mid", GoodSong());
+    fs::resize_file(input, uint64_t(512) << 20);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        long pages = 0;
+        if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+            if (std::fscanf(f, "%ld", &pages) != 1) pages = 0;
+            std::fclose(f);
+        }
+        rlimit cap;
+        cap.rlim_cur = cap.rlim_max = rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE)) + (128 << 20);
+        if (pages == 0 || setrlimit(RLIMIT_AS, &cap) != 0) _exit(100);
+        std::ostringstream out, err;
+        const int code = RunConvert({"-j", "1", input}, out, err);
+        const bool named = err.str().find(Platform::ErrorText(ENOMEM)) != std::string::npos &&
+                           err.str().find(input) != std::string::npos;
+        _exit(code == 1 && named ? 0 : 101);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_FALSE(Has("huge.mds"));
+}
+#endif
 
 }  // namespace
