@@ -1,0 +1,148 @@
+#include "ui/MainDialog.h"
+
+#include <commctrl.h>
+#include <commdlg.h>
+#include <shellapi.h>
+
+#include <cstddef>
+#include <string>
+
+#include "core/ByteBuffer.h"
+#include "job/ConvertFile.h"
+#include "res/resource.h"
+#include "ui/AboutBox.h"
+#include "ui/Globals.h"
+#include "ui/Messages.h"
+#include "ui/Settings.h"
+
+namespace {
+
+// The structure as it was before the three trailing fields of later systems: every version of
+// the dialog accepts it.
+constexpr DWORD OpenFileNameSize =
+    offsetof(OPENFILENAMEA, lpTemplateName) + sizeof(OPENFILENAMEA::lpTemplateName);
+#ifndef _WIN64
+static_assert(OpenFileNameSize == 76, "OPENFILENAME_SIZE_VERSION_400A");
+#endif
+
+void SetLargeIcon(HWND dialog) {
+    HICON icon = LoadIconA(AppInstance, MAKEINTRESOURCEA(IDI_TONFLUX));
+#ifdef _WIN64
+    SetClassLongPtrA(dialog, GCLP_HICON, reinterpret_cast<LONG_PTR>(icon));
+#else
+    SetClassLongA(dialog, GCL_HICON, reinterpret_cast<LONG>(icon));
+#endif
+}
+
+void InitMainDialog(HWND dialog) {
+    SetLargeIcon(dialog);
+    SendDlgItemMessageA(dialog, IDC_BUFFER_SIZE_SPIN, UDM_SETRANGE, 0, MAKELPARAM(63, 1));
+    LoadSettings(dialog);
+}
+
+void RestoreDefaults(HWND dialog) {
+    SetDlgItemInt(dialog, IDC_BUFFER_SIZE, 4, FALSE);
+    CheckDlgButton(dialog, IDC_USE_RUNNING_STATUS, BST_CHECKED);
+    CheckDlgButton(dialog, IDC_OMIT_STREAM_IDS, BST_UNCHECKED);
+}
+
+void OpenAndConvert(HWND dialog) {
+    if (!ValidateBufferSizeField()) return;
+    ByteBuffer filter;
+    if (!LoadFilterString(filter, IDS_OPEN_FILTER)) return;
+    char path[MAX_PATH] = "";
+    OPENFILENAMEA dialogData = {};
+    dialogData.lStructSize = OpenFileNameSize;
+    dialogData.hwndOwner = dialog;
+    dialogData.hInstance = AppInstance;
+    dialogData.lpstrFilter = reinterpret_cast<const char*>(filter.Data());
+    dialogData.nFilterIndex = OpenFilterIndex;
+    dialogData.lpstrFile = path;
+    dialogData.nMaxFile = MAX_PATH;
+    dialogData.Flags = OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
+    dialogData.lpstrDefExt = "mid";
+    if (GetOpenFileNameA(&dialogData)) ConvertFile(dialog, path);
+    // Kept even when cancelled: the user's last choice of filter is what the next dialog shows.
+    OpenFilterIndex = dialogData.nFilterIndex;
+}
+
+void ConvertDroppedFile(HWND dialog, HDROP drop) {
+    SetForegroundWindow(dialog);
+    if (!ValidateBufferSizeField()) {
+        DragFinish(drop);
+        return;
+    }
+    // A name longer than the buffer would arrive cut short and could name another file.
+    UINT length = DragQueryFileA(drop, 0, nullptr, 0);
+    char path[MAX_PATH] = "";
+    if (length > 0 && length < MAX_PATH) DragQueryFileA(drop, 0, path, MAX_PATH);
+    DragFinish(drop);
+    if (length >= MAX_PATH) {
+        ReportSystemError(dialog, ERROR_FILENAME_EXCED_RANGE);
+    } else if (path[0] != '\0') {
+        ConvertFile(dialog, path);
+    }
+}
+
+void OnCommand(HWND dialog, WORD id) {
+    switch (id) {
+    case IDC_RESTORE_DEFAULTS:
+        RestoreDefaults(dialog);
+        break;
+    case IDM_EXIT:
+        SendMessageA(dialog, WM_CLOSE, 0, 0);
+        break;
+    case IDM_CONVERT:
+        OpenAndConvert(dialog);
+        break;
+    case IDM_HELP_CONTENTS:
+        OpenHelpFile(dialog);
+        break;
+    case IDM_ABOUT:
+        DialogBoxParamA(AppInstance, MAKEINTRESOURCEA(IDD_ABOUT), dialog, AboutDialogProc, 0);
+        break;
+    default:  // IDCANCEL among them: Esc must not close the window
+        break;
+    }
+}
+
+}  // namespace
+
+INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+    switch (message) {
+    case WM_INITDIALOG:
+        InitMainDialog(dialog);
+        return TRUE;  // the system then focuses the first tab stop
+    case WM_COMMAND:
+        OnCommand(dialog, LOWORD(wParam));
+        return TRUE;
+    case WM_EXITSIZEMOVE:
+        TrackWindowPosition(dialog);
+        return TRUE;
+    case WM_DROPFILES:
+        ConvertDroppedFile(dialog, reinterpret_cast<HDROP>(wParam));
+        return TRUE;
+    case WM_CLOSE:
+        SaveSettings(dialog);
+        DestroyWindow(dialog);
+        return TRUE;
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+bool ValidateBufferSizeField() {
+    // A field without a number reads as 0 and is refused with the rest.
+    UINT kilobytes = GetDlgItemInt(MainWindow, IDC_BUFFER_SIZE, nullptr, FALSE);
+    if (kilobytes >= 1 && kilobytes <= 63) return true;
+    std::string title;
+    std::string text;
+    LoadResourceString(title, IDS_WARNING_TITLE);
+    LoadResourceString(text, IDS_BAD_BUFFER_SIZE);
+    MessageBoxA(MainWindow, text.c_str(), title.c_str(), MB_ICONWARNING);
+    SetFocus(GetDlgItem(MainWindow, IDC_BUFFER_SIZE));
+    return false;
+}
