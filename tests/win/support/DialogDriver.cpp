@@ -4,6 +4,8 @@
 
 #include <dlgs.h>
 
+#include "ui/Globals.h"
+
 namespace {
 
 DialogDriver* Current = nullptr;
@@ -74,7 +76,8 @@ std::vector<SeenWindow> DialogDriver::FileDialogs() const {
 
 LRESULT CALLBACK DialogDriver::Hook(int code, WPARAM wParam, LPARAM lParam) {
     HWND window = reinterpret_cast<HWND>(wParam);
-    if (Current != nullptr && IsDialog(window)) {
+    // The main dialog is the program's own window, never a box to answer.
+    if (Current != nullptr && IsDialog(window) && window != MainWindow) {
         // Activation comes once the box is fully built, and again whenever it gets the
         // focus back (after a nested box): answer each window once.
         std::vector<HWND>& answered = Current->answered;
