@@ -46,7 +46,8 @@ void ShowVersionTexts(HWND box, const char* programPath) {
 }
 
 void MakeTitleBold(HWND box) {
-    HFONT font = reinterpret_cast<HFONT>(SendDlgItemMessageA(box, IDC_ABOUT_DESCRIPTION, WM_GETFONT, 0, 0));
+    HFONT font =
+        reinterpret_cast<HFONT>(SendDlgItemMessageA(box, IDC_ABOUT_DESCRIPTION, WM_GETFONT, 0, 0));
     LOGFONTA description = {};
     if (font == nullptr || GetObjectA(font, sizeof description, &description) == 0) {
         GetObjectA(GetStockObject(DEFAULT_GUI_FONT), sizeof description, &description);
@@ -54,8 +55,8 @@ void MakeTitleBold(HWND box) {
     description.lfHeight = 16;
     description.lfWeight = FW_BOLD;
     AboutTitleFont = CreateFontIndirectA(&description);
-    SendDlgItemMessageA(box, IDC_ABOUT_DESCRIPTION, WM_SETFONT, reinterpret_cast<WPARAM>(AboutTitleFont),
-                        FALSE);
+    SendDlgItemMessageA(box, IDC_ABOUT_DESCRIPTION, WM_SETFONT,
+                        reinterpret_cast<WPARAM>(AboutTitleFont), FALSE);
 }
 
 void InitAboutBox(HWND box) {
@@ -102,34 +103,34 @@ void ShowInFileManager(HWND box) {
 
 INT_PTR CALLBACK AboutDialogProc(HWND box, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
-    case WM_INITDIALOG:
-        InitAboutBox(box);
-        return TRUE;  // focus to the first tab stop, the OK button
-    case WM_COMMAND:
-        switch (LOWORD(wParam)) {
-        case IDOK:
-        case IDCANCEL:
-            EndDialog(box, 0);
-            break;
-        case IDC_ABOUT_EMAIL:
-            SendMail(box);
-            break;
-        case IDC_ABOUT_WEB:
-            VisitWebPage(box);
-            break;
-        case IDC_ABOUT_SHOW_PROGRAM:
-            ShowInFileManager(box);
-            break;
+        case WM_INITDIALOG:
+            InitAboutBox(box);
+            return TRUE;  // focus to the first tab stop, the OK button
+        case WM_COMMAND:
+            switch (LOWORD(wParam)) {
+                case IDOK:
+                case IDCANCEL:
+                    EndDialog(box, 0);
+                    break;
+                case IDC_ABOUT_EMAIL:
+                    SendMail(box);
+                    break;
+                case IDC_ABOUT_WEB:
+                    VisitWebPage(box);
+                    break;
+                case IDC_ABOUT_SHOW_PROGRAM:
+                    ShowInFileManager(box);
+                    break;
+                default:
+                    break;
+            }
+            return FALSE;
+        case WM_DESTROY:
+            DeleteObject(AboutTitleFont);
+            AboutTitleFont = nullptr;
+            return FALSE;
         default:
-            break;
-        }
-        return FALSE;
-    case WM_DESTROY:
-        DeleteObject(AboutTitleFont);
-        AboutTitleFont = nullptr;
-        return FALSE;
-    default:
-        return FALSE;
+            return FALSE;
     }
 }
 

@@ -86,23 +86,23 @@ void ConvertDroppedFile(HWND dialog, HDROP drop) {
 
 void OnCommand(HWND dialog, WORD id) {
     switch (id) {
-    case IDC_RESTORE_DEFAULTS:
-        RestoreDefaults(dialog);
-        break;
-    case IDM_EXIT:
-        SendMessageA(dialog, WM_CLOSE, 0, 0);
-        break;
-    case IDM_CONVERT:
-        OpenAndConvert(dialog);
-        break;
-    case IDM_HELP_CONTENTS:
-        OpenHelpFile(dialog);
-        break;
-    case IDM_ABOUT:
-        DialogBoxParamA(AppInstance, MAKEINTRESOURCEA(IDD_ABOUT), dialog, AboutDialogProc, 0);
-        break;
-    default:  // IDCANCEL among them: Esc must not close the window
-        break;
+        case IDC_RESTORE_DEFAULTS:
+            RestoreDefaults(dialog);
+            break;
+        case IDM_EXIT:
+            SendMessageA(dialog, WM_CLOSE, 0, 0);
+            break;
+        case IDM_CONVERT:
+            OpenAndConvert(dialog);
+            break;
+        case IDM_HELP_CONTENTS:
+            OpenHelpFile(dialog);
+            break;
+        case IDM_ABOUT:
+            DialogBoxParamA(AppInstance, MAKEINTRESOURCEA(IDD_ABOUT), dialog, AboutDialogProc, 0);
+            break;
+        default:  // IDCANCEL among them: Esc must not close the window
+            break;
     }
 }
 
@@ -110,27 +110,27 @@ void OnCommand(HWND dialog, WORD id) {
 
 INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
-    case WM_INITDIALOG:
-        InitMainDialog(dialog);
-        return TRUE;  // the system then focuses the first tab stop
-    case WM_COMMAND:
-        OnCommand(dialog, LOWORD(wParam));
-        return TRUE;
-    case WM_EXITSIZEMOVE:
-        TrackWindowPosition(dialog);
-        return TRUE;
-    case WM_DROPFILES:
-        ConvertDroppedFile(dialog, reinterpret_cast<HDROP>(wParam));
-        return TRUE;
-    case WM_CLOSE:
-        SaveSettings(dialog);
-        DestroyWindow(dialog);
-        return TRUE;
-    case WM_DESTROY:
-        PostQuitMessage(0);
-        return TRUE;
-    default:
-        return FALSE;
+        case WM_INITDIALOG:
+            InitMainDialog(dialog);
+            return TRUE;  // the system then focuses the first tab stop
+        case WM_COMMAND:
+            OnCommand(dialog, LOWORD(wParam));
+            return TRUE;
+        case WM_EXITSIZEMOVE:
+            TrackWindowPosition(dialog);
+            return TRUE;
+        case WM_DROPFILES:
+            ConvertDroppedFile(dialog, reinterpret_cast<HDROP>(wParam));
+            return TRUE;
+        case WM_CLOSE:
+            SaveSettings(dialog);
+            DestroyWindow(dialog);
+            return TRUE;
+        case WM_DESTROY:
+            PostQuitMessage(0);
+            return TRUE;
+        default:
+            return FALSE;
     }
 }
 

@@ -53,7 +53,8 @@ private:
             s.path = Text(window, IDC_ABOUT_PROGRAM_PATH);
             s.email = Text(window, IDC_ABOUT_EMAIL);
             s.web = Text(window, IDC_ABOUT_WEB);
-            s.titleFont = HFONT(SendDlgItemMessageA(window, IDC_ABOUT_DESCRIPTION, WM_GETFONT, 0, 0));
+            s.titleFont =
+                HFONT(SendDlgItemMessageA(window, IDC_ABOUT_DESCRIPTION, WM_GETFONT, 0, 0));
             GetObjectA(s.titleFont, sizeof s.titleLook, &s.titleLook);
         } else if (code == HCBT_DESTROYWND && Current->closeAfterMessageBox &&
                    GetDlgItem(window, 0xFFFF) != nullptr) {

@@ -74,7 +74,9 @@ void MainDialogTest::SetFieldText(const char* text) {
     SetDlgItemTextA(MainWindow, IDC_BUFFER_SIZE, text);
 }
 
-bool MainDialogTest::IsChecked(int id) { return IsDlgButtonChecked(MainWindow, id) == BST_CHECKED; }
+bool MainDialogTest::IsChecked(int id) {
+    return IsDlgButtonChecked(MainWindow, id) == BST_CHECKED;
+}
 
 POINT MainDialogTest::Position() {
     RECT rect = {};

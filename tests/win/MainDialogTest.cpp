@@ -34,19 +34,28 @@ HGLOBAL MakeDrop(const std::vector<std::string>& paths) {
     return drop;
 }
 
-std::string WarningText() { return Ansi("ストリーム バッファの最大サイズが不正です。\n1KB 以上 63KB 以下にしてください。"); }
+std::string WarningText() {
+    return Ansi("ストリーム バッファの最大サイズが不正です。\n1KB 以上 63KB 以下にしてください。");
+}
 
 std::string NotSmfText(const std::string& path) {
     return "'" + path + "'\n" +
-           Ansi("このファイルは、標準 MIDI ファイル (SMF) フォーマット 0 または 1 ではありません。");
+           Ansi(
+               "このファイルは、標準 MIDI ファイル (SMF) フォーマット 0 または 1 ではありません。");
 }
 
 }  // namespace
 
 TEST_F(MainDialogTest, ControlsComeInTheirTabOrder) {
     Open();
-    const int ids[] = {-1, -1, IDC_BUFFER_SIZE, IDC_BUFFER_SIZE_SPIN, -1,
-                       IDC_USE_RUNNING_STATUS, IDC_OMIT_STREAM_IDS, IDC_RESTORE_DEFAULTS,
+    const int ids[] = {-1,
+                       -1,
+                       IDC_BUFFER_SIZE,
+                       IDC_BUFFER_SIZE_SPIN,
+                       -1,
+                       IDC_USE_RUNNING_STATUS,
+                       IDC_OMIT_STREAM_IDS,
+                       IDC_RESTORE_DEFAULTS,
                        IDM_CONVERT};
     HWND child = GetWindow(MainWindow, GW_CHILD);
     for (int id : ids) {
@@ -58,7 +67,8 @@ TEST_F(MainDialogTest, ControlsComeInTheirTabOrder) {
     EXPECT_EQ(child, nullptr);
     // The up-down control steps its buddy, the field before it, within 1 to 63.
     HWND spin = GetDlgItem(MainWindow, IDC_BUFFER_SIZE_SPIN);
-    EXPECT_EQ(HWND(SendMessageA(spin, UDM_GETBUDDY, 0, 0)), GetDlgItem(MainWindow, IDC_BUFFER_SIZE));
+    EXPECT_EQ(HWND(SendMessageA(spin, UDM_GETBUDDY, 0, 0)),
+              GetDlgItem(MainWindow, IDC_BUFFER_SIZE));
     int low = 0;
     int high = 0;
     SendMessageA(spin, UDM_GETRANGE32, WPARAM(&low), LPARAM(&high));

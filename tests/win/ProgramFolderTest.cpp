@@ -31,7 +31,9 @@ std::string Narrow(const std::wstring& wide) {
     return text;
 }
 
-bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool Exists(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 }  // namespace
 
@@ -75,7 +77,8 @@ TEST_F(ProgramFolderTest, SettingsAndHelpFollowTheFolderLength) {
 TEST(ProgramFolder, LongFoldersKeepEveryPathInsideItsBuffer) {
     wchar_t temp[MAX_PATH] = L"";
     GetTempPathW(MAX_PATH, temp);
-    const std::wstring base = std::wstring(temp) + L"tonflux-long-" + std::to_wstring(GetCurrentProcessId());
+    const std::wstring base =
+        std::wstring(temp) + L"tonflux-long-" + std::to_wstring(GetCurrentProcessId());
     // 240: every path fits. 247: the settings path just fits, the help path does not. A program
     // path past MAX_PATH cannot be started from here (Wine refuses it); tools/blackbox.sh starts
     // tonflux.exe from such a folder.
@@ -89,7 +92,8 @@ TEST(ProgramFolder, LongFoldersKeepEveryPathInsideItsBuffer) {
             size_t part = std::min<size_t>(100, folderLength - folder.size() - 1);
             ASSERT_GT(part, 0u);
             folder += L"\\" + std::wstring(part, L'd');
-            ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+            ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr) ||
+                        GetLastError() == ERROR_ALREADY_EXISTS);
             made.push_back(folder);
         }
         ASSERT_EQ(folder.size(), folderLength);

@@ -36,7 +36,7 @@ TEST_F(SettingsTest, StoredValuesAreLimitedOnReading) {
         {"-5", "1", "0", "63", true, false},  // taken as unsigned, so far above 63
         {"17", "2", "1", "17", false, true},  // only exactly 1 checks a box
         {"63", "0", "-1", "63", false, false},
-        {"1", "x", "1x", "1", false, true},  // the number at the start of the value counts
+        {"1", "x", "1x", "1", false, true},      // the number at the start of the value counts
         {"abc", "no", "no", "1", false, false},  // not a number reads as 0
     };
     for (const Case& c : cases) {
@@ -141,10 +141,8 @@ TEST(AppendFileName, NeverWritesPastThePathBuffer) {
     const Case cases[] = {
         {240, "tonflux.html", true},  // 253 characters
         {246, "tonflux.html", true},  // 259, the longest path there is
-        {247, "tonflux.html", false},
-        {247, "tonflux.ini", true},
-        {248, "tonflux.ini", false},
-        {259, "tonflux.ini", false},
+        {247, "tonflux.html", false}, {247, "tonflux.ini", true},
+        {248, "tonflux.ini", false},  {259, "tonflux.ini", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.directoryLength) + " + " + c.fileName);
@@ -154,8 +152,7 @@ TEST(AppendFileName, NeverWritesPastThePathBuffer) {
         std::string directory = "C:" + std::string(c.directoryLength - 2, 'd');
         lstrcpyA(storage, directory.c_str());
         EXPECT_EQ(AppendFileName(storage, c.fileName), c.fits);
-        EXPECT_EQ(std::string(storage),
-                  c.fits ? directory + "\\" + c.fileName : directory);
+        EXPECT_EQ(std::string(storage), c.fits ? directory + "\\" + c.fileName : directory);
         EXPECT_EQ(std::string(storage + MAX_PATH, 16), std::string(16, '#'));
     }
 }
