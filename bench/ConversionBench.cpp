@@ -1,0 +1,311 @@
+// The cost of a conversion, phase by phase and end to end, on the songs that
+// tools/make-bench-songs.py writes: MB of input per second, events per second, and the peak
+// resident memory as a multiple of the input size.
+//
+//   tonflux_conversion_bench [--songs=DIR] [--out=DIR] [Google Benchmark flags]
+//
+// Peak memory is measured in a fresh process per song (this program started again with
+// --peak=SONG), so that neither the other songs nor the benchmark's own copies count.
+#include <benchmark/benchmark.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/Conversion.h"
+#include "core/FileSystem.h"
+#include "core/MdsWriter.h"
+#include "core/SmfReader.h"
+#include "core/StreamBlocks.h"
+
+namespace {
+
+const char* const SongNames[] = {"typical", "large", "dense", "tracks2000"};
+
+struct Phases {  // peak resident kilobytes while each phase ran; 0 when unknown
+    long read = 0, parse = 0, merge = 0, encode = 0, write = 0, whole = 0;
+};
+
+struct SongInfo {
+    std::string name;
+    std::string path;
+    std::vector<uint8_t> image;
+    uint64_t events = 0;  // as parsed, End of Track events included
+    Phases peak;
+};
+
+std::string OutputDir = "build/bench-out";
+
+long ProcStatusKb(const char* field) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    const size_t n = std::strlen(field);
+    while (std::getline(status, line))
+        if (line.compare(0, n, field) == 0) return std::atol(line.c_str() + n + 1);
+    return 0;
+}
+
+// Sets the peak back to the current resident size (Linux 4.0 and later); false where it cannot.
+bool ResetPeak() {
+    FILE* f = std::fopen("/proc/self/clear_refs", "w");
+    if (!f) return false;
+    const bool ok = std::fputs("5", f) >= 0;
+    return std::fclose(f) == 0 && ok;
+}
+
+std::string OutputPath(const std::string& name) { return OutputDir + "/" + name + ".mds"; }
+
+// The conversion as tonflux-convert does it: the image goes once the song is parsed and merged,
+// the song once it is encoded.
+bool Convert(const std::string& in, const std::string& out) {
+    ByteBuffer image;
+    uint32_t error = 0;
+    if (!FileSystem::ReadWholeFile(in.c_str(), image, error)) return false;
+    Song song;
+    ByteBuffer title, copyright;
+    if (PrepareSong(image.Data(), image.Size(), song, title, copyright) != PrepareResult::Ok)
+        return false;
+    image.Clear();
+    StreamBlockList blocks;
+    const ConversionOptions options;
+    if (BuildStreamBlocks(*song.FirstTrack(), options, blocks) != BuildResult::Ok) return false;
+    const uint16_t division = song.Division();
+    song.Reset();
+    return WriteMdsFile(out.c_str(), division, options, blocks, title, copyright).ok;
+}
+
+// Child side of --peak: the same conversion with the preparation split into parse and merge,
+// printing the peak of each phase in kilobytes.
+int MeasurePeak(const char* path) {
+    Phases peak;
+    const bool perPhase = ResetPeak();
+    auto mark = [perPhase](long& phase) {
+        phase = ProcStatusKb("VmHWM:");
+        if (perPhase) ResetPeak();
+    };
+    ByteBuffer image;
+    uint32_t error = 0;
+    if (!FileSystem::ReadWholeFile(path, image, error)) return 1;
+    mark(peak.read);
+    Song song;
+    ByteBuffer title, copyright;
+    if (!SmfReader().Parse(image.Data(), image.Size(), song, true) || song.Format() > 1 ||
+        !song.FirstTrack())
+        return 1;
+    song.GetTitle(title);
+    song.GetCopyright(copyright);
+    mark(peak.parse);
+    song.MergeToSingleTrack();
+    mark(peak.merge);
+    image.Clear();
+    StreamBlockList blocks;
+    const ConversionOptions options;
+    if (BuildStreamBlocks(*song.FirstTrack(), options, blocks) != BuildResult::Ok) return 1;
+    const uint16_t division = song.Division();
+    song.Reset();
+    mark(peak.encode);
+    if (!WriteMdsFile(OutputPath("peak").c_str(), division, options, blocks, title, copyright).ok)
+        return 1;
+    blocks.Clear();
+    mark(peak.write);
+    peak.whole = perPhase ? std::max({peak.read, peak.parse, peak.merge, peak.encode, peak.write})
+                          : ProcStatusKb("VmHWM:");
+    std::printf("%ld %ld %ld %ld %ld %ld\n", peak.read, peak.parse, peak.merge, peak.encode,
+                peak.write, peak.whole);
+    return 0;
+}
+
+Phases PeakOf(const std::string& path) {
+    Phases peak;
+    int fds[2];
+    if (pipe(fds) != 0) return peak;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(fds[1], 1);
+        close(fds[0]);
+        close(fds[1]);
+        const std::string arg = "--peak=" + path, out = "--out=" + OutputDir;
+        execl("/proc/self/exe", "tonflux_conversion_bench", arg.c_str(), out.c_str(), nullptr);
+        _exit(127);
+    }
+    close(fds[1]);
+    std::string text;
+    char buffer[256];
+    ssize_t got;
+    while ((got = read(fds[0], buffer, sizeof buffer)) > 0) text.append(buffer, size_t(got));
+    close(fds[0]);
+    int status = 0;
+    if (pid > 0) waitpid(pid, &status, 0);
+    if (pid > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        std::sscanf(text.c_str(), "%ld %ld %ld %ld %ld %ld", &peak.read, &peak.parse, &peak.merge,
+                    &peak.encode, &peak.write, &peak.whole);
+    return peak;
+}
+
+void SetCounters(benchmark::State& state, const SongInfo& song, long peakKb) {
+    const double bytes = double(song.image.size());
+    state.counters["MB/s"] =
+        benchmark::Counter(bytes / 1e6, benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["events/s"] =
+        benchmark::Counter(double(song.events), benchmark::Counter::kIsIterationInvariantRate);
+    if (peakKb > 0) state.counters["peak_x_input"] = double(peakKb) * 1024 / bytes;
+}
+
+bool Parse(const SongInfo& info, Song& song) {
+    return SmfReader().Parse(info.image.data(), uint32_t(info.image.size()), song, true);
+}
+
+void Abort(benchmark::State& state, const char* what) { state.SkipWithError(what); }
+
+void BM_Parse(benchmark::State& state, const SongInfo* info) {
+    for (auto _ : state) {
+        auto song = std::make_unique<Song>();
+        if (!Parse(*info, *song)) return Abort(state, "parse failed");
+        state.PauseTiming();  // freeing is a phase of its own
+        song.reset();
+        state.ResumeTiming();
+    }
+    SetCounters(state, *info, info->peak.parse);
+}
+
+void BM_Merge(benchmark::State& state, const SongInfo* info) {
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto song = std::make_unique<Song>();
+        if (!Parse(*info, *song)) return Abort(state, "parse failed");
+        state.ResumeTiming();
+        benchmark::DoNotOptimize(song->MergeToSingleTrack());
+        state.PauseTiming();
+        song.reset();
+        state.ResumeTiming();
+    }
+    SetCounters(state, *info, info->peak.merge);
+}
+
+void BM_Encode(benchmark::State& state, const SongInfo* info) {
+    Song song;
+    ByteBuffer title, copyright;
+    if (PrepareSong(info->image.data(), uint32_t(info->image.size()), song, title, copyright) !=
+        PrepareResult::Ok)
+        return Abort(state, "preparation failed");
+    const ConversionOptions options;
+    for (auto _ : state) {
+        StreamBlockList blocks;
+        if (BuildStreamBlocks(*song.FirstTrack(), options, blocks) != BuildResult::Ok)
+            return Abort(state, "encoding failed");
+        state.PauseTiming();
+        blocks.Clear();
+        state.ResumeTiming();
+    }
+    SetCounters(state, *info, info->peak.encode);
+}
+
+void BM_Write(benchmark::State& state, const SongInfo* info) {
+    StreamBlockList blocks;
+    ByteBuffer title, copyright;
+    const ConversionOptions options;
+    uint16_t division = 0;
+    {
+        Song song;
+        if (PrepareSong(info->image.data(), uint32_t(info->image.size()), song, title,
+                        copyright) != PrepareResult::Ok ||
+            BuildStreamBlocks(*song.FirstTrack(), options, blocks) != BuildResult::Ok)
+            return Abort(state, "preparation failed");
+        division = song.Division();
+    }
+    const std::string out = OutputPath(info->name);
+    for (auto _ : state)
+        if (!WriteMdsFile(out.c_str(), division, options, blocks, title, copyright).ok)
+            return Abort(state, "write failed");
+    SetCounters(state, *info, info->peak.write);
+}
+
+void BM_Free(benchmark::State& state, const SongInfo* info) {
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto song = std::make_unique<Song>();
+        if (!Parse(*info, *song)) return Abort(state, "parse failed");
+        song->MergeToSingleTrack();
+        state.ResumeTiming();
+        song.reset();
+    }
+    SetCounters(state, *info, 0);
+}
+
+void BM_EndToEnd(benchmark::State& state, const SongInfo* info) {
+    const std::string out = OutputPath(info->name);
+    for (auto _ : state)
+        if (!Convert(info->path, out))
+            return Abort(state, "conversion failed");
+    SetCounters(state, *info, info->peak.whole);
+}
+
+bool Load(SongInfo& info) {
+    std::ifstream file(info.path, std::ios::binary);
+    if (!file) return false;
+    info.image.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    Song song;
+    if (!Parse(info, song)) return false;
+    for (const Track* t = song.FirstTrack(); t; t = t->Next()) info.events += t->Count();
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string songs = "build/bench-songs";
+    std::vector<char*> rest;
+    const char* peakSong = nullptr;
+    for (int i = 0; i < argc; ++i) {
+        if (std::strncmp(argv[i], "--songs=", 8) == 0)
+            songs = argv[i] + 8;
+        else if (std::strncmp(argv[i], "--out=", 6) == 0)
+            OutputDir = argv[i] + 6;
+        else if (std::strncmp(argv[i], "--peak=", 7) == 0)
+            peakSong = argv[i] + 7;
+        else
+            rest.push_back(argv[i]);
+    }
+    if (peakSong) return MeasurePeak(peakSong);
+    if (std::system(("mkdir -p '" + OutputDir + "'").c_str()) != 0) return 1;
+
+    static std::vector<std::unique_ptr<SongInfo>> infos;
+    for (const char* name : SongNames) {
+        auto info = std::make_unique<SongInfo>();
+        info->name = name;
+        info->path = songs + "/" + name + ".mid";
+        if (!Load(*info)) {
+            std::fprintf(stderr, "skipped %s: not there or not readable (tools/make-bench-songs.py)\n",
+                         info->path.c_str());
+            continue;
+        }
+        info->peak = PeakOf(info->path);
+        infos.push_back(std::move(info));
+    }
+    struct Phase {
+        const char* name;
+        void (*run)(benchmark::State&, const SongInfo*);
+    };
+    const Phase phases[] = {{"parse", BM_Parse},   {"merge", BM_Merge}, {"encode", BM_Encode},
+                            {"write", BM_Write},   {"free", BM_Free},   {"end_to_end", BM_EndToEnd}};
+    for (const auto& info : infos)
+        for (const Phase& p : phases)
+            benchmark::RegisterBenchmark((std::string(p.name) + "/" + info->name).c_str(), p.run,
+                                         info.get())
+                ->Unit(benchmark::kMillisecond)
+                ->UseRealTime();
+
+    int count = int(rest.size());
+    benchmark::Initialize(&count, rest.data());
+    if (benchmark::ReportUnrecognizedArguments(count, rest.data())) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
