@@ -1,13 +1,14 @@
 #include "core/ByteBuffer.h"
 
-#include <cstring>
 #include <new>
 
-ByteBuffer::ByteBuffer(const ByteBuffer& other) { Assign(other.Data(), other.size); }
+ByteBuffer::ByteBuffer(const ByteBuffer& other) {
+    Assign(other.Data(), other.Size());
+}
 
-ByteBuffer::ByteBuffer(ByteBuffer&& other) noexcept
-    : store(other.store), size(other.size), capacity(other.capacity) {
-    other.size = other.capacity = 0;
+ByteBuffer::ByteBuffer(ByteBuffer&& other) noexcept : state(other.state) {
+    std::memcpy(store, other.store, sizeof store);
+    other.state = 0;
 }
 
 ByteBuffer& ByteBuffer::operator=(const ByteBuffer& other) {
@@ -21,18 +22,16 @@ ByteBuffer& ByteBuffer::operator=(const ByteBuffer& other) {
 ByteBuffer& ByteBuffer::operator=(ByteBuffer&& other) noexcept {
     if (this != &other) {
         Release();
-        store = other.store;
-        size = other.size;
-        capacity = other.capacity;
-        other.size = other.capacity = 0;
+        std::memcpy(store, other.store, sizeof store);
+        state = other.state;
+        other.state = 0;
     }
     return *this;
 }
 
 void ByteBuffer::Release() {
-    if (!IsInline()) delete[] store.heap;
-    store.heap = nullptr;
-    size = capacity = 0;
+    if (!IsInline()) delete[] reinterpret_cast<uint8_t*>(Heap());
+    state = 0;
 }
 
 bool ByteBuffer::Resize(uint32_t n) {
@@ -40,29 +39,41 @@ bool ByteBuffer::Resize(uint32_t n) {
         Release();
         return true;
     }
-    if (n > capacity) {
-        if (n <= InlineBytes) {  // inline before and after: the bytes are already in place
-            size = capacity = n;
-            return true;
-        }
-        uint8_t* grown = new (std::nothrow) uint8_t[n];
-        if (!grown) return false;
-        if (size) std::memcpy(grown, Data(), size);
-        if (!IsInline()) delete[] store.heap;
-        store.heap = grown;
-        capacity = n;
+    const uint32_t capacity = Capacity();
+    if (n <= capacity) {
+        if (IsInline())
+            SetInline(n, capacity);
+        else
+            Heap()->size = n;
+        return true;
     }
-    size = n;
+    if (n <= InlineBytes) {  // inline before and after: the bytes are already in place
+        SetInline(n, n);
+        return true;
+    }
+    uint8_t* raw = new (std::nothrow) uint8_t[sizeof(HeapBlock) + size_t(n)];
+    if (!raw) return false;
+    HeapBlock* grown = new (raw) HeapBlock{n, n};
+    const uint32_t size = Size();
+    if (size) std::memcpy(grown->Bytes(), Data(), size);
+    Release();
+    SetHeap(grown);
     return true;
 }
 
 bool ByteBuffer::Assign(const uint8_t* src, uint32_t n) {
-    if (n > capacity) {
-        Release();  // nothing to keep: spare the copy Resize would make
-        if (!Resize(n)) return false;
-    } else if (!Resize(n)) {
-        return false;
-    }
+    if (n > Capacity()) Release();  // nothing to keep: spare the copy Resize would make
+    if (!Resize(n)) return false;
     if (n) std::memcpy(Data(), src, n);
+    return true;
+}
+
+bool ByteBuffer::AssignEventSlowly(uint8_t status, const uint8_t* following, uint32_t n) {
+    if (n == UINT32_MAX) return false;
+    if (n + 1 > Capacity()) Release();
+    if (!Resize(n + 1)) return false;
+    uint8_t* data = Data();
+    data[0] = status;
+    if (n) std::memcpy(data + 1, following, n);
     return true;
 }

@@ -1,12 +1,14 @@
 // ByteBuffer.h: an owned byte array that always holds exactly the size it was asked for.
 #pragma once
 #include <cstdint>
+#include <cstring>
 
 // Resizing never allocates spare room: growing beyond the capacity allocates exactly the new size
 // and keeps the old bytes. Buffers of up to InlineBytes bytes live inside the object itself, which
 // saves one heap block per MIDI event; users see the same sizes and capacities either way.
 // Not meant as a base class: the destructor is not virtual, so a song of millions of events does
-// not carry a vtable pointer in every one of them.
+// not carry a vtable pointer in every one of them. For the same reason the object is 12 bytes
+// with 4-byte alignment, so that an event's tick fills the rest of its 16 bytes.
 class ByteBuffer final {
 public:
     static constexpr uint32_t InlineBytes = 8;
@@ -16,30 +18,60 @@ public:
     ByteBuffer(ByteBuffer&& other) noexcept;
     ByteBuffer& operator=(const ByteBuffer& other);
     ByteBuffer& operator=(ByteBuffer&& other) noexcept;
-    ~ByteBuffer() { Release(); }
+    ~ByteBuffer() {
+        if (!IsInline()) Release();
+    }
 
     // False only when memory runs out; the buffer is then unchanged.
     bool Resize(uint32_t n);
     // Resize and copy n bytes in; false when memory runs out, leaving the buffer empty.
     bool Assign(const uint8_t* src, uint32_t n);
+    // Assign of status followed by the n bytes at following (an event as the reader stores it).
+    bool AssignEvent(uint8_t status, const uint8_t* following, uint32_t n) {
+        if (n >= InlineBytes || state != 0) return AssignEventSlowly(status, following, n);
+        // The common case, a channel message into a fresh event: no call, no allocation.
+        store[0] = status;
+        for (uint32_t i = 0; i < n; ++i) store[1 + i] = following[i];
+        SetInline(n + 1, n + 1);
+        return true;
+    }
     void Clear() { Release(); }
 
-    uint8_t* Data() { return IsInline() ? store.inline_ : store.heap; }
-    const uint8_t* Data() const { return IsInline() ? store.inline_ : store.heap; }
-    uint32_t Size() const { return size; }
-    uint32_t Capacity() const { return capacity; }
-    bool Empty() const { return size == 0; }
+    uint8_t* Data() { return IsInline() ? store : Heap()->Bytes(); }
+    const uint8_t* Data() const { return IsInline() ? store : Heap()->Bytes(); }
+    uint32_t Size() const { return IsInline() ? state & 0xF : Heap()->size; }
+    uint32_t Capacity() const { return IsInline() ? state >> 4 : Heap()->capacity; }
+    bool Empty() const { return Size() == 0; }
     uint8_t& operator[](uint32_t i) { return Data()[i]; }
     uint8_t operator[](uint32_t i) const { return Data()[i]; }
 
 private:
-    bool IsInline() const { return capacity <= InlineBytes; }
-    void Release();
+    // A heap buffer keeps its size and capacity in front of its bytes, so an inline buffer can
+    // use every one of the object's bytes but the state word.
+    struct HeapBlock {
+        uint32_t capacity;
+        uint32_t size;
+        uint8_t* Bytes() { return reinterpret_cast<uint8_t*>(this + 1); }
+    };
+    static constexpr uint32_t OnHeap = 0x80000000u;  // in state; else size | capacity << 4
 
-    union Store {
-        uint8_t* heap;
-        uint8_t inline_[InlineBytes];
-    } store{};
-    uint32_t size = 0;
-    uint32_t capacity = 0;
+    bool IsInline() const { return !(state & OnHeap); }
+    HeapBlock* Heap() const {
+        HeapBlock* heap;
+        std::memcpy(&heap, store, sizeof heap);  // the object is only 4-byte aligned
+        return heap;
+    }
+    void SetHeap(HeapBlock* heap) {
+        std::memcpy(store, &heap, sizeof heap);
+        state = OnHeap;
+    }
+    void SetInline(uint32_t size, uint32_t capacity) { state = size | capacity << 4; }
+    void Release();
+    bool AssignEventSlowly(uint8_t status, const uint8_t* following, uint32_t n);
+
+    uint8_t store[InlineBytes] = {};  // the bytes themselves, or the HeapBlock pointer
+    uint32_t state = 0;
 };
+
+static_assert(sizeof(void*) <= ByteBuffer::InlineBytes, "the heap pointer lives in the store");
+static_assert(sizeof(ByteBuffer) == ByteBuffer::InlineBytes + 4, "an event's bytes stay small");

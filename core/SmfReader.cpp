@@ -27,14 +27,22 @@ constexpr uint32_t MacBinaryBytes = 128;
 // Meta events whose length the SMF fixes; any other length marks a damaged file.
 int FixedMetaLength(uint8_t type) {
     switch (type) {
-        case 0x00: return 2;  // Sequence Number
-        case 0x20: return 1;  // MIDI Channel Prefix
-        case 0x2F: return 0;  // End of Track
-        case 0x51: return 3;  // Set Tempo
-        case 0x54: return 5;  // SMPTE Offset
-        case 0x58: return 4;  // Time Signature
-        case 0x59: return 2;  // Key Signature
-        default: return -1;
+        case 0x00:
+            return 2;  // Sequence Number
+        case 0x20:
+            return 1;  // MIDI Channel Prefix
+        case 0x2F:
+            return 0;  // End of Track
+        case 0x51:
+            return 3;  // Set Tempo
+        case 0x54:
+            return 5;  // SMPTE Offset
+        case 0x58:
+            return 4;  // Time Signature
+        case 0x59:
+            return 2;  // Key Signature
+        default:
+            return -1;
     }
 }
 
@@ -44,7 +52,9 @@ SmfReader::SmfReader()
     : scratch(new (std::nothrow) uint8_t[ScratchBytes]),
       scratchCapacity(scratch ? ScratchBytes : 0) {}
 
-SmfReader::~SmfReader() { delete[] scratch; }
+SmfReader::~SmfReader() {
+    delete[] scratch;
+}
 
 bool SmfReader::Parse(const uint8_t* image, uint32_t size, Song& target, bool allowMacBinary) {
     cursor.Attach(image, size);
@@ -84,19 +94,6 @@ bool SmfReader::ReadUInt32(uint32_t& out) {
     return true;
 }
 
-bool SmfReader::ReadVarLen(uint32_t& out) {
-    uint32_t value = 0;
-    for (int i = 0; i < 4; ++i) {
-        if (ReadScratch(1) != 1) return false;
-        value = value << 7 | (scratch[0] & 0x7F);
-        if (!(scratch[0] & 0x80)) {
-            out = value;
-            return true;
-        }
-    }
-    return false;  // a fourth byte that still announces more
-}
-
 bool SmfReader::ReadHeader(bool allowMacBinary) {
     if (ReadScratch(4) != 4) return false;
     if (std::memcmp(scratch, "MThd", 4) != 0) {
@@ -131,71 +128,94 @@ bool SmfReader::ReadChunk() {
         outOfMemory = true;
         return false;
     }
-    const uint32_t start = cursor.Position();
+    // Events are read straight from the image: every read below checks the end of the image
+    // itself, as the cursor would, and the cursor catches up once the chunk is done.
+    const uint8_t* const chunkStart = cursor.Base() + cursor.Position();
+    const uint8_t* const end = cursor.Base() + cursor.Size();
+    const uint8_t* p = chunkStart;
     uint32_t tick = 0;
     uint8_t runningStatus = 0;  // none: it never passes from one chunk to the next
+    bool ok = false;
     for (;;) {
         bool endOfTrack = false;
-        if (!ReadEvent(*track, tick, runningStatus, endOfTrack)) return false;
+        if (!ReadEvent(p, end, *track, tick, runningStatus, endOfTrack)) break;
         // An event that runs past the chunk is read in full from the bytes after it; this test
         // then refuses it, as it refuses a chunk that ends without an End of Track.
-        if (endOfTrack) return cursor.Position() - start == length;
-        if (cursor.Position() - start >= length) return false;
+        const size_t read = size_t(p - chunkStart);
+        if (endOfTrack) {
+            ok = read == length;
+            break;
+        }
+        if (read >= length) break;
     }
+    cursor.SkipBytes(uint32_t(p - chunkStart));
+    return ok;
 }
 
-bool SmfReader::Store(Track& track, uint8_t status, uint32_t from, uint32_t tick) {
-    const uint32_t following = cursor.Position() - from;
-    if (!work.bytes.Resize(following + 1)) {
-        outOfMemory = true;
-        return false;
+namespace {
+
+// A variable-length quantity of at most 4 bytes at p, none beyond end; p moves past it.
+inline bool ReadVarLenAt(const uint8_t*& p, const uint8_t* end, uint32_t& out) {
+    uint32_t value = 0;
+    for (int i = 0; i < 4 && p != end; ++i) {
+        const uint8_t b = *p++;
+        value = value << 7 | (b & 0x7F);
+        if (!(b & 0x80)) {
+            out = value;
+            return true;
+        }
     }
-    work.bytes[0] = status;
-    if (following) std::memcpy(work.bytes.Data() + 1, cursor.Base() + from, following);
-    work.tick = tick;
-    if (!track.Append(work)) {
-        outOfMemory = true;
-        return false;
-    }
-    return true;
+    return false;  // cut short, or a fourth byte that still announces more
 }
 
-bool SmfReader::ReadEvent(Track& track, uint32_t& tick, uint8_t& runningStatus, bool& endOfTrack) {
+}  // namespace
+
+bool SmfReader::Store(Track& track, uint8_t status, const uint8_t* from, const uint8_t* to,
+                      uint32_t tick) {
+    if (track.Append(status, from, uint32_t(to - from), tick)) return true;
+    outOfMemory = true;
+    return false;
+}
+
+bool SmfReader::ReadEvent(const uint8_t*& p, const uint8_t* end, Track& track, uint32_t& tick,
+                          uint8_t& runningStatus, bool& endOfTrack) {
     uint32_t delta = 0;
-    if (!ReadVarLen(delta)) return false;
+    if (!ReadVarLenAt(p, end, delta)) return false;
     tick += delta;  // wraps at 2^32, as the tick is unsigned 32-bit
-    uint8_t status = 0;
-    if (!cursor.PeekByte(status)) return false;
+    if (p == end) return false;
+    uint8_t status = *p;
     if (status < 0x80) {
         if (!runningStatus) return false;
         status = runningStatus;  // the byte stays unread: it is the first data byte
     } else {
-        cursor.SkipBytes(1);
+        ++p;
     }
-    const uint32_t from = cursor.Position();
+    const uint8_t* const from = p;
     if (status < 0xF0) {
         // Data bytes are not examined: a byte of 0x80 or above in a data position is data.
         const uint32_t dataBytes = (status & 0xE0) == 0xC0 ? 1 : 2;
-        if (!cursor.SkipBytes(dataBytes)) return false;
+        if (uint32_t(end - p) < dataBytes) return false;
+        p += dataBytes;
         runningStatus = status;
-        return Store(track, status, from, tick);
+        return Store(track, status, from, p, tick);
     }
     runningStatus = 0;
+    uint32_t length = 0;
     if (status == 0xF0 || status == 0xF7) {
-        uint32_t length = 0;
-        if (!ReadVarLen(length) || !cursor.SkipBytes(length)) return false;
-        return Store(track, status, from, tick);
+        if (!ReadVarLenAt(p, end, length) || uint32_t(end - p) < length) return false;
+        p += length;
+        return Store(track, status, from, p, tick);
     }
     if (status != 0xFF) return false;  // system common and real-time messages have no place here
-    if (ReadScratch(1) != 1) return false;
-    const uint8_t type = scratch[0];
+    if (p == end) return false;
+    const uint8_t type = *p++;
     if (type >= 0x80) return false;
-    uint32_t length = 0;
-    if (!ReadVarLen(length)) return false;
+    if (!ReadVarLenAt(p, end, length)) return false;
     const int fixed = FixedMetaLength(type);
     if (fixed >= 0 && length != uint32_t(fixed)) return false;
-    if (!cursor.SkipBytes(length)) return false;
-    if (!Store(track, status, from, tick)) return false;
+    if (uint32_t(end - p) < length) return false;
+    p += length;
+    if (!Store(track, status, from, p, tick)) return false;
     endOfTrack = type == 0x2F;
     return true;
 }

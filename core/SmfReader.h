@@ -56,18 +56,18 @@ public:
 private:
     bool ReadHeader(bool allowMacBinary);
     bool ReadChunk();
-    bool ReadEvent(Track& track, uint32_t& tick, uint8_t& runningStatus, bool& endOfTrack);
-    bool ReadVarLen(uint32_t& out);
+    // One event of a track chunk, read from p (which moves past it) without passing end.
+    bool ReadEvent(const uint8_t*& p, const uint8_t* end, Track& track, uint32_t& tick,
+                   uint8_t& runningStatus, bool& endOfTrack);
     bool ReadUInt16(uint16_t& out);
     bool ReadUInt32(uint32_t& out);
     uint32_t ReadScratch(uint32_t n);
-    bool Store(Track& track, uint8_t status, uint32_t from, uint32_t tick);
+    bool Store(Track& track, uint8_t status, const uint8_t* from, const uint8_t* to, uint32_t tick);
 
     ByteCursor cursor;
     Song* song = nullptr;  // not owned
     uint8_t* scratch = nullptr;
     uint32_t scratchCapacity = 0;
     uint16_t chunkCount = 0;
-    MidiEvent work;  // reused for every event; its buffer only grows
     bool outOfMemory = false;
 };

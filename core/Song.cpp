@@ -20,7 +20,8 @@ void EventPool::Clear() {
     while (chunks) {
         Chunk* next = chunks->next;
         MidiEvent* slots = Slots(chunks);
-        for (size_t i = 0, n = chunks->slots - untouched; i < n; ++i) slots[i].bytes.Clear();
+        // Only buffers on the heap need a call; the slots are not written, as they are freed next.
+        for (size_t i = 0, n = chunks->slots - untouched; i < n; ++i) slots[i].~MidiEvent();
         untouched = 0;
         ::operator delete(chunks);
         chunks = next;
@@ -91,6 +92,21 @@ bool Track::Append(const MidiEvent& event) {
     }
     copy->tick = event.tick;
     Link(copy, nullptr);
+    ++count;
+    return true;
+}
+
+bool Track::Append(uint8_t status, const uint8_t* following, uint32_t n, uint32_t tick) {
+    MidiEvent* event = pool.New();
+    if (!event) return false;
+    if (!event->bytes.AssignEvent(status, following, n)) {
+        pool.Delete(event);
+        return false;
+    }
+    event->tick = tick;
+    event->prev = tail;
+    (tail ? tail->next : head) = event;
+    tail = event;
     ++count;
     return true;
 }

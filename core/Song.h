@@ -25,6 +25,10 @@ private:
     MidiEvent* next = nullptr;
 };
 
+// Millions of events make up a dense song: keep each one at its bytes, tick and two links.
+static_assert(sizeof(MidiEvent) == sizeof(ByteBuffer) + 4 + 2 * sizeof(MidiEvent*),
+              "no padding in an event");
+
 // Events in file order after reading, in time order after merging. A track belongs to a Song,
 // which supplies the memory of its events; Song::AppendTrack makes them.
 class Track final {
@@ -35,6 +39,8 @@ public:
     // Places a copy of event after all others (its bytes exactly as long as the event's).
     // False only when memory runs out; the track is then unchanged.
     bool Append(const MidiEvent& event);
+    // The same for an event whose bytes are status followed by the n bytes at following.
+    bool Append(uint8_t status, const uint8_t* following, uint32_t n, uint32_t tick);
     // Removes and destroys the last event; nothing when the track is empty.
     void RemoveLast();
     // Moves the events first..last of other (a run in that order) in front of before, or to the end

@@ -13,7 +13,8 @@ TEST(ByteBuffer, ResizeAllocatesExactlyAndKeepsTheBytes) {
     };
     // Starting empty: grow inline, grow to the heap, shrink (storage stays), grow within the
     // capacity, grow beyond it, release.
-    const Step steps[] = {{3, 3}, {5, 5}, {40, 40}, {10, 40}, {30, 40}, {41, 41}, {300, 300}, {0, 0}, {2, 2}};
+    const Step steps[] = {{3, 3},   {5, 5},     {40, 40}, {10, 40}, {30, 40},
+                          {41, 41}, {300, 300}, {0, 0},   {2, 2}};
     ByteBuffer b;
     uint32_t kept = 0;  // bytes that must have survived
     for (const Step& s : steps) {
@@ -46,6 +47,44 @@ TEST(ByteBuffer, CopiesHoldExactlyTheSize) {
         EXPECT_EQ(moved.Size(), size);
         EXPECT_EQ(copy.Size(), 0u);
         EXPECT_EQ(0, std::memcmp(moved.Data(), b.Data(), size));
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// An event as the reader stores it must equal what Assign makes of the same bytes, whatever the
+// buffer held before: inline, at the inline limit, on the heap, and with spare capacity.
+TEST(ByteBuffer, AssignEventEqualsAssignOfTheSameBytes) {
+    struct Case {
+        const char* what;
+        uint32_t before;  // size the buffer had (0: fresh)
+        uint32_t shrunkTo;
+        uint32_t following;
+    };
+    const Case cases[] = {
+        {"fresh, status alone", 0, 0, 0},           {"fresh, channel message", 0, 0, 2},
+        {"fresh, fills the inline bytes", 0, 0, 7}, {"fresh, one byte too many", 0, 0, 8},
+        {"inline, grows to the heap", 3, 3, 20},    {"heap with room to spare", 40, 10, 20},
+        {"heap, shrinks inline size", 40, 40, 2},   {"heap, grows", 12, 12, 300},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        uint8_t following[300];
+        for (uint32_t i = 0; i < c.following; ++i) following[i] = uint8_t(i + 1);
+        uint8_t whole[301] = {0xF0};
+        std::memcpy(whole + 1, following, c.following);
+        ByteBuffer event, assigned;
+        for (ByteBuffer* b : {&event, &assigned}) {
+            ASSERT_TRUE(b->Resize(c.before));
+            ASSERT_TRUE(b->Resize(c.shrunkTo));
+        }
+        ASSERT_TRUE(event.AssignEvent(0xF0, following, c.following));
+        ASSERT_TRUE(assigned.Assign(whole, c.following + 1));
+        EXPECT_EQ(event.Size(), c.following + 1);
+        EXPECT_EQ(event.Capacity(), assigned.Capacity());
+        EXPECT_EQ(0, std::memcmp(event.Data(), whole, c.following + 1));
     }
 }
 

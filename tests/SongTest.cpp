@@ -217,3 +217,40 @@ TEST(Song, FormatAndDivisionRules) {
 }
 
 }  // namespace
+
+namespace {
+
+// Events are recycled inside the song's pool: a removed event's slot comes back clean, and
+// Reset releases every event, large ones included (the sanitizer build sees any leak).
+TEST(Song, RecycledEventsComeBackCleanAndResetReleasesAll) {
+    Song song;
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        Track* track = song.AppendTrack();
+        ASSERT_NE(track, nullptr);
+        uint8_t sysex[200] = {0};
+        for (uint32_t i = 0; i < 1000; ++i) {
+            const uint32_t n = i % 3 == 0 ? 150 : 2;
+            sysex[0] = uint8_t(n);
+            ASSERT_TRUE(track->Append(i % 3 == 0 ? 0xF0 : 0x90, sysex, n, i));
+        }
+        for (int i = 0; i < 10; ++i) track->RemoveLast();
+        const uint8_t note[2] = {0x3C, 0x40};
+        ASSERT_TRUE(track->Append(0x90, note, 2, 5000));
+        EXPECT_EQ(track->Count(), 991u);
+        const MidiEvent* last = track->Last();
+        ASSERT_EQ(last->bytes.Size(), 3u);
+        EXPECT_EQ(last->bytes.Capacity(), 3u);
+        EXPECT_EQ(last->bytes[0], 0x90);
+        EXPECT_EQ(last->tick, 5000u);
+        EXPECT_EQ(last->Next(), nullptr);
+        EXPECT_EQ(last->Prev()->tick, 989u);
+        uint32_t walked = 0;
+        for (const MidiEvent* e = track->First(); e; e = e->Next()) ++walked;
+        EXPECT_EQ(walked, 991u);
+        song.Reset();
+        EXPECT_EQ(song.TrackCount(), 0u);
+    }
+}
+
+}  // namespace
