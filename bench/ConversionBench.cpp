@@ -60,7 +60,9 @@ bool ResetPeak() {
     return std::fclose(f) == 0 && ok;
 }
 
-std::string OutputPath(const std::string& name) { return OutputDir + "/" + name + ".mds"; }
+std::string OutputPath(const std::string& name) {
+    return OutputDir + "/" + name + ".mds";
+}
 
 // The conversion as tonflux-convert does it: the image goes once the song is parsed and merged,
 // the song once it is encoded.
@@ -162,7 +164,9 @@ bool Parse(const SongInfo& info, Song& song) {
     return SmfReader().Parse(info.image.data(), uint32_t(info.image.size()), song, true);
 }
 
-void Abort(benchmark::State& state, const char* what) { state.SkipWithError(what); }
+void Abort(benchmark::State& state, const char* what) {
+    state.SkipWithError(what);
+}
 
 void BM_Parse(benchmark::State& state, const SongInfo* info) {
     for (auto _ : state) {
@@ -214,8 +218,8 @@ void BM_Write(benchmark::State& state, const SongInfo* info) {
     uint16_t division = 0;
     {
         Song song;
-        if (PrepareSong(info->image.data(), uint32_t(info->image.size()), song, title,
-                        copyright) != PrepareResult::Ok ||
+        if (PrepareSong(info->image.data(), uint32_t(info->image.size()), song, title, copyright) !=
+                PrepareResult::Ok ||
             BuildStreamBlocks(*song.FirstTrack(), options, blocks) != BuildResult::Ok)
             return Abort(state, "preparation failed");
         division = song.Division();
@@ -242,15 +246,15 @@ void BM_Free(benchmark::State& state, const SongInfo* info) {
 void BM_EndToEnd(benchmark::State& state, const SongInfo* info) {
     const std::string out = OutputPath(info->name);
     for (auto _ : state)
-        if (!Convert(info->path, out))
-            return Abort(state, "conversion failed");
+        if (!Convert(info->path, out)) return Abort(state, "conversion failed");
     SetCounters(state, *info, info->peak.whole);
 }
 
 bool Load(SongInfo& info) {
-    std::ifstream file(info.path, std::ios::binary);
-    if (!file) return false;
-    info.image.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    ByteBuffer image;
+    uint32_t error = 0;
+    if (!FileSystem::ReadWholeFile(info.path.c_str(), image, error)) return false;
+    info.image.assign(image.Data(), image.Data() + image.Size());
     Song song;
     if (!Parse(info, song)) return false;
     for (const Track* t = song.FirstTrack(); t; t = t->Next()) info.events += t->Count();
@@ -282,7 +286,8 @@ int main(int argc, char** argv) {
         info->name = name;
         info->path = songs + "/" + name + ".mid";
         if (!Load(*info)) {
-            std::fprintf(stderr, "skipped %s: not there or not readable (tools/make-bench-songs.py)\n",
+            std::fprintf(stderr,
+                         "skipped %s: not there or not readable (tools/make-bench-songs.py)\n",
                          info->path.c_str());
             continue;
         }
@@ -293,8 +298,8 @@ int main(int argc, char** argv) {
         const char* name;
         void (*run)(benchmark::State&, const SongInfo*);
     };
-    const Phase phases[] = {{"parse", BM_Parse},   {"merge", BM_Merge}, {"encode", BM_Encode},
-                            {"write", BM_Write},   {"free", BM_Free},   {"end_to_end", BM_EndToEnd}};
+    const Phase phases[] = {{"parse", BM_Parse}, {"merge", BM_Merge}, {"encode", BM_Encode},
+                            {"write", BM_Write}, {"free", BM_Free},   {"end_to_end", BM_EndToEnd}};
     for (const auto& info : infos)
         for (const Phase& p : phases)
             benchmark::RegisterBenchmark((std::string(p.name) + "/" + info->name).c_str(), p.run,
