@@ -1,0 +1,197 @@
+#!/usr/bin/env bash
+# blackbox.sh: uses the real tonflux.exe under Wine as a new user would, on a virtual screen.
+#
+#   tools/blackbox.sh [BUILD_DIR] [--screenshots DIR]
+#
+# BUILD_DIR is a 32-bit cross build (default build/win32) holding tonflux.exe, tonflux.html,
+# cli/tonflux-convert.exe and the helpers from tests/blackbox/. The run gets a Wine prefix and an
+# Xvfb of its own (BUILD_DIR/blackbox/wine), so other Wine runs cannot take its keyboard focus.
+# It starts tonflux.exe from a fresh folder, changes the options, converts samples/sample.mid
+# through Ctrl+O and the open and save dialogs, converts a dropped copy, opens the help and the
+# About box, closes the window, and checks the two .mds files (byte for byte against
+# tonflux-convert with the same options) and tonflux.ini. Then it starts a copy from a folder whose
+# path is too long and checks that the help shows an error and no settings are written.
+# Screenshots of the main window and the About box go to BUILD_DIR/blackbox/, and also to DIR with
+# --screenshots (the README's pictures: --screenshots docs/screenshots).
+set -euo pipefail
+source_root=$(cd "$(dirname "$0")/.." && pwd)
+build=""
+shots=""
+while [[ $# -gt 0 ]]; do
+    case "$1" in
+    --screenshots) shots="${2:?--screenshots needs a folder}"; shift 2 ;;
+    *) build="$1"; shift ;;
+    esac
+done
+build=$(cd "${build:-$source_root/build/win32}" && pwd)
+[[ -z "$shots" ]] || shots=$(mkdir -p "$shots" && cd "$shots" && pwd)
+for f in tonflux.exe tonflux.html cli/tonflux-convert.exe tests/blackbox/blackbox_dropfile.exe \
+    tests/blackbox/blackbox_peekbox.exe; do
+    [[ -f "$build/$f" ]] || { echo "blackbox: $build/$f is missing; build it first" >&2; exit 1; }
+done
+
+work="$build/blackbox"
+rm -rf "$work/run" "$work/long"
+mkdir -p "$work/run/program" "$work/run/music"
+WINE_ENV_XVFB=always source "$source_root/tools/wine-env.sh" "$work/wine" || exit 1
+
+app=""
+step() { printf 'blackbox: %s\n' "$*"; }
+fail() {
+    printf 'blackbox: FAILED: %s\n' "$*" >&2
+    import -window root "$work/failure.png" 2>/dev/null && echo "blackbox: screen in $work/failure.png" >&2
+    [[ -z "$app" ]] || kill "$app" 2>/dev/null || true
+    wine_env_stop "$work/wine" >/dev/null 2>&1 || true
+    exit 1
+}
+winpath() { printf 'Z:%s' "${1//\//\\}"; }
+# Waits for a window whose whole caption is $1 (a regex) and prints its id.
+window() { timeout "${2:-15}" xdotool search --sync --name "^$1\$" 2>/dev/null | head -n1; }
+gone() {
+    local i
+    for ((i = 0; i < 100; i++)); do
+        xdotool search --name "^$1\$" >/dev/null 2>&1 || return 0
+        sleep 0.1
+    done
+    return 1
+}
+wait_file() {
+    local i
+    for ((i = 0; i < 150; i++)); do
+        [[ -s "$1" ]] && return 0
+        sleep 0.1
+    done
+    return 1
+}
+# The console's text mode ends each printed line with CR LF.
+# Keys go to the window Wine thinks active; once another program took the foreground, only a
+# click on the caption brings it back.
+activate() {
+    xdotool mousemove --window "$1" 150 8 click 1
+    sleep 0.3
+}
+peek() {
+    wine "$build/tests/blackbox/blackbox_peekbox.exe" --wait 8000 --press "$1" 2>/dev/null |
+        tr -d '\r'
+    [[ "${PIPESTATUS[0]}" == 0 ]]
+}
+
+# The shell's "open" for .html files records what it was given instead of starting a browser.
+opened="$work/run/opened.txt"
+wine reg add 'HKCR\.html' /ve /d tonfluxtest.html /f >/dev/null 2>&1
+wine reg add 'HKCR\tonfluxtest.html\shell\open\command' /ve \
+    /d "C:\\windows\\system32\\cmd.exe /c echo %1> $(winpath "$opened")" /f >/dev/null 2>&1
+
+program="$work/run/program"
+cp "$build/tonflux.exe" "$build/tonflux.html" "$program/"
+music="$work/run/music"
+cp "$source_root/samples/sample.mid" "$music/sample.mid"
+cp "$source_root/samples/sample.mid" "$music/dropped.mid"
+
+step "start tonflux.exe"
+wine "$program/tonflux.exe" >"$work/run/tonflux.log" 2>&1 &
+app=$!
+main=$(window Tonflux) && [[ -n "$main" ]] || fail "the main window did not appear"
+sleep 0.5
+import -window "$main" "$work/main-window.png"
+xdotool windowfocus --sync "$main"
+
+step "a buffer size of 0 is refused with a warning"
+xdotool key alt+m End BackSpace BackSpace BackSpace
+xdotool type 0
+xdotool key ctrl+o
+box=$(peek 1) || fail "no warning for a buffer size of 0"
+[[ "$box" == "警告"$'\t'"ストリーム バッファの最大サイズが不正です。\n1KB 以上 63KB 以下にしてください。" ]] ||
+    fail "unexpected box: $box"
+gone "開く" || fail "an open dialog appeared after the warning"
+
+step "8 KB without running status; convert through Ctrl+O, the open and the save dialog"
+sleep 0.3
+xdotool key End BackSpace BackSpace BackSpace
+xdotool type 8
+xdotool key alt+r ctrl+o
+window "開く" >/dev/null || fail "Ctrl+O showed no open dialog"
+sleep 0.3
+xdotool type --delay 5 "$(winpath "$music/sample.mid")"
+xdotool key Return
+window "名前を付けて保存" >/dev/null || fail "no save dialog after the open dialog"
+sleep 0.3
+xdotool key ctrl+a
+xdotool type --delay 5 "$(winpath "$music/opened.mds")"
+xdotool key Return
+wait_file "$music/opened.mds" || fail "opened.mds was not written"
+gone "名前を付けて保存" || fail "the save dialog stayed"
+
+step "convert a dropped file"
+wine "$build/tests/blackbox/blackbox_dropfile.exe" Tonflux "$(winpath "$music/dropped.mid")" ||
+    fail "could not drop a file"
+window "名前を付けて保存" >/dev/null || fail "no save dialog after the drop"
+sleep 0.3
+xdotool key ctrl+a
+xdotool type --delay 5 "$(winpath "$music/dropped.mds")"
+xdotool key Return
+wait_file "$music/dropped.mds" || fail "dropped.mds was not written"
+gone "名前を付けて保存" || fail "the save dialog stayed"
+
+step "F1 opens the help file beside the program"
+xdotool windowfocus --sync "$main"
+xdotool key F1
+wait_file "$opened" || fail "F1 opened nothing"
+grep -qiF 'program\tonflux.html' "$opened" || fail "F1 opened $(cat "$opened")"
+
+step "the About box"
+activate "$main"
+xdotool key alt+h
+sleep 0.3
+xdotool key v
+about=$(window "バージョン情報") && [[ -n "$about" ]] || fail "no About box"
+sleep 0.5
+import -window "$about" "$work/about-box.png"
+xdotool key Escape
+gone "バージョン情報" || fail "Esc did not close the About box"
+
+step "Esc leaves the main window open; Alt+F4 closes it"
+activate "$main"
+xdotool key Escape
+sleep 0.3
+xdotool search --name '^Tonflux$' >/dev/null || fail "Esc closed the main window"
+xdotool key alt+F4
+wait "$app" || fail "tonflux.exe ended with status $?"
+app=""
+
+step "check the settings and the converted files"
+expected=$'[Main]\r\nStreamBufferSize=8\r\nUseRunningStatus=0\r\nCompressStreamID=0\r\nLeft=0\r\nTop=0\r\n'
+[[ "$(cat "$program/tonflux.ini")" == "${expected%$'\n'}" ]] ||
+    fail "tonflux.ini holds: $(cat -A "$program/tonflux.ini")"
+wine "$build/cli/tonflux-convert.exe" -q -f -k 8 --no-running-status \
+    -o "$(winpath "$work/run/reference.mds")" "$(winpath "$music/sample.mid")" ||
+    fail "tonflux-convert failed on the sample"
+cmp "$work/run/reference.mds" "$music/opened.mds" || fail "opened.mds differs from tonflux-convert's"
+cmp "$work/run/reference.mds" "$music/dropped.mds" || fail "dropped.mds differs from tonflux-convert's"
+
+step "a program folder too long for its paths"
+long="$work/long/$(printf 'l%.0s' {1..100})/$(printf 'o%.0s' {1..100})/$(printf 'n%.0s' {1..60})"
+mkdir -p "$long"
+cp "$build/tonflux.exe" "$build/tonflux.html" "$long/"
+rm -f "$opened"
+wine "$long/tonflux.exe" >"$work/run/tonflux-long.log" 2>&1 &
+app=$!
+main=$(window Tonflux) && [[ -n "$main" ]] || fail "the main window did not appear"
+xdotool windowfocus --sync "$main"
+xdotool key F1
+box=$(peek 1) || fail "F1 showed nothing"
+[[ "$box" == "エラー"$'\t'* ]] || fail "unexpected box: $box"
+step "  F1 says: ${box#*$'\t'}"
+[[ ! -e "$opened" ]] || fail "F1 opened $(cat "$opened")"
+xdotool windowfocus --sync "$main"
+xdotool key alt+F4
+wait "$app" || fail "tonflux.exe ended with status $?"
+app=""
+[[ ! -e "$long/tonflux.ini" ]] || fail "settings were written into the long folder"
+
+if [[ -n "$shots" ]]; then
+    cp "$work/main-window.png" "$work/about-box.png" "$shots/"
+    step "screenshots in $shots"
+fi
+wine_env_stop "$work/wine" >/dev/null 2>&1 || true
+step "passed"
