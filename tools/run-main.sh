@@ -27,3 +27,19 @@ echo "==== dump build/main-output/sample.mds ===="
 "$convert" --dump build/main-output/sample.mds
 
 # ---- The Windows program under Wine (added by the Windows build) ----
+echo
+echo "==== build the Windows program tonflux.exe (build/win32, 32-bit) ===="
+cmake -S . -B build/win32 -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-i686-w64-mingw32.cmake" >/dev/null
+cmake --build build/win32 -j"$(nproc)" --target tonflux
+cat <<'TEXT'
+
+build/win32/tonflux.exe is the Windows program (with tonflux.html, its help, beside it).
+On Windows: copy both files into one folder and start tonflux.exe.
+On Linux, under Wine, in the Japanese locale it needs (code page 932):
+
+    tools/wine-env.sh run wine build/win32/tonflux.exe
+
+This opens the window on your desktop ($DISPLAY); without a desktop it runs on a virtual screen
+(Xvfb). `tools/blackbox.sh` drives it there from start to end and takes screenshots.
+TEXT
