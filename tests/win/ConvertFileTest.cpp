@@ -478,12 +478,21 @@ public:
                 best = i;
         }
         if (best < blocks.size()) {
-            VirtualFree(blocks[best].address, 0, MEM_RELEASE);
-            blocks.erase(blocks.begin() + best);
+            // Keep the rest of it taken: exactly leftBytes come free.
+            const Block b = blocks[best];
+            VirtualFree(b.address, 0, MEM_RELEASE);
+            blocks[best] = {nullptr, 0};
+            if (b.size > leftBytes) {
+                void* rest = static_cast<char*>(b.address) + leftBytes;
+                blocks[best].address =
+                    VirtualAlloc(rest, b.size - leftBytes, MEM_RESERVE, PAGE_NOACCESS);
+            }
         }
     }
     ~AddressSpaceSqueeze() {
-        for (const Block& b : blocks) VirtualFree(b.address, 0, MEM_RELEASE);
+        for (const Block& b : blocks) {
+            if (b.address != nullptr) VirtualFree(b.address, 0, MEM_RELEASE);
+        }
     }
 
 private:
@@ -507,7 +516,7 @@ TEST_F(ConvertFileTest, RunningOutOfMemoryWhileParsingIsReportedAndReleased) {
     {
         DialogDriver driver;
         driver.seen.reserve(4);
-        AddressSpaceSqueeze squeeze(24 << 20);
+        AddressSpaceSqueeze squeeze(24 << 20);  // a multiple of the 64 KB granularity
         ConvertFile(main, input.c_str());
         const std::vector<SeenWindow>& seen = driver.seen;
         ASSERT_EQ(seen.size(), 1u);
