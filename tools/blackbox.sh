@@ -8,7 +8,8 @@
 # Xvfb of its own (BUILD_DIR/blackbox/wine), so other Wine runs cannot take its keyboard focus.
 # It starts tonflux.exe from a fresh folder, changes the options, converts samples/sample.mid
 # through Ctrl+O and the open and save dialogs, converts a dropped copy, opens the help and the
-# About box, closes the window, and checks the two .mds files (byte for byte against
+# About box with its e-mail and web links (the shell's open commands only record what they get),
+# closes the window, and checks the two .mds files (byte for byte against
 # tonflux-convert with the same options) and tonflux.ini. Then it starts a copy from a folder whose
 # path is too long and checks that the help shows an error and no settings are written.
 # Screenshots of the main window and the About box go to BUILD_DIR/blackbox/, and also to DIR with
@@ -82,6 +83,14 @@ wine reg add 'HKCR\.html' /ve /d tonfluxtest.html /f >/dev/null 2>&1
 wine reg add 'HKCR\tonfluxtest.html\shell\open\command' /ve \
     /d "C:\\windows\\system32\\cmd.exe /c echo %1> $(winpath "$opened")" /f >/dev/null 2>&1
 
+# Likewise for the About box's links: mailto: and web addresses.
+mailed="$work/run/mailed.txt"
+browsed="$work/run/browsed.txt"
+for scheme in mailto:"$mailed" https:"$browsed" http:"$browsed"; do
+    wine reg add "HKCR\\${scheme%%:*}\\shell\\open\\command" /ve \
+        /d "C:\\windows\\system32\\cmd.exe /c echo %1> $(winpath "${scheme#*:}")" /f >/dev/null 2>&1
+done
+
 program="$work/run/program"
 cp "$build/tonflux.exe" "$build/tonflux.html" "$program/"
 music="$work/run/music"
@@ -105,11 +114,17 @@ box=$(peek 1) || fail "no warning for a buffer size of 0"
     fail "unexpected box: $box"
 gone "開く" || fail "an open dialog appeared after the warning"
 
-step "8 KB without running status; convert through Ctrl+O, the open and the save dialog"
+step "8 KB without running status; Enter shows the open dialog; convert through Ctrl+O and the dialogs"
 sleep 0.3
 xdotool key End BackSpace BackSpace BackSpace
 xdotool type 8
-xdotool key alt+r ctrl+o
+xdotool key alt+r Return
+window "開く" >/dev/null || fail "Enter showed no open dialog"
+sleep 0.3
+xdotool key Escape
+gone "開く" || fail "the open dialog stayed"
+activate "$main"
+xdotool key ctrl+o
 window "開く" >/dev/null || fail "Ctrl+O showed no open dialog"
 sleep 0.3
 xdotool type --delay 5 "$(winpath "$music/sample.mid")"
@@ -147,6 +162,19 @@ xdotool key v
 about=$(window "バージョン情報") && [[ -n "$about" ]] || fail "no About box"
 sleep 0.5
 import -window "$about" "$work/about-box.png"
+# From the OK button, four tabs reach the e-mail button and one more the web button.
+xdotool key Tab Tab Tab Tab space
+wait_file "$mailed" || fail "the e-mail button opened nothing"
+grep -q '^mailto:[^ ]*@' "$mailed" || fail "the e-mail button opened $(cat "$mailed")"
+activate "$about"
+xdotool key Tab space
+box=$(peek 6) || fail "the web button asked nothing"
+[[ "$box" == "確認"$'\t'"WWW ブラウザを起動し、インターネットへの接続を試みますか？" ]] ||
+    fail "unexpected box: $box"
+wait_file "$browsed" || fail "Yes to the web question opened nothing"
+grep -q '^https\?://' "$browsed" || fail "the web button opened $(cat "$browsed")"
+step "  e-mail: $(tr -d '\r' <"$mailed"), web: $(tr -d '\r' <"$browsed")"
+activate "$about"
 xdotool key Escape
 gone "バージョン情報" || fail "Esc did not close the About box"
 

@@ -121,3 +121,35 @@ TEST_F(AboutBoxTest, WebButtonAsksFirstAndNoOpensNothing) {
     EXPECT_NE(std::find(question.buttons.begin(), question.buttons.end(), IDYES),
               question.buttons.end());
 }
+
+TEST_F(AboutBoxTest, MissingVersionKeysLeaveTheirControlsEmpty) {
+    struct Case {
+        const char* file;
+        const char* description;
+    };
+    const Case cases[] = {
+        {"version_probe_partial.dll", "Probe 9.9"},  // no "LegalCopyright", no "Comments"
+        {"version_probe_none.dll", ""},              // no version information at all
+    };
+    Open();
+    const HINSTANCE program = AppInstance;
+    std::string folder = ProgramPath();
+    folder.resize(folder.rfind('\\') + 1);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        HMODULE probe = LoadLibraryA((folder + c.file).c_str());
+        ASSERT_NE(probe, nullptr);
+        AppInstance = probe;  // the About box now takes the probe for the program file
+        DialogDriver driver;
+        AboutWatcher watcher;
+        SendMessageA(MainWindow, WM_COMMAND, MAKEWPARAM(IDM_ABOUT, 0), 0);
+        AppInstance = program;
+        ASSERT_NE(watcher.box, nullptr);
+        EXPECT_EQ(watcher.snapshot.description, c.description);
+        EXPECT_EQ(watcher.snapshot.copyright, "");
+        EXPECT_EQ(watcher.snapshot.comments, "");
+        EXPECT_EQ(watcher.snapshot.path, folder + c.file);
+        EXPECT_EQ(watcher.snapshot.titleLook.lfWeight, FW_BOLD);
+        FreeLibrary(probe);
+    }
+}

@@ -79,6 +79,29 @@ TEST_F(MainDialogTest, ControlsComeInTheirTabOrder) {
     EXPECT_NE(GetWindowLongA(MainWindow, GWL_EXSTYLE) & WS_EX_ACCEPTFILES, 0);
 }
 
+TEST_F(MainDialogTest, ArrowKeysStepTheSizeWithinItsRange) {
+    struct Case {
+        const char* start;
+        WPARAM key;
+        const char* after;
+    };
+    const Case cases[] = {
+        {"5", VK_UP, "6"},
+        {"5", VK_DOWN, "4"},
+        {"63", VK_UP, "63"},
+        {"1", VK_DOWN, "1"},
+    };
+    Open();
+    HWND field = GetDlgItem(MainWindow, IDC_BUFFER_SIZE);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.start) + (c.key == VK_UP ? " up" : " down"));
+        SetFieldText(c.start);
+        SendMessageA(field, WM_KEYDOWN, c.key, 0);
+        SendMessageA(field, WM_KEYUP, c.key, 0);
+        EXPECT_EQ(FieldText(), c.after);
+    }
+}
+
 TEST_F(MainDialogTest, BadBufferSizeStopsTheConvertCommand) {
     for (const char* field : {"0", "", "64", "100000"}) {
         SCOPED_TRACE(std::string("field \"") + field + "\"");
