@@ -165,8 +165,15 @@ Encoded EncodeEvent(const MidiEvent& event, bool useRunningStatus, uint8_t& last
         return WriteUInt32(scratch, word) ? Encoded::Yes : Encoded::OutOfMemory;
     }
     if (s == 0xFF) {
-        if (b.Size() < 6 || b[1] != 0x51 || b[2] != 0x03) return Encoded::Skipped;
-        const uint32_t word = 0x01000000u | uint32_t(b[3]) << 16 | uint32_t(b[4]) << 8 | b[5];
+        // A tempo is known by its type: some writers pad its length field (80 03 for 3), which
+        // the reader accepts, and skipping such a tempo would play the song at the wrong speed.
+        uint32_t length = 0;
+        const uint32_t lengthBytes =
+            b.Size() > 2 && b[1] == 0x51 ? DecodeVarLen(b.Data() + 2, b.Size() - 2, length) : 0;
+        if (lengthBytes == 0 || length != 3 || b.Size() != 2 + lengthBytes + 3)
+            return Encoded::Skipped;
+        const uint8_t* t = b.Data() + 2 + lengthBytes;
+        const uint32_t word = 0x01000000u | uint32_t(t[0]) << 16 | uint32_t(t[1]) << 8 | t[2];
         lastStatus = 0;
         return WriteUInt32(scratch, word) ? Encoded::Yes : Encoded::OutOfMemory;
     }

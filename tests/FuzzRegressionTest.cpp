@@ -45,6 +45,8 @@ bool CheckWithEveryAllocationRefused(FuzzCheck check, const char* checkName,
         check(input.data(), input.size(), 0);
         return false;
     }
+    const std::string first = std::string(checkName) + " on " + what;
+    SetCheckContext(first.c_str());
     const uint64_t allocations = check(input.data(), input.size(), 1);
     for (uint64_t n = 1; n <= allocations; ++n) {
         const std::string context = std::string(checkName) + " on " + what + ", allocation " +
@@ -63,6 +65,10 @@ TEST(FuzzRegression, StoredInputsPassEveryCheck) {
         if (!CheckWithEveryAllocationRefused(CheckReadAndMerge, "CheckReadAndMerge", name, input) ||
             !CheckWithEveryAllocationRefused(CheckConversion, "CheckConversion", name, input))
             GTEST_SKIP() << "the allocation hook is not in effect here";
+        const std::string context = "CheckRoundTrip on " + name;
+        SetCheckContext(context.c_str());
+        CheckRoundTrip(input.data(), input.size());
+        SetCheckContext(nullptr);
     }
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/Conversion.h"
+#include "core/MdsReader.h"
 #include "core/MdsWriter.h"
 #include "core/SmfReader.h"
 #include "core/Song.h"
@@ -207,7 +208,7 @@ uint32_t Le32(const uint8_t* p) {
 uint32_t PackedSize(const ByteBuffer& b, bool omitStreamIds) {
     const uint32_t head = omitStreamIds ? 8 : 12;
     if (b[0] < 0xF0) return head;
-    if (b[0] == 0xFF) return b[1] == 0x51 ? head : 0;
+    if (b[0] == 0xFF) return b[1] == 0x51 ? head : 0;  // the reader checked a tempo's length
     uint32_t length = 0;
     const uint32_t lengthBytes = DecodeVarLen(b.Data() + 1, b.Size() - 1, length);
     if (lengthBytes == 0) Fail("a stored long message with a broken length field");
@@ -269,6 +270,73 @@ void CheckImage(const Conversion& c, const ConversionOptions& options) {
     Check(std::memcmp(p + 32, "data", 4) == 0 && Le32(p + 40) == c.blocks.Count(),
           "a broken data chunk header");
 }
+
+// Compares each decoded event with the next encodable event of the merged track, as it comes.
+class ExpectEvents : public MdsVisitor {
+public:
+    ExpectEvents(const Conversion& c, const ConversionOptions& options)
+        : c(c), options(options), next(c.song.FirstTrack()->First()) {}
+
+    void Header(const MdsHeader& h) override {
+        Check(h.timeFormat == c.song.Division() && h.maxBufferBytes == options.maxBufferBytes &&
+                  h.flags == (options.omitStreamIds ? 1u : 0u) && h.blockCount == c.blocks.Count(),
+              "the decoded header differs from the conversion");
+    }
+
+    void Event(const MdsEvent& got) override {
+        while (next && PackedSize(next->bytes, options.omitStreamIds) == 0) next = next->Next();
+        Check(next != nullptr, "more events decoded than the track holds");
+        const ByteBuffer& b = next->bytes;
+        Check(got.tick == next->tick, "a decoded event at another tick");
+        Check(got.streamId == 0, "a decoded stream identifier other than 0");
+        if (b[0] < 0xF0) {
+            Check(got.kind == MdsEventKind::Short && got.messageLength == b.Size() &&
+                      std::memcmp(got.message, b.Data(), b.Size()) == 0,
+                  "a channel message decodes differently");
+            Check(options.useRunningStatus || !got.runningStatus,
+                  "running status used although it is off");
+        } else if (b[0] == 0xFF) {
+            const uint8_t* t = b.Data() + b.Size() - 3;  // after a length field of any size
+            Check(got.kind == MdsEventKind::Tempo &&
+                      got.tempo == (uint32_t(t[0]) << 16 | uint32_t(t[1]) << 8 | t[2]),
+                  "a tempo decodes differently");
+        } else {
+            uint32_t length = 0;
+            const uint32_t at = 1 + DecodeVarLen(b.Data() + 1, b.Size() - 1, length);
+            const bool f0 = b[0] == 0xF0;
+            Check(got.kind == MdsEventKind::Long && got.paramLength == length + (f0 ? 1 : 0) &&
+                      (!f0 || got.params[0] == 0xF0) &&
+                      (length == 0 ||
+                       std::memcmp(got.params + (f0 ? 1 : 0), b.Data() + at, length) == 0),
+                  "a system exclusive message decodes differently");
+        }
+        next = next->Next();
+    }
+
+    void Text(const char (&id)[5], const uint8_t* text, uint32_t length) override {
+        const bool name = std::memcmp(id, "INAM", 4) == 0;
+        const ByteBuffer& expected = name ? c.title : c.copyright;
+        Check(!(name ? sawTitle : sawCopyright), "a text chunk twice");
+        (name ? sawTitle : sawCopyright) = true;
+        Check(length == expected.Size() &&
+                  (length == 0 || std::memcmp(text, expected.Data(), length) == 0),
+              "a decoded text differs from the song's");
+    }
+
+    void Finish() {
+        while (next && PackedSize(next->bytes, options.omitStreamIds) == 0) next = next->Next();
+        Check(next == nullptr, "an event of the track was not decoded");
+        Check(sawTitle == !c.title.Empty() && sawCopyright == !c.copyright.Empty(),
+              "a text chunk missing or present without text");
+    }
+
+private:
+    const Conversion& c;
+    const ConversionOptions& options;
+    const MidiEvent* next;
+    bool sawTitle = false;
+    bool sawCopyright = false;
+};
 
 }  // namespace
 
@@ -418,4 +486,17 @@ uint64_t CheckConversion(const uint8_t* data, size_t size, uint64_t refuseNth) {
               std::memcmp(starved.image.Data(), c.image.Data(), c.image.GetLength()) == 0,
           "a refused allocation changed the image");
     return allocations;
+}
+
+void CheckRoundTrip(const uint8_t* data, size_t size) {
+    const FuzzInput in = SplitFuzzInput(data, size);
+    HeapCopy image(in.image, in.size);
+    Conversion c;
+    Convert(image.bytes, image.size, in.options, c);
+    if (c.outcome != Outcome::Converted) return;
+    HeapCopy mds(c.image.Data(), c.image.GetLength());
+    ExpectEvents expect(c, in.options);
+    const MdsCheck check = DecodeMds(mds.bytes, mds.size, expect);
+    Check(check.fault == MdsFault::None, "the converted file does not decode");
+    expect.Finish();
 }

@@ -36,3 +36,8 @@ uint64_t CheckReadAndMerge(const uint8_t* data, size_t size, uint64_t refuseNth 
 // has the layout of its blocks and texts. A refused allocation ends in an out-of-memory result
 // or in the very same image. Returns the number of allocations of the conversion.
 uint64_t CheckConversion(const uint8_t* data, size_t size, uint64_t refuseNth = 0);
+
+// Round trip: whatever converts decodes, with the core's MDS decoder, without a fault and to
+// exactly the encodable events of the merged track (channel messages with their status, tempo,
+// system exclusive), each at its tick, with the header's fields, the title and the copyright.
+void CheckRoundTrip(const uint8_t* data, size_t size);
