@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/fuzz/AllocationFailure.h"
+#include "tests/fuzz/AllocationHooks.h"
 #include "tests/fuzz/FuzzChecks.h"
 #include "tests/support/SmfImage.h"
 

@@ -11,7 +11,7 @@
 #include "core/SmfReader.h"
 #include "core/Song.h"
 #include "core/StreamBlocks.h"
-#include "tests/fuzz/AllocationFailure.h"
+#include "tests/fuzz/AllocationHooks.h"
 
 namespace {
 
