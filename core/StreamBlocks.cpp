@@ -230,9 +230,9 @@ BuildResult BuildStreamBlocks(const Track& track, const ConversionOptions& optio
     // still fits its limit if a player puts the identifiers back.
     uint64_t allowance = 0;
 
-    // Events gather in a stage and reach the block's buffer in large writes: the buffer grows in
-    // the same maxBufferBytes steps, without a call per event.
-    constexpr uint32_t StageBytes = 64 * 1024;
+    // Events gather in a stage of at most a block's size and reach the block's buffer in large
+    // writes: the buffer grows in the same maxBufferBytes steps, without a call per event.
+    const uint32_t StageBytes = maxBytes < 64 * 1024 ? maxBytes : 64 * 1024;
     std::unique_ptr<uint8_t[]> stage(new (std::nothrow) uint8_t[StageBytes]);
     if (!stage) return BuildResult::OutOfMemory;
     uint32_t staged = 0;
