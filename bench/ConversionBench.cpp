@@ -2,10 +2,11 @@
 // tools/make-bench-songs.py writes: MB of input per second, events per second, and the peak
 // resident memory as a multiple of the input size.
 //
-//   tonflux_conversion_bench [--songs=DIR] [--out=DIR] [Google Benchmark flags]
+//   tonflux_conversion_bench [--songs=DIR] [--out=DIR] [--no-peak] [Google Benchmark flags]
 //
 // Peak memory is measured in a fresh process per song (this program started again with
-// --peak=SONG), so that neither the other songs nor the benchmark's own copies count.
+// --peak=SONG), so that neither the other songs nor the benchmark's own copies count; --no-peak
+// leaves it out.
 #include <benchmark/benchmark.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -267,6 +268,7 @@ int main(int argc, char** argv) {
     std::string songs = "build/bench-songs";
     std::vector<char*> rest;
     const char* peakSong = nullptr;
+    bool measurePeak = true;
     for (int i = 0; i < argc; ++i) {
         if (std::strncmp(argv[i], "--songs=", 8) == 0)
             songs = argv[i] + 8;
@@ -274,6 +276,8 @@ int main(int argc, char** argv) {
             OutputDir = argv[i] + 6;
         else if (std::strncmp(argv[i], "--peak=", 7) == 0)
             peakSong = argv[i] + 7;
+        else if (std::strcmp(argv[i], "--no-peak") == 0)
+            measurePeak = false;
         else
             rest.push_back(argv[i]);
     }
@@ -291,7 +295,7 @@ int main(int argc, char** argv) {
                          info->path.c_str());
             continue;
         }
-        info->peak = PeakOf(info->path);
+        if (measurePeak) info->peak = PeakOf(info->path);
         infos.push_back(std::move(info));
     }
     struct Phase {
