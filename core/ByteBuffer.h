@@ -31,7 +31,12 @@ public:
         if (n >= InlineBytes || state != 0) return AssignEventSlowly(status, following, n);
         // The common case, a channel message into a fresh event: no call, no allocation.
         store[0] = status;
-        for (uint32_t i = 0; i < n; ++i) store[1 + i] = following[i];
+        if (n == 2) {
+            store[1] = following[0];
+            store[2] = following[1];
+        } else {
+            for (uint32_t i = 0; i < n; ++i) store[1 + i] = following[i];
+        }
         SetInline(n + 1, n + 1);
         return true;
     }
