@@ -18,7 +18,7 @@
 
 namespace {
 
-// Version 4 layout: the dialog then looks and behaves the same on every Windows.
+// The version 4 structure size: every Windows accepts it, and shows the same dialog for it.
 static_assert(sizeof(void*) != 4 || offsetof(OPENFILENAMEA, lpTemplateName) + sizeof(LPCSTR) == 76,
               "the 32-bit save dialog structure is 76 bytes");
 
