@@ -486,6 +486,10 @@ TEST_F(ConvertFileTest, FileTooLargeForMemoryIsReportedAndTheNextConversionWorks
 
 namespace {
 
+// A 64-bit address space is not squeezed; the test exists in the 32-bit build only (a skipped
+// test would end ctest's report with a list instead of its summary).
+#ifndef _WIN64
+
 // Takes the process's free address space away, all but about leftBytes, until destroyed.
 class AddressSpaceSqueeze {
 public:
@@ -530,7 +534,6 @@ private:
 };
 
 TEST_F(ConvertFileTest, RunningOutOfMemoryWhileParsingIsReportedAndReleased) {
-    if (sizeof(void*) != 4) GTEST_SKIP() << "a 64-bit address space is not squeezed";
     // Two million notes: about 6 MB of file, several times that as events in memory.
     Bytes track = {0x00, 0x90, 0x3C, 0x40};
     track.reserve(6 * 1000 * 1000 + 8);
@@ -555,5 +558,7 @@ TEST_F(ConvertFileTest, RunningOutOfMemoryWhileParsingIsReportedAndReleased) {
     EXPECT_TRUE(driver.MessageBoxes().empty());
     EXPECT_EQ(driver.FileDialogs().size(), 1u);
 }
+
+#endif  // _WIN64
 
 }  // namespace
