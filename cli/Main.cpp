@@ -3,11 +3,13 @@
 #include <iostream>
 
 #include "cli/Convert.h"
+#include "cli/Platform.h"
 
 int main(int argc, char** argv) {
     // The system's error texts in the user's language (strerror follows LC_MESSAGES).
     std::setlocale(LC_ALL, "");
     std::ios::sync_with_stdio(false);
+    Platform::InstallInterruptCleanup();
     const std::vector<std::string> args(argv + 1, argv + argc);
     const int code = RunConvert(args, std::cout, std::cerr);
     std::cout.flush();

@@ -22,5 +22,8 @@ std::string ConsoleText(const std::string& utf8);
 // A path as given on the command line (the system's character set) in the console's.
 std::string ConsolePath(const std::string& path);
 char PreferredSeparator();
+// On Ctrl+C or a termination signal, removes the temporary files of unfinished outputs before the
+// process ends as it would have.
+void InstallInterruptCleanup();
 
 }  // namespace Platform

@@ -8,6 +8,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
+
+#include "core/OutputFile.h"
 
 namespace Platform {
 
@@ -75,6 +78,28 @@ std::string ConsolePath(const std::string& path) {
 }
 char PreferredSeparator() {
     return '/';
+}
+
+namespace {
+
+extern "C" void OnTerminatingSignal(int signal) {
+    RemoveUnfinishedOutputs();
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);  // ends the process as the signal would have, for the caller to see
+}
+
+}  // namespace
+
+void InstallInterruptCleanup() {
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction action = {};
+        struct sigaction previous = {};
+        action.sa_handler = OnTerminatingSignal;
+        sigemptyset(&action.sa_mask);
+        // A signal the caller ignores (nohup) stays ignored.
+        if (sigaction(signal, nullptr, &previous) == 0 && previous.sa_handler != SIG_IGN)
+            sigaction(signal, &action, nullptr);
+    }
 }
 
 }  // namespace Platform

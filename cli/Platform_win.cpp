@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "core/OutputFile.h"
+
 namespace Platform {
 
 PathKind Kind(const std::string& path) {
@@ -104,6 +106,21 @@ std::string ConsolePath(const std::string& path) {
 
 char PreferredSeparator() {
     return '\\';
+}
+
+namespace {
+
+// Runs on a thread of its own; FALSE lets the default handler end the process as before. The
+// files, opened for sharing deletion, vanish when the ending process closes them.
+BOOL WINAPI OnConsoleEvent(DWORD) {
+    RemoveUnfinishedOutputs();
+    return FALSE;
+}
+
+}  // namespace
+
+void InstallInterruptCleanup() {
+    SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
 
 }  // namespace Platform

@@ -6,9 +6,10 @@
 
 namespace FileSystem {
 
+// FILE_SHARE_DELETE lets RemoveUnfinishedOutputs delete the file while it is still open.
 bool CreateNewFile(const char* path, intptr_t& handle, uint32_t& error) {
-    HANDLE file =
-        CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         error = GetLastError();
         return false;

@@ -12,6 +12,23 @@ namespace {
 // Different threads of one process writing into the same folder still get different names.
 std::atomic<uint32_t> TempCounter{0};
 
+// The temporary files being written, for RemoveUnfinishedOutputs. Plain atomics, so that a signal
+// handler may read them while other threads register and unregister.
+constexpr size_t RegistrySlots = 256;
+std::atomic<const char*> Unfinished[RegistrySlots];
+
+int Register(const char* path) {
+    for (size_t i = 0; i < RegistrySlots; ++i) {
+        const char* expected = nullptr;
+        if (Unfinished[i].compare_exchange_strong(expected, path)) return int(i);
+    }
+    return -1;  // more files at once than slots: this one is merely not cleaned up on a signal
+}
+
+void Unregister(int slot) {
+    if (slot >= 0) Unfinished[slot].store(nullptr);
+}
+
 char* CopyString(const char* s, size_t extra) {
     const size_t n = std::strlen(s);
     char* copy = new (std::nothrow) char[n + extra + 1];
@@ -47,6 +64,7 @@ bool OutputFile::Create(const char* target) {
                       unsigned(TempCounter.fetch_add(1)));
         uint32_t error = 0;
         if (FileSystem::CreateNewFile(tempPath, handle, error)) {
+            registrySlot = Register(tempPath);
             used = 0;
             errorCode = 0;
             return true;
@@ -84,6 +102,8 @@ bool OutputFile::Commit() {
         Abandon();
         return false;
     }
+    Unregister(registrySlot);
+    registrySlot = -1;
     delete[] tempPath;
     tempPath = nullptr;
     return true;
@@ -97,6 +117,8 @@ void OutputFile::Abandon() {
     }
     if (tempPath) {
         FileSystem::RemoveFile(tempPath);
+        Unregister(registrySlot);
+        registrySlot = -1;
         delete[] tempPath;
         tempPath = nullptr;
     }
@@ -123,4 +145,9 @@ bool OutputFile::CloseTemp() {
     handle = FileSystem::NoHandle;
     if (!closed) Fail(error);
     return closed;
+}
+
+void RemoveUnfinishedOutputs() {
+    for (size_t i = 0; i < RegistrySlots; ++i)
+        if (const char* path = Unfinished[i].load()) FileSystem::RemoveFile(path);
 }

@@ -33,9 +33,14 @@ private:
     char* tempPath = nullptr;
     uint8_t* buffer = nullptr;
     uint32_t used = 0;
-    intptr_t handle = -1;  // a file descriptor, or a HANDLE on Windows; -1 when closed
+    int registrySlot = -1;  // see RemoveUnfinishedOutputs
+    intptr_t handle = -1;   // a file descriptor, or a HANDLE on Windows; -1 when closed
     uint32_t errorCode = 0;
 };
+
+// Removes the temporary file of every OutputFile of the process still being written. For a
+// program that is interrupted (Ctrl+C, a termination signal): safe to call from a signal handler.
+void RemoveUnfinishedOutputs();
 
 // The system's codes for the failures that are not an I/O call's: "file too large" (a RIFF file
 // ends at 4 GB) and "not enough memory", in the numbering of OutputFile::ErrorCode.

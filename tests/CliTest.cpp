@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -18,6 +19,7 @@
 #include "cli/Platform.h"
 #include "cli/Texts.h"
 #include "core/Conversion.h"
+#include "core/OutputFile.h"
 #include "tests/support/RandomSong.h"
 #include "tests/support/StreamEvents.h"
 
@@ -372,6 +374,31 @@ TEST_F(Cli, DumpReportsAFaultyFile) {
     EXPECT_NE(r.err.find(P("a.mds")), std::string::npos);
     EXPECT_EQ(Run({"--dump", P("none.mds")}).code, 1);
 }
+
+#ifndef _WIN32
+TEST_F(Cli, ATerminatingSignalLeavesNoTemporaryFile) {
+    Put("old.mds", {'o', 'l', 'd'});
+    for (int signal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(signal);
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            Platform::InstallInterruptCleanup();
+            OutputFile file;
+            const uint8_t bytes[4] = {1, 2, 3, 4};
+            if (!file.Create(P("old.mds").c_str()) || !file.Write(bytes, 4)) _exit(100);
+            raise(signal);
+            _exit(101);
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFSIGNALED(status));
+        EXPECT_EQ(WTERMSIG(status), signal);  // ended as the signal ends it
+        EXPECT_EQ(Files(), std::vector<std::string>{"old.mds"});
+        EXPECT_EQ(Get("old.mds"), (Bytes{'o', 'l', 'd'}));
+    }
+}
+#endif
 
 #if !defined(_WIN32) && !defined(__SANITIZE_ADDRESS__)
 TEST_F(Cli, RunningOutOfMemoryGivesTheSystemTextAndNoOutput) {
