@@ -45,8 +45,10 @@ Bytes RandomTrack(std::mt19937& rng, const RandomSongShape& shape, uint32_t inde
             add(delta, {status, uint8_t(Pick(rng, 128)), uint8_t(Pick(rng, 128))});
             runningStatus = status;
         } else if (kind < 82) {
-            add(delta, Meta(0x51, {uint8_t(Pick(rng, 256)), uint8_t(Pick(rng, 256)),
-                                   uint8_t(Pick(rng, 256))}));
+            const Bytes tempo{uint8_t(Pick(rng, 256)), uint8_t(Pick(rng, 256)),
+                              uint8_t(Pick(rng, 256))};
+            // Some writers pad the length field (80 03); it is still a tempo.
+            add(delta, Pick(rng, 4) ? Meta(0x51, tempo) : Cat({{0xFF, 0x51, 0x80, 0x03}, tempo}));
             runningStatus = 0;
         } else if (kind < 88) {
             Bytes data(Pick(rng, shape.longestSysex + 1));

@@ -16,8 +16,13 @@ std::vector<StreamEventRecord> ExpectedStreamEvents(const Track& track) {
         if (b.Empty()) continue;
         if (p[0] >= 0x80 && p[0] <= 0xEF) {
             out.push_back({e->tick, MdsEventKind::Short, std::vector<uint8_t>(p, p + b.Size())});
-        } else if (b.Size() == 6 && p[0] == 0xFF && p[1] == 0x51 && p[2] == 0x03) {
-            out.push_back({e->tick, MdsEventKind::Tempo, std::vector<uint8_t>(p + 3, p + 6)});
+        } else if (b.Size() > 2 && p[0] == 0xFF && p[1] == 0x51) {
+            // A tempo's length field may be padded (80 03); only its three bytes count.
+            uint32_t length = 0;
+            const uint32_t lengthBytes = DecodeVarLen(p + 2, b.Size() - 2, length);
+            if (lengthBytes == 0 || length != 3 || b.Size() != 2 + lengthBytes + 3) continue;
+            const uint8_t* t = p + 2 + lengthBytes;
+            out.push_back({e->tick, MdsEventKind::Tempo, std::vector<uint8_t>(t, t + 3)});
         } else if (p[0] == 0xF0 || p[0] == 0xF7) {
             uint32_t length = 0;
             const uint32_t lengthBytes = DecodeVarLen(p + 1, b.Size() - 1, length);
