@@ -19,6 +19,7 @@ int main(int argc, char** argv) {
     long events = 0;
     for (int t = 1; t <= smf->number_of_tracks; ++t) events += smf_get_track_by_number(smf, t)->number_of_events;
     printf("%.6f %.6f %ld\n", wallEnd - wall, cpuEnd - cpu, events);
-    smf_delete(smf);
+    /* No smf_delete: it takes minutes on a large song (it removes events one by one), and only the
+     * load is measured; the process's exit releases everything. */
     return 0;
 }

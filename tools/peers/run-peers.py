@@ -50,7 +50,8 @@ def children_cpu():
 def tonflux_in_process():
     """Best (wall, cpu) seconds of the benchmark's end-to-end conversion, by song."""
     r = subprocess.run(["build/bench/bench/tonflux_conversion_bench", "--songs=build/bench-songs",
-                        "--out=" + out, "--no-peak", "--benchmark_filter=end_to_end/(%s)/" % "|".join(songs),
+                        "--out=" + out, "--no-peak",
+                        "--benchmark_filter=end_to_end/(%s)$" % "|".join(songs),
                         "--benchmark_repetitions=%d" % runs, "--benchmark_format=json"],
                        capture_output=True, text=True)
     if r.returncode != 0:
@@ -144,8 +145,8 @@ for s in songs:
         print("| %s | %.2f | Tonflux failed |" % (s, mb))
         continue
     bw, bc = b
-    row = "| %s | %.2f | %.3f / %.3f | %.0f | %.3f / %.3f | %.1fx |" % (
-        s, mb, bw, bc, mb / bw, t[0], t[1], t[2] * 1024 / (mb * 1e6))
+    row = "| %s | %.2f | %.3f / %.3f | %.0f / %.0f | %.3f / %.3f | %.1fx |" % (
+        s, mb, bw, bc, mb / bw, mb / bc, t[0], t[1], t[2] * 1024 / (mb * 1e6))
     for p in peers:
         r = table[s, p]
         if r == "timeout":
