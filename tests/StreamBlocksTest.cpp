@@ -317,3 +317,42 @@ TEST(BuildStreamBlocks, LeavesOutEventsThatLieAboutTheirLength) {
 }
 
 }  // namespace
+
+namespace {
+
+// Blocks larger than the encoder's staging area (64 KB) reach their buffers in several writes;
+// the bytes must still be every packed event in order, whether a long message falls at the seam
+// or not.
+TEST(BuildStreamBlocks, BlocksLargerThanTheStageKeepEveryEventInOrder) {
+    for (uint32_t sysexAt : {0u, 5460u, 5461u}) {  // 5461 x 12 bytes first passes 65536
+        SCOPED_TRACE(sysexAt);
+        std::vector<Ev> events;
+        Bytes expected;
+        for (uint32_t i = 0; i < 9000; ++i) {
+            if (i == sysexAt) {
+                events.push_back({i, Sysex(5)});
+                expected = Cat({expected,
+                                Le32(i ? 1 : 0),
+                                Le32(0),
+                                Le32(0x80000006),
+                                {0xF0, 1, 2, 3, 4, 5, 0, 0}});
+            }
+            const uint8_t note = uint8_t(i & 0x7F);
+            events.push_back({i, {0x90, note, 0x40}});
+            const bool afterSysex = i == sysexAt;
+            expected = Cat({expected, Le32(i && !afterSysex ? 1 : 0), Le32(0),
+                            Le32(0x00400090u | uint32_t(note) << 8)});
+        }
+        Song song;
+        StreamBlockList blocks;
+        ASSERT_EQ(
+            BuildStreamBlocks(MakeTrack(song, events), Options(200 * 1024, false, false), blocks),
+            BuildResult::Ok);
+        const auto got = Blocks(blocks);
+        ASSERT_EQ(got.size(), 1u);
+        EXPECT_EQ(got[0].bytes, expected);
+        EXPECT_EQ(blocks.EventCount(), 9001u);
+    }
+}
+
+}  // namespace
