@@ -92,8 +92,8 @@ TEST(Limits, HostileFilesAreRefusedOrConvertedInBoundedMemory) {
         Song song;
         const Measured m = Convert(c.file, song);
         EXPECT_EQ(int(m.outcome), int(c.outcome));
-        // The densest file (two bytes per event) takes about 29 times its size: 40 bytes of
-        // event node and 12 bytes of stream event for every 2 bytes of file.
+        // The densest file (two bytes per event) takes the most, about 24 times its size: an
+        // event node and a 12-byte stream event for every 2 bytes of file.
         EXPECT_LE(m.peak, 32 * uint64_t(c.file.size()) + 16 * 1024)
             << double(m.peak) / double(c.file.size()) << " times the file's size";
     }
