@@ -19,7 +19,7 @@ while (($#)); do
     -b) build=$2; shift 2 ;;
     -w) work=$2; shift 2 ;;
     --no-1g) big=0; shift ;;
-    *) sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
+    *) sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
     esac
 done
 if [[ -z "$work" ]]; then
