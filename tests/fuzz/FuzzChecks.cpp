@@ -271,6 +271,18 @@ void CheckImage(const Conversion& c, const ConversionOptions& options) {
           "a broken data chunk header");
 }
 
+// Reads every byte the decoder hands out, so AddressSanitizer sees any that lie outside the file.
+class TouchEverything : public MdsVisitor {
+public:
+    void Event(const MdsEvent& e) override {
+        for (uint32_t i = 0; i < e.paramLength; ++i) sum += e.params[i];
+    }
+    void Text(const char (&)[5], const uint8_t* text, uint32_t length) override {
+        for (uint32_t i = 0; i < length; ++i) sum += text[i];
+    }
+    volatile uint32_t sum = 0;
+};
+
 // Compares each decoded event with the next encodable event of the merged track, as it comes.
 class ExpectEvents : public MdsVisitor {
 public:
@@ -491,6 +503,10 @@ uint64_t CheckConversion(const uint8_t* data, size_t size, uint64_t refuseNth) {
 void CheckRoundTrip(const uint8_t* data, size_t size) {
     const FuzzInput in = SplitFuzzInput(data, size);
     HeapCopy image(in.image, in.size);
+    // The decoder (--dump) reads files from anywhere too: the input itself as an MDS file.
+    TouchEverything touch;
+    DecodeMds(image.bytes, image.size, touch);
+
     Conversion c;
     Convert(image.bytes, image.size, in.options, c);
     if (c.outcome != Outcome::Converted) return;
@@ -499,4 +515,10 @@ void CheckRoundTrip(const uint8_t* data, size_t size) {
     const MdsCheck check = DecodeMds(mds.bytes, mds.size, expect);
     Check(check.fault == MdsFault::None, "the converted file does not decode");
     expect.Finish();
+
+    // ...and a damaged one: the converted file with one byte changed, picked by the input.
+    if (mds.size == 0 || in.size == 0) return;
+    const uint64_t pick = Pick(image);
+    mds.bytes[pick % mds.size] ^= uint8_t(1 + (pick >> 32) % 255);
+    DecodeMds(mds.bytes, mds.size, touch);
 }

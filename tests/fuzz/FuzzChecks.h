@@ -40,4 +40,6 @@ uint64_t CheckConversion(const uint8_t* data, size_t size, uint64_t refuseNth = 
 // Round trip: whatever converts decodes, with the core's MDS decoder, without a fault and to
 // exactly the encodable events of the merged track (channel messages with their status, tempo,
 // system exclusive), each at its tick, with the header's fields, the title and the copyright.
+// The decoder also reads the input itself and the converted file with one byte changed, without
+// reading outside them.
 void CheckRoundTrip(const uint8_t* data, size_t size);
