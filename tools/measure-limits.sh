@@ -119,6 +119,6 @@ for f in "$work"/in/*; do
     bytes=$(stat -c %s "$f")
     awk -v f="$(basename "$f")" -v b="$bytes" -v o="$outcome" -v s="$seconds" -v r="$rss" \
         -v base="$base" 'BEGIN { printf "%-28s %12d %-18s %8s %9.1f %13.2f\n", f, b, o, s,
-                                 r / 1024, (r - base) * 1024 / b }'
+                                 r / 1024, (r > base ? r - base : 0) * 1024 / b }'
     [[ $code == 0 || $code == 1 ]] || cat "$work/err"
 done
