@@ -64,6 +64,10 @@ private:
     MidiEvent* head = nullptr;
     MidiEvent* tail = nullptr;
     uint32_t count = 0;
+    // Whether some event may have a smaller tick than the one before it (a tick that wrapped at
+    // 2^32, or a run moved in). Ticks are set before an event is appended and never changed in a
+    // track, so while this is false the merge can skip looking for falling ticks.
+    bool ticksMayFall = false;
     Track* prev = nullptr;
     Track* next = nullptr;
 };
