@@ -23,9 +23,7 @@
 
 #include "core/Conversion.h"
 #include "core/FileSystem.h"
-#include "core/MdsWriter.h"
 #include "core/SmfReader.h"
-#include "core/StreamBlocks.h"
 
 namespace {
 
@@ -66,61 +64,47 @@ std::string OutputPath(const std::string& name) {
     return OutputDir + "/" + name + ".mds";
 }
 
-// The conversion as tonflux-convert does it: the image goes once the song is parsed and merged,
-// the song once it is encoded.
+// The conversion as tonflux-convert does it: the image goes once the song is read, the song
+// once it is encoded.
 bool Convert(const std::string& in, const std::string& out) {
     ByteBuffer image;
-    uint32_t error = 0;
-    if (!FileSystem::ReadWholeFile(in.c_str(), image, error)) return false;
-    Song song;
-    ByteBuffer title, copyright;
-    if (PrepareSong(image.Data(), image.Size(), song, title, copyright) != PrepareResult::Ok)
-        return false;
-    image.Clear();
-    StreamBlockList blocks;
-    const ConversionOptions options;
-    if (BuildStreamBlocks(*song.FirstTrack(), options, blocks) != BuildResult::Ok) return false;
-    const uint16_t division = song.Division();
-    song.Reset();
-    return WriteMdsFile(out.c_str(), division, options, blocks, title, copyright).ok;
+    if (!FileSystem::ReadWholeFile(in.c_str(), image).Ok()) return false;
+    ConvertedSong song;
+    return ConvertSmf(image, ConversionOptions(), song) == ConversionStatus::Ok &&
+           WriteConvertedSong(out.c_str(), song).ok;
 }
 
-// Child side of --peak: the same conversion with the preparation split into parse and merge,
-// printing the peak of each phase in kilobytes.
-int MeasurePeak(const char* path) {
-    Phases peak;
-    const bool perPhase = ResetPeak();
-    auto mark = [perPhase](long& phase) {
+// Child side of --peak: the same conversion, printing the peak of each phase in kilobytes.
+class PeakMarks : public ConversionObserver {
+public:
+    PeakMarks() : perPhase(ResetPeak()) {}
+    void Mark(long& phase) {
         phase = ProcStatusKb("VmHWM:");
         if (perPhase) ResetPeak();
-    };
+    }
+    void StepDone(ConversionStep step) override {
+        if (step == ConversionStep::Parsed) Mark(peak.parse);
+        if (step == ConversionStep::Merged) Mark(peak.merge);
+        if (step == ConversionStep::Released) Mark(peak.encode);
+    }
+    Phases peak;
+    const bool perPhase;
+};
+
+int MeasurePeak(const char* path) {
+    PeakMarks marks;
+    Phases& peak = marks.peak;
     ByteBuffer image;
-    uint32_t error = 0;
-    if (!FileSystem::ReadWholeFile(path, image, error)) return 1;
-    mark(peak.read);
-    Song song;
-    ByteBuffer title, copyright;
-    if (!SmfReader().Parse(image.Data(), image.Size(), song, true) || song.Format() > 1 ||
-        !song.FirstTrack())
-        return 1;
-    song.GetTitle(title);
-    song.GetCopyright(copyright);
-    mark(peak.parse);
-    song.MergeToSingleTrack();
-    mark(peak.merge);
-    image.Clear();
-    StreamBlockList blocks;
-    const ConversionOptions options;
-    if (BuildStreamBlocks(*song.FirstTrack(), options, blocks) != BuildResult::Ok) return 1;
-    const uint16_t division = song.Division();
-    song.Reset();
-    mark(peak.encode);
-    if (!WriteMdsFile(OutputPath("peak").c_str(), division, options, blocks, title, copyright).ok)
-        return 1;
-    blocks.Clear();
-    mark(peak.write);
-    peak.whole = perPhase ? std::max({peak.read, peak.parse, peak.merge, peak.encode, peak.write})
-                          : ProcStatusKb("VmHWM:");
+    if (!FileSystem::ReadWholeFile(path, image).Ok()) return 1;
+    marks.Mark(peak.read);
+    ConvertedSong song;
+    if (ConvertSmf(image, ConversionOptions(), song, &marks) != ConversionStatus::Ok) return 1;
+    if (!WriteConvertedSong(OutputPath("peak").c_str(), song).ok) return 1;
+    song.blocks.Clear();
+    marks.Mark(peak.write);
+    peak.whole = marks.perPhase
+                     ? std::max({peak.read, peak.parse, peak.merge, peak.encode, peak.write})
+                     : ProcStatusKb("VmHWM:");
     std::printf("%ld %ld %ld %ld %ld %ld\n", peak.read, peak.parse, peak.merge, peak.encode,
                 peak.write, peak.whole);
     return 0;
@@ -170,79 +154,75 @@ void Abort(benchmark::State& state, const char* what) {
     state.SkipWithError(what);
 }
 
+// Times one step of the conversion: the clock runs from the end of the step before it (or the
+// start) to its own end, and stands still for the rest of each run.
+class StepClock : public ConversionObserver {
+public:
+    StepClock(benchmark::State& state, ConversionStep step, bool first)
+        : state(state), step(step), first(first) {}
+    void StartRun() {
+        if (!first) state.PauseTiming();
+        running = first;
+    }
+    void EndRun() {
+        if (!running) state.ResumeTiming();
+    }
+    void StepDone(ConversionStep done) override {
+        if (done == step && running) {
+            state.PauseTiming();
+            running = false;
+        } else if (int(done) + 1 == int(step) && !running) {
+            state.ResumeTiming();
+            running = true;
+        }
+    }
+
+private:
+    benchmark::State& state;
+    const ConversionStep step;
+    const bool first;
+    bool running = false;
+};
+
+// A whole conversion per run, the clock on for one step of it.
+void TimeStep(benchmark::State& state, const SongInfo* info, ConversionStep step, long peakKb) {
+    StepClock clock(state, step, step == ConversionStep::Parsed);
+    for (auto _ : state) {
+        clock.StartRun();
+        ConvertedSong song;
+        const ConversionStatus status = ConvertSmf(
+            info->image.data(), uint32_t(info->image.size()), ConversionOptions(), song, &clock);
+        clock.EndRun();
+        if (status != ConversionStatus::Ok) return Abort(state, "conversion failed");
+        state.PauseTiming();
+        song.blocks.Clear();
+        state.ResumeTiming();
+    }
+    SetCounters(state, *info, peakKb);
+}
+
 void BM_Parse(benchmark::State& state, const SongInfo* info) {
-    for (auto _ : state) {
-        auto song = std::make_unique<Song>();
-        if (!Parse(*info, *song)) return Abort(state, "parse failed");
-        state.PauseTiming();  // freeing is a phase of its own
-        song.reset();
-        state.ResumeTiming();
-    }
-    SetCounters(state, *info, info->peak.parse);
+    TimeStep(state, info, ConversionStep::Parsed, info->peak.parse);
 }
-
 void BM_Merge(benchmark::State& state, const SongInfo* info) {
-    for (auto _ : state) {
-        state.PauseTiming();
-        auto song = std::make_unique<Song>();
-        if (!Parse(*info, *song)) return Abort(state, "parse failed");
-        state.ResumeTiming();
-        benchmark::DoNotOptimize(song->MergeToSingleTrack());
-        state.PauseTiming();
-        song.reset();
-        state.ResumeTiming();
-    }
-    SetCounters(state, *info, info->peak.merge);
+    TimeStep(state, info, ConversionStep::Merged, info->peak.merge);
 }
-
 void BM_Encode(benchmark::State& state, const SongInfo* info) {
-    Song song;
-    ByteBuffer title, copyright;
-    if (PrepareSong(info->image.data(), uint32_t(info->image.size()), song, title, copyright) !=
-        PrepareResult::Ok)
-        return Abort(state, "preparation failed");
-    const ConversionOptions options;
-    for (auto _ : state) {
-        StreamBlockList blocks;
-        if (BuildStreamBlocks(*song.FirstTrack(), options, blocks) != BuildResult::Ok)
-            return Abort(state, "encoding failed");
-        state.PauseTiming();
-        blocks.Clear();
-        state.ResumeTiming();
-    }
-    SetCounters(state, *info, info->peak.encode);
+    TimeStep(state, info, ConversionStep::Encoded, info->peak.encode);
+}
+void BM_Free(benchmark::State& state, const SongInfo* info) {
+    TimeStep(state, info, ConversionStep::Released, 0);
 }
 
 void BM_Write(benchmark::State& state, const SongInfo* info) {
-    StreamBlockList blocks;
-    ByteBuffer title, copyright;
-    const ConversionOptions options;
-    uint16_t division = 0;
-    {
-        Song song;
-        if (PrepareSong(info->image.data(), uint32_t(info->image.size()), song, title, copyright) !=
-                PrepareResult::Ok ||
-            BuildStreamBlocks(*song.FirstTrack(), options, blocks) != BuildResult::Ok)
-            return Abort(state, "preparation failed");
-        division = song.Division();
-    }
+    ConvertedSong song;
+    if (ConvertSmf(info->image.data(), uint32_t(info->image.size()), ConversionOptions(), song) !=
+        ConversionStatus::Ok)
+        return Abort(state, "conversion failed");
     const std::string out = OutputPath(info->name);
     for (auto _ : state)
-        if (!WriteMdsFile(out.c_str(), division, options, blocks, title, copyright).ok)
-            return Abort(state, "write failed");
+        if (!WriteConvertedSong(out.c_str(), song).ok) return Abort(state, "write failed");
     SetCounters(state, *info, info->peak.write);
-}
-
-void BM_Free(benchmark::State& state, const SongInfo* info) {
-    for (auto _ : state) {
-        state.PauseTiming();
-        auto song = std::make_unique<Song>();
-        if (!Parse(*info, *song)) return Abort(state, "parse failed");
-        song->MergeToSingleTrack();
-        state.ResumeTiming();
-        song.reset();
-    }
-    SetCounters(state, *info, 0);
 }
 
 void BM_EndToEnd(benchmark::State& state, const SongInfo* info) {
@@ -254,8 +234,7 @@ void BM_EndToEnd(benchmark::State& state, const SongInfo* info) {
 
 bool Load(SongInfo& info) {
     ByteBuffer image;
-    uint32_t error = 0;
-    if (!FileSystem::ReadWholeFile(info.path.c_str(), image, error)) return false;
+    if (!FileSystem::ReadWholeFile(info.path.c_str(), image).Ok()) return false;
     info.image.assign(image.Data(), image.Data() + image.Size());
     Song song;
     if (!Parse(info, song)) return false;

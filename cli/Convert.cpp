@@ -11,7 +11,6 @@
 #include "cli/Texts.h"
 #include "core/Conversion.h"
 #include "core/FileSystem.h"
-#include "core/MdsWriter.h"
 #include "core/OutputFile.h"
 
 #ifndef TONFLUX_VERSION
@@ -105,7 +104,7 @@ int ParseArgs(const std::vector<std::string>& args, Settings& s, std::ostream& e
         if (name == "output") s.output = value;
         if (name == "output-dir") s.outputDir = value;
         if (name == "buffer-kb") {
-            if (!ParseNumber(value, n) || n < 1 || n > 63) {
+            if (!ParseNumber(value, n) || !IsValidBufferKilobytes(uint32_t(n))) {
                 err << "tonflux-convert: " << Say(Texts::BufferSize) << "\n";
                 return ExitCode::Usage;
             }
@@ -212,39 +211,31 @@ void Convert(Job& job, const Settings& s) {
         job.result = Result::OutputExists;
         return;
     }
-    Song song;
-    ByteBuffer title, copyright;
+    ConvertedSong song;
     {
-        ByteBuffer image;  // released before encoding: the song holds everything from here on
-        if (!FileSystem::ReadWholeFile(job.input.c_str(), image, job.code)) {
+        ByteBuffer image;
+        const FileSystem::ReadResult read = FileSystem::ReadWholeFile(job.input.c_str(), image);
+        if (!read.Ok()) {
+            job.code = read.errorCode;
             job.result =
                 job.code == OutOfMemoryErrorCode() ? Result::OutOfMemory : Result::ReadFailed;
             return;
         }
-        switch (PrepareSong(image.Data(), image.Size(), song, title, copyright)) {
-            case PrepareResult::Ok:
+        switch (ConvertSmf(image, s.options, song)) {
+            case ConversionStatus::Ok:
                 break;
-            case PrepareResult::NotSmf:
+            case ConversionStatus::NotSmf:
                 job.result = Result::NotSmf;
                 return;
-            case PrepareResult::OutOfMemory:
+            case ConversionStatus::EventTooLarge:
+                job.result = Result::SysexTooLarge;
+                return;
+            case ConversionStatus::OutOfMemory:
                 job.result = Result::OutOfMemory;
                 return;
         }
     }
-    StreamBlockList blocks;
-    switch (BuildStreamBlocks(*song.FirstTrack(), s.options, blocks)) {
-        case BuildResult::Ok:
-            break;
-        case BuildResult::EventTooLarge:
-            job.result = Result::SysexTooLarge;
-            return;
-        case BuildResult::OutOfMemory:
-            job.result = Result::OutOfMemory;
-            return;
-    }
-    const WriteResult written =
-        WriteMdsFile(job.output.c_str(), song.Division(), s.options, blocks, title, copyright);
+    const WriteResult written = WriteConvertedSong(job.output.c_str(), song);
     if (!written.ok) {
         job.code = written.errorCode;
         job.result =
@@ -252,8 +243,8 @@ void Convert(Job& job, const Settings& s) {
         return;
     }
     job.result = Result::Converted;
-    job.blocks = blocks.Count();
-    job.events = blocks.EventCount();
+    job.blocks = song.blocks.Count();
+    job.events = song.blocks.EventCount();
 }
 
 // True when the job converted.

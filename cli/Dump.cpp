@@ -146,9 +146,9 @@ private:
 int DumpMdsFile(const std::string& path, std::ostream& out, std::ostream& err) {
     const std::string quoted = "'" + Platform::ConsolePath(path) + "'";
     ByteBuffer image;
-    uint32_t error = 0;
-    if (!FileSystem::ReadWholeFile(path.c_str(), image, error)) {
-        err << "tonflux-convert: " << quoted << ": " << Platform::ErrorText(error) << "\n";
+    const FileSystem::ReadResult read = FileSystem::ReadWholeFile(path.c_str(), image);
+    if (!read.Ok()) {
+        err << "tonflux-convert: " << quoted << ": " << Platform::ErrorText(read.errorCode) << "\n";
         return 1;
     }
     out << Platform::ConsolePath(path) << "\n";

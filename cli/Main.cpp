@@ -10,7 +10,7 @@ int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");
     std::ios::sync_with_stdio(false);
     Platform::InstallInterruptCleanup();
-    const std::vector<std::string> args(argv + 1, argv + argc);
+    const std::vector<std::string> args = Platform::Arguments(argc, argv);
     const int code = RunConvert(args, std::cout, std::cerr);
     std::cout.flush();
     return code;

@@ -7,6 +7,10 @@
 
 namespace Platform {
 
+// The command line without the program's name. Paths are UTF-8 on Windows, as the core takes
+// them there, and the system's own bytes elsewhere.
+std::vector<std::string> Arguments(int argc, char** argv);
+
 enum class PathKind { Missing, File, Folder };
 PathKind Kind(const std::string& path);
 // Every file below folder (not following links to folders), sorted by path; false with the
@@ -19,7 +23,7 @@ std::string SameFileKey(const std::string& path);
 std::string ErrorText(uint32_t code);
 // A program text (UTF-8) in the console's character set.
 std::string ConsoleText(const std::string& utf8);
-// A path as given on the command line (the system's character set) in the console's.
+// A path as the core takes it in the console's character set.
 std::string ConsolePath(const std::string& path);
 char PreferredSeparator();
 // On Ctrl+C or a termination signal, removes the temporary files of unfinished outputs before the

@@ -14,6 +14,10 @@
 
 namespace Platform {
 
+std::vector<std::string> Arguments(int argc, char** argv) {
+    return std::vector<std::string>(argv + 1, argv + argc);
+}
+
 PathKind Kind(const std::string& path) {
     struct stat info;
     if (stat(path.c_str(), &info) != 0) return PathKind::Missing;

@@ -2,39 +2,58 @@
 
 #include <windows.h>
 
+#include <shellapi.h>
+
 #include <algorithm>
 
 #include "core/OutputFile.h"
+#include "core/WidePath_win.h"
+#include "win/Handles.h"
 
 namespace Platform {
 
-PathKind Kind(const std::string& path) {
-    const DWORD attributes = GetFileAttributesA(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::Missing;
-    return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? PathKind::Folder : PathKind::File;
+namespace {
+
+std::string Utf8(const wchar_t* text, int length = -1) {
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
+    if (n <= 0) return "";
+    std::string out(size_t(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, length, &out[0], n, nullptr, nullptr);
+    if (length < 0) out.pop_back();  // the terminating NUL
+    return out;
 }
 
-namespace {
+std::wstring Wide(const std::string& utf8, UINT codePage = CP_UTF8) {
+    const int n = MultiByteToWideChar(codePage, 0, utf8.data(), int(utf8.size()), nullptr, 0);
+    if (n <= 0) return L"";
+    std::wstring out(size_t(n), L'\0');
+    MultiByteToWideChar(codePage, 0, utf8.data(), int(utf8.size()), &out[0], n);
+    return out;
+}
 
 bool Walk(const std::string& folder, std::vector<std::string>& files, uint32_t& error) {
     const std::string prefix =
         folder.empty() || folder.back() == '\\' || folder.back() == '/' ? folder : folder + "\\";
-    WIN32_FIND_DATAA found;
-    HANDLE find = FindFirstFileA((prefix + "*").c_str(), &found);
-    if (find == INVALID_HANDLE_VALUE) {
+    const WidePath pattern((prefix + "*").c_str());
+    if (!pattern.Get()) {
+        error = pattern.Error();
+        return false;
+    }
+    WIN32_FIND_DATAW found;
+    const FindHandle find(FindFirstFileW(pattern.Get(), &found));
+    if (!find.IsOpen()) {
         error = GetLastError();
         return false;
     }
     std::vector<std::pair<std::string, bool>> entries;
     do {
-        const std::string name = found.cFileName;
+        const std::string name = Utf8(found.cFileName);
         if (name == "." || name == "..") continue;
         // A junction or link to a folder is not followed, so a loop cannot recurse forever.
-        const bool folder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-                            !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
-        entries.push_back({name, folder});
-    } while (FindNextFileA(find, &found));
-    FindClose(find);
+        const bool isFolder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                              !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+        entries.push_back({name, isFolder});
+    } while (FindNextFileW(find.Get(), &found));
     std::sort(entries.begin(), entries.end());
     for (const auto& entry : entries) {
         const std::string path = prefix + entry.first;
@@ -47,61 +66,74 @@ bool Walk(const std::string& folder, std::vector<std::string>& files, uint32_t& 
     return true;
 }
 
-std::string Convert(const std::string& text, UINT from, UINT to) {
-    if (text.empty() || from == to) return text;
-    const int wide = MultiByteToWideChar(from, 0, text.data(), int(text.size()), nullptr, 0);
-    if (wide <= 0) return text;
-    std::wstring buffer(size_t(wide), L'\0');
-    MultiByteToWideChar(from, 0, text.data(), int(text.size()), &buffer[0], wide);
-    const int narrow =
-        WideCharToMultiByte(to, 0, buffer.data(), wide, nullptr, 0, nullptr, nullptr);
-    if (narrow <= 0) return text;
-    std::string out(size_t(narrow), '\0');
-    WideCharToMultiByte(to, 0, buffer.data(), wide, &out[0], narrow, nullptr, nullptr);
-    return out;
-}
-
 // Output redirected to a file has no console; its text then follows the ANSI code page.
 UINT ConsoleCodePage() {
     const UINT page = GetConsoleOutputCP();
     return page ? page : GetACP();
 }
 
+std::string ToConsole(const std::wstring& text) {
+    const UINT page = ConsoleCodePage();
+    if (page == CP_UTF8) return Utf8(text.c_str(), int(text.size()));
+    const int n = WideCharToMultiByte(page, 0, text.data(), int(text.size()), nullptr, 0, nullptr,
+                                      nullptr);
+    if (n <= 0) return "";
+    std::string out(size_t(n), '\0');
+    WideCharToMultiByte(page, 0, text.data(), int(text.size()), &out[0], n, nullptr, nullptr);
+    return out;
+}
+
 }  // namespace
+
+std::vector<std::string> Arguments(int argc, char** argv) {
+    // The narrow arguments lose every character outside the ANSI code page: take the wide ones.
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (!wide) return std::vector<std::string>(argv + 1, argv + argc);
+    std::vector<std::string> args;
+    for (int i = 1; i < count; ++i) args.push_back(Utf8(wide[i]));
+    LocalFree(wide);
+    return args;
+}
+
+PathKind Kind(const std::string& path) {
+    const WidePath wide(path.c_str());
+    const DWORD attributes = wide.Get() ? GetFileAttributesW(wide.Get()) : INVALID_FILE_ATTRIBUTES;
+    if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::Missing;
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? PathKind::Folder : PathKind::File;
+}
 
 bool ListFiles(const std::string& folder, std::vector<std::string>& files, uint32_t& error) {
     return Walk(folder, files, error);
 }
 
 std::string SameFileKey(const std::string& path) {
-    char full[MAX_PATH];
-    const DWORD n = GetFullPathNameA(path.c_str(), MAX_PATH, full, nullptr);
-    std::string key = n > 0 && n < MAX_PATH ? std::string(full, n) : path;
-    CharUpperBuffA(&key[0], DWORD(key.size()));  // the file system ignores case
-    for (char& c : key)
-        if (c == '/') c = '\\';
-    return key;
+    const WidePath wide(path.c_str());
+    if (!wide.Get()) return path;
+    std::wstring key = wide.Get();
+    CharUpperBuffW(&key[0], DWORD(key.size()));  // the file system ignores case
+    return Utf8(key.c_str(), int(key.size()));
 }
 
 std::string ErrorText(uint32_t code) {
-    char* text = nullptr;
-    const DWORD n = FormatMessageA(
+    wchar_t* text = nullptr;
+    const DWORD n = FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-    std::string out = n && text ? std::string(text, n) : "";
+        nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::wstring out = n && text ? std::wstring(text, n) : L"";
     if (text) LocalFree(text);
-    while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' '))
+    while (!out.empty() && (out.back() == L'\n' || out.back() == L'\r' || out.back() == L' '))
         out.pop_back();
     if (out.empty()) return ConsoleText("予期しないエラーが発生しました。");
-    return Convert(out, CP_ACP, ConsoleCodePage());
+    return ToConsole(out);
 }
 
 std::string ConsoleText(const std::string& utf8) {
-    return Convert(utf8, CP_UTF8, ConsoleCodePage());
+    return ToConsole(Wide(utf8));
 }
 
 std::string ConsolePath(const std::string& path) {
-    return Convert(path, CP_ACP, ConsoleCodePage());
+    return ToConsole(Wide(path));
 }
 
 char PreferredSeparator() {

@@ -1,5 +1,6 @@
 #include "core/ByteBuffer.h"
 
+#include <cstdint>
 #include <new>
 
 ByteBuffer::ByteBuffer(const ByteBuffer& other) {
@@ -51,6 +52,8 @@ bool ByteBuffer::Resize(uint32_t n) {
         SetInline(n, n);
         return true;
     }
+    // On 32-bit systems the header and a size near 4 GB would wrap round to a tiny block.
+    if (n > SIZE_MAX - sizeof(HeapBlock)) return false;
     uint8_t* raw = new (std::nothrow) uint8_t[sizeof(HeapBlock) + size_t(n)];
     if (!raw) return false;
     HeapBlock* grown = new (raw) HeapBlock{n, n};

@@ -9,33 +9,91 @@ namespace {
 bool HasFirstTrackMeta(const Song& song, uint8_t type) {
     if (!song.FirstTrack()) return false;
     for (const MidiEvent* e = song.FirstTrack()->First(); e; e = e->Next()) {
-        const ByteBuffer& b = e->bytes;
-        if (b.Size() < 3 || b[0] != 0xFF || b[1] != type) continue;
-        uint32_t length = 0;
-        const uint32_t lengthBytes = DecodeVarLen(b.Data() + 2, b.Size() - 2, length);
-        if (lengthBytes != 0 && length <= b.Size() - 2 - lengthBytes) return true;
+        EventView view;
+        if (e->View(view) && view.IsMeta(type)) return true;
     }
     return false;
 }
 
+void Notify(ConversionObserver* observer, ConversionStep step) {
+    if (observer) observer->StepDone(step);
+}
+
+ConversionStatus Convert(const uint8_t* image, uint32_t size, ByteBuffer* owned,
+                         const ConversionOptions& options, ConvertedSong& out,
+                         ConversionObserver* observer) {
+    out.blocks.Clear();
+    out.options = options;
+    Song song;
+    ConversionStatus status = PrepareSong(image, size, song, out.title, out.copyright, observer);
+    // The song holds its own copy of every event: the image is only weight from here on.
+    if (owned) owned->Clear();
+    if (status == ConversionStatus::Ok) {
+        out.division = song.Division();
+        switch (BuildStreamBlocks(*song.FirstTrack(), options, out.blocks)) {
+            case BuildResult::Ok:
+                break;
+            case BuildResult::EventTooLarge:
+                status = ConversionStatus::EventTooLarge;
+                break;
+            case BuildResult::OutOfMemory:
+                status = ConversionStatus::OutOfMemory;
+                break;
+        }
+        Notify(observer, ConversionStep::Encoded);
+    }
+    song.Reset();
+    Notify(observer, ConversionStep::Released);
+    if (status != ConversionStatus::Ok) {
+        // Whoever reports the failure may need the memory for it.
+        out.blocks.Clear();
+        out.title.Clear();
+        out.copyright.Clear();
+    }
+    return status;
+}
+
 }  // namespace
 
-PrepareResult PrepareSong(const uint8_t* image, uint32_t size, Song& song, ByteBuffer& title,
-                          ByteBuffer& copyright) {
+ConversionStatus PrepareSong(const uint8_t* image, uint32_t size, Song& song, ByteBuffer& title,
+                             ByteBuffer& copyright, ConversionObserver* observer) {
     title.Clear();
     copyright.Clear();
     SmfReader reader;
-    if (!reader.Parse(image, size, song, true))
-        return reader.OutOfMemory() ? PrepareResult::OutOfMemory : PrepareResult::NotSmf;
-    if (song.Format() > 1 || song.TrackCount() == 0) return PrepareResult::NotSmf;
+    const bool parsed = reader.Parse(image, size, song, true);
+    Notify(observer, ConversionStep::Parsed);
+    if (!parsed)
+        return reader.OutOfMemory() ? ConversionStatus::OutOfMemory : ConversionStatus::NotSmf;
+    if (song.Format() > 1 || song.TrackCount() == 0) return ConversionStatus::NotSmf;
     // GetTitle, step by step: a name that cannot be copied must not let a text event stand in.
     if (!song.FindFirstTrackMeta(0x03, title)) {
-        if (HasFirstTrackMeta(song, 0x03)) return PrepareResult::OutOfMemory;
+        if (HasFirstTrackMeta(song, 0x03)) return ConversionStatus::OutOfMemory;
         if (!song.FindFirstTrackMeta(0x01, title) && HasFirstTrackMeta(song, 0x01))
-            return PrepareResult::OutOfMemory;
+            return ConversionStatus::OutOfMemory;
     }
     if (!song.GetCopyright(copyright) && HasFirstTrackMeta(song, 0x02))
-        return PrepareResult::OutOfMemory;
-    if (song.Format() == 1) song.MergeToSingleTrack();
-    return PrepareResult::Ok;
+        return ConversionStatus::OutOfMemory;
+    if (song.Format() == 1 && !song.MergeToSingleTrack()) return ConversionStatus::OutOfMemory;
+    Notify(observer, ConversionStep::Merged);
+    return ConversionStatus::Ok;
+}
+
+ConversionStatus ConvertSmf(ByteBuffer& image, const ConversionOptions& options,
+                            ConvertedSong& out, ConversionObserver* observer) {
+    return Convert(image.Data(), image.Size(), &image, options, out, observer);
+}
+
+ConversionStatus ConvertSmf(const uint8_t* image, uint32_t size, const ConversionOptions& options,
+                            ConvertedSong& out, ConversionObserver* observer) {
+    return Convert(image, size, nullptr, options, out, observer);
+}
+
+WriteResult WriteConvertedSong(const char* path, const ConvertedSong& song) {
+    return WriteMdsFile(path, song.division, song.options, song.blocks, song.title,
+                        song.copyright);
+}
+
+bool WriteConvertedImage(const ConvertedSong& song, MemoryFile& out) {
+    return WriteMdsImage(song.division, song.options, song.blocks, song.title, song.copyright,
+                         out);
 }

@@ -1,5 +1,6 @@
 // FileSystem.h: the few file calls the core needs, with the system's own error codes (errno on
 // POSIX, GetLastError() on Windows). FileSystem_posix.cpp and FileSystem_win.cpp implement them.
+// Paths are UTF-8 on Windows, where any length works, and the system's own bytes elsewhere.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -17,12 +18,27 @@ bool CloseFile(intptr_t handle, uint32_t& error);
 // Renames from over to, replacing an existing file at to.
 bool RenameOver(const char* from, const char* to, uint32_t& error);
 void RemoveFile(const char* path);
-// Reads the whole file into out. A file of 4 GB or more is refused as too large.
-bool ReadWholeFile(const char* path, ByteBuffer& out, uint32_t& error);
 bool AlreadyExists(uint32_t error);
 // Length of path's folder part, its last separator included (0 for a bare name).
 size_t FolderLength(const char* path);
 // Separates temporary names of different processes.
 uint32_t ProcessId();
+
+// How reading a whole file ended: the step that failed, with the system's code for it.
+struct ReadResult {
+    enum Step {
+        Done,
+        Open,      // the file cannot be opened (a folder counts here)
+        Size,      // its size cannot be found
+        Allocate,  // no memory for its image; a file of 4 GB or more gets the too-large code
+        Read,
+    };
+    Step failed = Done;
+    uint32_t errorCode = 0;
+    bool Ok() const { return failed == Done; }
+};
+// Reads the whole file into out, as one image of exactly its size. A file that shrinks while it
+// is read gives what could be read.
+ReadResult ReadWholeFile(const char* path, ByteBuffer& out);
 
 }  // namespace FileSystem

@@ -55,33 +55,31 @@ void RemoveFile(const char* path) {
     unlink(path);
 }
 
-bool ReadWholeFile(const char* path, ByteBuffer& out, uint32_t& error) {
+ReadResult ReadWholeFile(const char* path, ByteBuffer& out) {
+    ReadResult result;
+    auto fail = [&](ReadResult::Step step, int code) {
+        result.failed = step;
+        result.errorCode = uint32_t(code);
+    };
     const int fd = open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
-        error = uint32_t(errno);
-        return false;
+        fail(ReadResult::Open, errno);
+        return result;
     }
     struct stat info;
-    bool ok = fstat(fd, &info) == 0;
-    if (!ok) {
-        error = uint32_t(errno);
-    } else if (S_ISDIR(info.st_mode)) {
-        error = EISDIR;
-        ok = false;
-    } else if (uint64_t(info.st_size) > UINT32_MAX - 1) {
-        error = EFBIG;
-        ok = false;
-    } else if (!out.Resize(uint32_t(info.st_size))) {
-        error = ENOMEM;
-        ok = false;
-    }
+    if (fstat(fd, &info) != 0)
+        fail(ReadResult::Size, errno);
+    else if (S_ISDIR(info.st_mode))
+        fail(ReadResult::Open, EISDIR);
+    else if (uint64_t(info.st_size) > UINT32_MAX - 1)
+        fail(ReadResult::Allocate, EFBIG);
+    else if (!out.Resize(uint32_t(info.st_size)))
+        fail(ReadResult::Allocate, ENOMEM);
     uint32_t total = 0;
-    while (ok && total < out.Size()) {
+    while (result.Ok() && total < out.Size()) {
         const ssize_t got = read(fd, out.Data() + total, out.Size() - total);
         if (got < 0) {
-            if (errno == EINTR) continue;
-            error = uint32_t(errno);
-            ok = false;
+            if (errno != EINTR) fail(ReadResult::Read, errno);
         } else if (got == 0) {
             break;  // the file shrank meanwhile: what was read is the image
         } else {
@@ -89,8 +87,8 @@ bool ReadWholeFile(const char* path, ByteBuffer& out, uint32_t& error) {
         }
     }
     close(fd);
-    if (ok && total < out.Size()) ok = out.Resize(total) || (error = ENOMEM, false);
-    return ok;
+    if (result.Ok() && total < out.Size() && !out.Resize(total)) fail(ReadResult::Allocate, ENOMEM);
+    return result;
 }
 
 bool AlreadyExists(uint32_t error) {

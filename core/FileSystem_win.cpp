@@ -2,13 +2,61 @@
 
 #include <windows.h>
 
+#include <cstring>
+#include <new>
+
 #include "core/OutputFile.h"
+#include "core/WidePath_win.h"
+
+WidePath::WidePath(const char* utf8) {
+    const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8, -1, nullptr, 0);
+    if (n <= 0) {
+        error = ERROR_INVALID_NAME;  // not UTF-8
+        return;
+    }
+    wchar_t* given = new (std::nothrow) wchar_t[size_t(n)];
+    if (!given) return;
+    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8, -1, given, n);
+    // The prefix turns off the system's own clean-up of the path, so it is done here first:
+    // separators, "." and "..", the current folder.
+    const DWORD full = GetFullPathNameW(given, 0, nullptr, nullptr);
+    if (full == 0) {
+        error = GetLastError();
+        delete[] given;
+        return;
+    }
+    const wchar_t Local[] = L"\\\\?\\";
+    const wchar_t Unc[] = L"\\\\?\\UNC";  // replaces the first of the two leading backslashes
+    path = new (std::nothrow) wchar_t[full + 8];
+    if (path) {
+        const DWORD length = GetFullPathNameW(given, full, path + 7, nullptr);
+        wchar_t* p = path + 7;
+        if (length == 0 || length >= full) {
+            delete[] path;
+            path = nullptr;
+        } else if (p[0] == L'\\' && p[1] == L'\\' && (p[2] == L'?' || p[2] == L'.')) {
+            std::memmove(path, p, (length + 1) * sizeof(wchar_t));  // a device or prefixed
+        } else if (p[0] == L'\\' && p[1] == L'\\') {
+            std::memcpy(path, Unc, 7 * sizeof(wchar_t));  // \\server\share\...
+            std::memmove(path + 7, p + 1, length * sizeof(wchar_t));
+        } else {
+            std::memcpy(path, Local, 4 * sizeof(wchar_t));
+            std::memmove(path + 4, p, (length + 1) * sizeof(wchar_t));
+        }
+    }
+    delete[] given;
+}
 
 namespace FileSystem {
 
 // FILE_SHARE_DELETE lets RemoveUnfinishedOutputs delete the file while it is still open.
 bool CreateNewFile(const char* path, intptr_t& handle, uint32_t& error) {
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+    const WidePath wide(path);
+    if (!wide.Get()) {
+        error = wide.Error();
+        return false;
+    }
+    HANDLE file = CreateFileW(wide.Get(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         error = GetLastError();
@@ -40,7 +88,13 @@ bool CloseFile(intptr_t handle, uint32_t& error) {
 }
 
 bool RenameOver(const char* from, const char* to, uint32_t& error) {
-    if (!MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING)) {
+    const WidePath wideFrom(from);
+    const WidePath wideTo(to);
+    if (!wideFrom.Get() || !wideTo.Get()) {
+        error = wideFrom.Get() ? wideTo.Error() : wideFrom.Error();
+        return false;
+    }
+    if (!MoveFileExW(wideFrom.Get(), wideTo.Get(), MOVEFILE_REPLACE_EXISTING)) {
         error = GetLastError();
         return false;
     }
@@ -48,43 +102,48 @@ bool RenameOver(const char* from, const char* to, uint32_t& error) {
 }
 
 void RemoveFile(const char* path) {
-    DeleteFileA(path);
+    const WidePath wide(path);
+    if (wide.Get()) DeleteFileW(wide.Get());
 }
 
-bool ReadWholeFile(const char* path, ByteBuffer& out, uint32_t& error) {
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+ReadResult ReadWholeFile(const char* path, ByteBuffer& out) {
+    ReadResult result;
+    auto fail = [&](ReadResult::Step step, DWORD code) {
+        result.failed = step;
+        result.errorCode = code;
+    };
+    const WidePath wide(path);
+    if (!wide.Get()) {
+        fail(ReadResult::Open, wide.Error());
+        return result;
+    }
+    HANDLE file = CreateFileW(wide.Get(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        error = GetLastError();
-        return false;
+        fail(ReadResult::Open, GetLastError());
+        return result;
     }
     LARGE_INTEGER size;
-    bool ok = GetFileSizeEx(file, &size) != 0;
-    if (!ok) {
-        error = GetLastError();
-    } else if (uint64_t(size.QuadPart) > UINT32_MAX - 1) {
-        error = ERROR_FILE_TOO_LARGE;
-        ok = false;
-    } else if (!out.Resize(uint32_t(size.QuadPart))) {
-        error = ERROR_NOT_ENOUGH_MEMORY;
-        ok = false;
-    }
+    if (!GetFileSizeEx(file, &size))
+        fail(ReadResult::Size, GetLastError());
+    else if (uint64_t(size.QuadPart) > UINT32_MAX - 1)
+        fail(ReadResult::Allocate, ERROR_FILE_TOO_LARGE);
+    else if (!out.Resize(uint32_t(size.QuadPart)))
+        fail(ReadResult::Allocate, ERROR_NOT_ENOUGH_MEMORY);
     uint32_t total = 0;
-    while (ok && total < out.Size()) {
+    while (result.Ok() && total < out.Size()) {
         DWORD got = 0;
-        if (!ReadFile(file, out.Data() + total, out.Size() - total, &got, nullptr)) {
-            error = GetLastError();
-            ok = false;
-        } else if (got == 0) {
+        if (!ReadFile(file, out.Data() + total, out.Size() - total, &got, nullptr))
+            fail(ReadResult::Read, GetLastError());
+        else if (got == 0)
             break;  // the file shrank meanwhile: what was read is the image
-        } else {
+        else
             total += got;
-        }
     }
     CloseHandle(file);
-    if (ok && total < out.Size())
-        ok = out.Resize(total) || (error = ERROR_NOT_ENOUGH_MEMORY, false);
-    return ok;
+    if (result.Ok() && total < out.Size() && !out.Resize(total))
+        fail(ReadResult::Allocate, ERROR_NOT_ENOUGH_MEMORY);
+    return result;
 }
 
 bool AlreadyExists(uint32_t error) {
@@ -92,15 +151,10 @@ bool AlreadyExists(uint32_t error) {
 }
 
 size_t FolderLength(const char* path) {
-    // A trail byte of a double-byte character may equal a backslash: step over characters whole.
+    // UTF-8: no byte of a multi-byte character is a separator.
     size_t folder = 0;
-    for (size_t i = 0; path[i]; ++i) {
-        if (IsDBCSLeadByte(BYTE(path[i])) && path[i + 1]) {
-            ++i;
-            continue;
-        }
+    for (size_t i = 0; path[i]; ++i)
         if (path[i] == '\\' || path[i] == '/' || path[i] == ':') folder = i + 1;
-    }
     return folder;
 }
 

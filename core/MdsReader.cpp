@@ -2,11 +2,9 @@
 
 #include <cstring>
 
-namespace {
+#include "core/Bytes.h"
 
-uint32_t Get32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
+namespace {
 
 bool IsId(const uint8_t* p, const char* id) {
     return std::memcmp(p, id, 4) == 0;
@@ -52,7 +50,7 @@ MdsCheck Decoder::Run() {
         check.fault = MdsFault::NotRiff;
         return check;
     }
-    header.riffBytes = Get32(image + 4);
+    header.riffBytes = GetLe32(image + 4);
     const uint32_t room = size - 8;
     // The RIFF chunk must be the whole file, its fill byte included when its size is odd.
     if (header.riffBytes < 4 || header.riffBytes > room ||
@@ -72,7 +70,7 @@ MdsFault Decoder::Chunks(uint32_t at, uint32_t end) {
     while (at < end) {
         if (end - at < 8) return Fail(MdsFault::ChunkOverrun, at);
         const uint8_t* id = image + at;
-        const uint32_t length = Get32(image + at + 4);
+        const uint32_t length = GetLe32(image + at + 4);
         const uint32_t data = at + 8;
         if (length > end - data) return Fail(MdsFault::ChunkOverrun, at);
         MdsFault fault = MdsFault::None;
@@ -94,9 +92,9 @@ MdsFault Decoder::Chunks(uint32_t at, uint32_t end) {
 
 MdsFault Decoder::Format(uint32_t at, uint32_t length) {
     if (haveFormat || length < 12) return Fail(MdsFault::FormatChunk, at - 8);
-    header.timeFormat = Get32(image + at);
-    header.maxBufferBytes = Get32(image + at + 4);
-    header.flags = Get32(image + at + 8);
+    header.timeFormat = GetLe32(image + at);
+    header.maxBufferBytes = GetLe32(image + at + 4);
+    header.flags = GetLe32(image + at + 8);
     if (header.flags > 1) return Fail(MdsFault::FormatChunk, at + 8);
     haveFormat = true;
     return MdsFault::None;
@@ -106,7 +104,7 @@ MdsFault Decoder::Data(uint32_t at, uint32_t length) {
     if (!haveFormat) return Fail(MdsFault::MissingFormat, at - 8);
     if (haveData || length < 4) return Fail(MdsFault::DataSize, at - 8);
     haveData = true;
-    header.blockCount = Get32(image + at);
+    header.blockCount = GetLe32(image + at);
     visitor.Header(header);
     const uint32_t end = at + length;
     uint32_t pos = at + 4;
@@ -114,8 +112,8 @@ MdsFault Decoder::Data(uint32_t at, uint32_t length) {
         if (end - pos < 8) return Fail(MdsFault::DataSize, pos);
         MdsBlock block;
         block.index = i;
-        block.tickStart = Get32(image + pos);
-        block.length = Get32(image + pos + 4);
+        block.tickStart = GetLe32(image + pos);
+        block.length = GetLe32(image + pos + 4);
         block.offset = pos + 8;
         if (block.length > end - block.offset) return Fail(MdsFault::BlockOverrun, pos + 4);
         if (block.length % 4) return Fail(MdsFault::BlockAlignment, pos + 4);
@@ -145,12 +143,12 @@ MdsFault Decoder::Events(uint32_t at, uint32_t length, uint32_t block, uint32_t&
         MdsEvent event;
         event.offset = at;
         event.block = block;
-        event.delta = Get32(image + at);
+        event.delta = GetLe32(image + at);
         if (!header.flags) {
-            event.streamId = Get32(image + at + 4);
+            event.streamId = GetLe32(image + at + 4);
             if (event.streamId != 0) return Fail(MdsFault::StreamId, at + 4);
         }
-        event.word = Get32(image + at + head - 4);
+        event.word = GetLe32(image + at + head - 4);
         at += head;
         tick += event.delta;  // wraps at 2^32 as the song's ticks do
         event.tick = tick;
@@ -222,7 +220,7 @@ MdsFault Decoder::List(uint32_t at, uint32_t length) {
     const uint32_t end = at + length;
     for (uint32_t pos = at + 4; pos < end;) {
         if (end - pos < 8) return Fail(MdsFault::ChunkOverrun, pos);
-        const uint32_t textLength = Get32(image + pos + 4);
+        const uint32_t textLength = GetLe32(image + pos + 4);
         const uint32_t data = pos + 8;
         if (textLength > end - data) return Fail(MdsFault::ChunkOverrun, pos);
         if (IsId(image + pos, "INAM")) visitor.Text("INAM", image + data, textLength);

@@ -1,5 +1,6 @@
 #include "core/MdsWriter.h"
 
+#include "core/Bytes.h"
 #include "core/OutputFile.h"
 
 namespace {
@@ -34,8 +35,8 @@ Layout Measure(const StreamBlockList& blocks, const ByteBuffer& title,
 
 template <class Sink>
 bool Put32(Sink& sink, uint32_t value) {
-    const uint8_t bytes[4] = {uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16),
-                              uint8_t(value >> 24)};
+    uint8_t bytes[4];
+    PutLe32(bytes, value);
     return sink.Write(bytes, 4);
 }
 

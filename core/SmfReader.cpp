@@ -83,14 +83,13 @@ uint32_t SmfReader::ReadScratch(uint32_t n) {
 
 bool SmfReader::ReadUInt16(uint16_t& out) {
     if (ReadScratch(2) != 2) return false;
-    out = uint16_t(scratch[0] << 8 | scratch[1]);
+    out = GetBe16(scratch);
     return true;
 }
 
 bool SmfReader::ReadUInt32(uint32_t& out) {
     if (ReadScratch(4) != 4) return false;
-    out = uint32_t(scratch[0]) << 24 | uint32_t(scratch[1]) << 16 | uint32_t(scratch[2]) << 8 |
-          scratch[3];
+    out = GetBe32(scratch);
     return true;
 }
 
@@ -156,16 +155,9 @@ namespace {
 
 // A variable-length quantity of at most 4 bytes at p, none beyond end; p moves past it.
 inline bool ReadVarLenAt(const uint8_t*& p, const uint8_t* end, uint32_t& out) {
-    uint32_t value = 0;
-    for (int i = 0; i < 4 && p != end; ++i) {
-        const uint8_t b = *p++;
-        value = value << 7 | (b & 0x7F);
-        if (!(b & 0x80)) {
-            out = value;
-            return true;
-        }
-    }
-    return false;  // cut short, or a fourth byte that still announces more
+    const uint32_t taken = DecodeVarLen(p, uint32_t(end - p), out);
+    p += taken;
+    return taken != 0;  // cut short, or a fourth byte that still announces more
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "core/ByteBuffer.h"
+#include "core/Bytes.h"
 
 class EventPool;
 
@@ -16,6 +17,8 @@ public:
 
     MidiEvent* Next() const { return next; }
     MidiEvent* Prev() const { return prev; }
+    // The event taken apart; false when its bytes are not an event's layout.
+    bool View(EventView& view) const { return ViewEvent(bytes.Data(), bytes.Size(), view); }
 
 private:
     friend class Track;
@@ -95,10 +98,11 @@ public:
     bool GetTitle(ByteBuffer& out) const;
     bool GetCopyright(ByteBuffer& out) const;
     // Format 1 only: merges every track into the first, by tick, stably, keeping one End of Track
-    // (the later one at each pairwise step), then sets format 0. False for other formats.
+    // (the later one at each pairwise step), then sets format 0. False, and nothing changed, for
+    // other formats and when memory for the merge's bookkeeping runs out (format still 1).
     bool MergeToSingleTrack();
-    // The same result by the plain pairwise merge, whose cost grows with tracks x events. The
-    // merge falls back on it when it cannot get memory for its bookkeeping; tests compare the two.
+    // The same result by the plain pairwise merge, whose cost grows with tracks x events: the
+    // definition that tests compare the merge with.
     bool MergeToSingleTrackPairwise();
 
     uint16_t Format() const { return format; }
@@ -117,7 +121,3 @@ private:
     Track* lastTrack = nullptr;
     uint32_t trackCount = 0;
 };
-
-// Decodes the variable-length quantity at data (at most 4 bytes, at most available bytes).
-// Returns the number of bytes it took, or 0 when it is malformed or cut short.
-uint32_t DecodeVarLen(const uint8_t* data, uint32_t available, uint32_t& value);

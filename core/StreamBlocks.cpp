@@ -4,6 +4,8 @@
 #include <memory>
 #include <new>
 
+#include "core/EventPool.h"
+
 MemoryFile::MemoryFile(uint32_t growBy) : growBy(growBy ? growBy : 1) {}
 
 MemoryFile::MemoryFile(const MemoryFile& other) : growBy(other.growBy) {
@@ -139,8 +141,8 @@ StreamBlock* StreamBlockList::Append(const StreamBlock& model) {
 namespace {
 
 bool WriteUInt32(MemoryFile& file, uint32_t value) {
-    const uint8_t bytes[4] = {uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16),
-                              uint8_t(value >> 24)};
+    uint8_t bytes[4];
+    PutLe32(bytes, value);
     return file.Write(bytes, 4);
 }
 
@@ -148,69 +150,39 @@ enum class Encoded { Yes, Skipped, OutOfMemory };
 
 // The event word of a channel message or a tempo change, the events that make up nearly all of a
 // song: false for every other event.
-inline bool ShortEventWord(const ByteBuffer& b, bool useRunningStatus, uint8_t& lastStatus,
+inline bool ShortEventWord(const EventView& e, bool useRunningStatus, uint8_t& lastStatus,
                            uint32_t& word) {
-    const uint32_t size = b.Size();
-    if (size == 0) return false;
-    const uint8_t* d = b.Data();
-    const uint8_t s = d[0];
-    if (s >= 0x80 && s <= 0xEF) {
-        const uint32_t byte1 = size > 1 ? d[1] : 0;
-        const uint32_t byte2 = size > 2 ? d[2] : 0;
+    if (e.IsChannel()) {
+        const uint32_t byte1 = e.length > 0 ? e.data[0] : 0;
+        const uint32_t byte2 = e.length > 1 ? e.data[1] : 0;
         // A first data byte of 0x80 or above (a damaged file, which the reader accepts as data)
         // would read as a new status byte: only then is the status written again.
-        if (useRunningStatus && s == lastStatus && byte1 < 0x80)
+        if (useRunningStatus && e.status == lastStatus && byte1 < 0x80)
             word = byte1 | byte2 << 8;
         else
-            word = s | byte1 << 8 | byte2 << 16;
-        lastStatus = s;
+            word = e.status | byte1 << 8 | byte2 << 16;
+        lastStatus = e.status;
         return true;
     }
-    if (s == 0xFF) {
-        // A tempo is known by its type: some writers pad its length field (80 03 for 3), which
-        // the reader accepts, and skipping such a tempo would play the song at the wrong speed.
-        uint32_t length = 0;
-        const uint32_t lengthBytes =
-            size > 2 && d[1] == 0x51 ? DecodeVarLen(d + 2, size - 2, length) : 0;
-        if (lengthBytes == 0 || length != 3 || size != 2 + lengthBytes + 3) return false;
-        const uint8_t* t = d + 2 + lengthBytes;
-        word = 0x01000000u | uint32_t(t[0]) << 16 | uint32_t(t[1]) << 8 | t[2];
-        lastStatus = 0;
-        return true;
-    }
-    return false;
+    // A tempo is known by its type: skipping one whose length field is padded would play the
+    // song at the wrong speed.
+    if (!e.IsTempo()) return false;
+    word = 0x01000000u | e.Tempo();
+    lastStatus = 0;
+    return true;
 }
 
 // Appends a system exclusive event's word, parameters and fill to scratch; every other event
 // that ShortEventWord does not take is skipped.
-Encoded EncodeLongEvent(const MidiEvent& event, uint8_t& lastStatus, MemoryFile& scratch) {
-    const ByteBuffer& b = event.bytes;
-    if (b.Empty()) return Encoded::Skipped;
-    const uint8_t s = b[0];
-    if (s != 0xF0 && s != 0xF7) return Encoded::Skipped;
-    uint32_t length = 0;
-    const uint32_t lengthBytes = DecodeVarLen(b.Data() + 1, b.Size() - 1, length);
-    // The reader guarantees the length; an event built by hand that lies is not encoded.
-    if (lengthBytes == 0 || length > b.Size() - 1 - lengthBytes) return Encoded::Skipped;
-    const uint8_t* data = b.Data() + 1 + lengthBytes;
-    const uint32_t n = s == 0xF0 ? length + 1 : length;
+Encoded EncodeLongEvent(const EventView& e, uint8_t& lastStatus, MemoryFile& scratch) {
+    if (!e.IsSysEx()) return Encoded::Skipped;
+    const uint32_t n = e.status == 0xF0 ? e.length + 1 : e.length;
     static const uint8_t Zeros[4] = {};
     const bool written = WriteUInt32(scratch, 0x80000000u + n) &&
-                         (s != 0xF0 || scratch.Write(&s, 1)) && scratch.Write(data, length) &&
-                         scratch.Write(Zeros, (4 - n % 4) % 4);
+                         (e.status != 0xF0 || scratch.Write(&e.status, 1)) &&
+                         scratch.Write(e.data, e.length) && scratch.Write(Zeros, (4 - n % 4) % 4);
     lastStatus = 0;
     return written ? Encoded::Yes : Encoded::OutOfMemory;
-}
-
-// How far ahead of an event its track's next events are fetched: a few cache lines, found best
-// on the dense benchmark song (tools/make-bench-songs.py).
-constexpr int PrefetchBytes = 512;
-
-inline void PutUInt32(uint8_t* at, uint32_t value) {
-    at[0] = uint8_t(value);
-    at[1] = uint8_t(value >> 8);
-    at[2] = uint8_t(value >> 16);
-    at[3] = uint8_t(value >> 24);
 }
 
 }  // namespace
@@ -244,29 +216,29 @@ BuildResult BuildStreamBlocks(const Track& track, const ConversionOptions& optio
 
     uint32_t encodedCount = 0;
     for (const MidiEvent* event = track.First(); event; event = event->Next()) {
-        // After a merge the list hops between the tracks' runs of events, each run lying in
-        // address order in the song's memory: fetching ahead along this event's run means its
-        // track's next events are in the cache by the time the list comes back to it.
-        __builtin_prefetch(reinterpret_cast<const char*>(event) + PrefetchBytes);
+        PrefetchRunAhead(event);
+        // The reader guarantees the layout; an event built by hand that lies is not encoded.
+        EventView view;
+        if (!event->View(view)) continue;
         // A short event is packed on the stack; only long messages go through the scratch file.
         uint8_t packed[12];
         const uint8_t* bytes = packed;
         uint32_t length = 0;
         uint32_t word = 0;
-        if (ShortEventWord(event->bytes, options.useRunningStatus, lastStatus, word)) {
-            PutUInt32(packed, event->tick - prevTick);
+        if (ShortEventWord(view, options.useRunningStatus, lastStatus, word)) {
+            PutLe32(packed, event->tick - prevTick);
             length = 4;
             if (!options.omitStreamIds) {
-                PutUInt32(packed + length, 0);
+                PutLe32(packed + length, 0);
                 length += 4;
             }
-            PutUInt32(packed + length, word);
+            PutLe32(packed + length, word);
             length += 4;
         } else {
             if (!scratch.SetLength(0)) return BuildResult::OutOfMemory;
             if (!WriteUInt32(scratch, event->tick - prevTick)) return BuildResult::OutOfMemory;
             if (!options.omitStreamIds && !WriteUInt32(scratch, 0)) return BuildResult::OutOfMemory;
-            const Encoded encoded = EncodeLongEvent(*event, lastStatus, scratch);
+            const Encoded encoded = EncodeLongEvent(view, lastStatus, scratch);
             if (encoded == Encoded::OutOfMemory) return BuildResult::OutOfMemory;
             if (encoded == Encoded::Skipped) continue;  // its time rides on the next event's delta
             bytes = scratch.Data();

@@ -2,13 +2,8 @@
 #pragma once
 #include <cstdint>
 
+#include "core/ConversionOptions.h"
 #include "core/Song.h"
-
-struct ConversionOptions {
-    uint32_t maxBufferBytes = 4 * 1024;  // the buffer-size field's kilobytes times 1024
-    bool useRunningStatus = true;
-    bool omitStreamIds = false;
-};
 
 // A growable in-memory file. Growing allocates whole growBy steps; bytes that a larger length or a
 // write past the end brings in read back as zeros.

@@ -354,7 +354,7 @@ TEST_F(Cli, ConvertedFilesDumpToTheEventsOfTheMergedSong) {
             Song parsed;
             ByteBuffer title, copyright;
             ASSERT_EQ(PrepareSong(heap.data, heap.size, parsed, title, copyright),
-                      PrepareResult::Ok);
+                      ConversionStatus::Ok);
             const auto expected = ExpectedStreamEvents(*parsed.FirstTrack());
             const auto got = DumpedEvents(dump.out);
             ASSERT_EQ(got.size(), expected.size());

@@ -20,25 +20,37 @@ std::string Str(const ByteBuffer& b) {
     return std::string(b.Data(), b.Data() + b.Size());
 }
 
-TEST(PrepareSong, RefusesWhatCannotBeConverted) {
+TEST(ConvertSmf, RefusesWhatCannotBeConvertedWithOneStatusAndNothingKept) {
     struct Case {
         const char* what;
         Bytes image;
+        ConversionStatus status;
     };
+    Bytes sysex(1100, 0x11);
+    sysex.back() = 0xF7;
     const Case cases[] = {
-        {"an empty file", {}},
-        {"not an SMF", {'R', 'I', 'F', 'F', 0, 0, 0, 0}},
-        {"a damaged track", SmfImage().Format(0).Track({0x00, 0x90, 0x30})},
-        {"format 2", SmfImage().Format(2).Track(EndOfTrack)},
-        {"a header announcing no track", SmfImage().Format(0).ChunkCount(0)},
-        {"only foreign chunks", SmfImage().Format(1).Chunk("XFIH", {1, 2})},
+        {"an empty file", {}, ConversionStatus::NotSmf},
+        {"not an SMF", {'R', 'I', 'F', 'F', 0, 0, 0, 0}, ConversionStatus::NotSmf},
+        {"a damaged track", SmfImage().Format(0).Track({0x00, 0x90, 0x30}), ConversionStatus::NotSmf},
+        {"format 2", SmfImage().Format(2).Track(EndOfTrack), ConversionStatus::NotSmf},
+        {"a header announcing no track", SmfImage().Format(0).ChunkCount(0),
+         ConversionStatus::NotSmf},
+        {"only foreign chunks", SmfImage().Format(1).Chunk("XFIH", {1, 2}),
+         ConversionStatus::NotSmf},
+        {"a system exclusive larger than a 1 KB block",
+         SmfImage().Format(0).Track(
+             Cat({Meta(0x03, "Big"), {0x00, 0xF0}, VarLen(uint32_t(sysex.size())), sysex, EndOfTrack})),
+         ConversionStatus::EventTooLarge},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        HeapImage heap(c.image);
-        Song song;
-        ByteBuffer title, copyright;
-        EXPECT_EQ(PrepareSong(heap.data, heap.size, song, title, copyright), PrepareResult::NotSmf);
+        ByteBuffer image;
+        image.Assign(c.image.data(), uint32_t(c.image.size()));
+        ConvertedSong song;
+        EXPECT_EQ(ConvertSmf(image, MakeConversionOptions(1, true, false), song), c.status);
+        EXPECT_TRUE(image.Empty()) << "the image is released once read";
+        EXPECT_EQ(song.blocks.Count(), 0u);
+        EXPECT_TRUE(song.title.Empty());
     }
 }
 
@@ -81,7 +93,7 @@ TEST(PrepareSong, TakesTheTextsFromTheFirstTrackBeforeMerging) {
         HeapImage heap(c.image);
         Song song;
         ByteBuffer title, copyright;
-        ASSERT_EQ(PrepareSong(heap.data, heap.size, song, title, copyright), PrepareResult::Ok);
+        ASSERT_EQ(PrepareSong(heap.data, heap.size, song, title, copyright), ConversionStatus::Ok);
         EXPECT_EQ(Str(title), c.title);
         EXPECT_EQ(Str(copyright), c.copyright);
         EXPECT_EQ(song.TrackCount(), c.tracks);

@@ -22,18 +22,15 @@ struct Measured {
     uint64_t peak;  // heap growth during the conversion, in bytes
 };
 
-Measured Convert(const Bytes& file, Song& song) {
+Measured Convert(const Bytes& file) {
     HeapImage image(file);
-    ByteBuffer title, copyright;
-    StreamBlockList blocks;
+    ConvertedSong song;
     StartHeapPeak();
-    const PrepareResult prepared = PrepareSong(image.data, image.size, song, title, copyright);
-    EXPECT_NE(prepared, PrepareResult::OutOfMemory);
-    if (prepared != PrepareResult::Ok) return {Outcome::NotSmf, HeapPeakGrowth()};
-    const BuildResult built = BuildStreamBlocks(*song.FirstTrack(), ConversionOptions(), blocks);
-    EXPECT_NE(built, BuildResult::OutOfMemory);
-    return {built == BuildResult::Ok ? Outcome::Converted : Outcome::EventTooLarge,
-            HeapPeakGrowth()};
+    const ConversionStatus status = ConvertSmf(image.data, image.size, ConversionOptions(), song);
+    EXPECT_NE(status, ConversionStatus::OutOfMemory);
+    const uint64_t peak = HeapPeakGrowth();
+    if (status == ConversionStatus::NotSmf) return {Outcome::NotSmf, peak};
+    return {status == ConversionStatus::Ok ? Outcome::Converted : Outcome::EventTooLarge, peak};
 }
 
 // One track whose ticks wrap past 2^32: a first delta of its own, then 16 deltas of 0x0FFFFFFF.
@@ -89,8 +86,7 @@ TEST(Limits, HostileFilesAreRefusedOrConvertedInBoundedMemory) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        Song song;
-        const Measured m = Convert(c.file, song);
+        const Measured m = Convert(c.file);
         EXPECT_EQ(int(m.outcome), int(c.outcome));
         // The densest file (two bytes per event) takes the most, about 24 times its size: an
         // event node and a 12-byte stream event for every 2 bytes of file.

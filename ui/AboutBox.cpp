@@ -5,11 +5,11 @@
 #include <string>
 
 #include "res/resource.h"
-#include "ui/Globals.h"
-#include "ui/Messages.h"
+#include "win/Globals.h"
+#include "win/Messages.h"
 #include "ui/Settings.h"
 
-HFONT AboutTitleFont = nullptr;
+FontHandle AboutTitleFont;
 
 namespace {
 
@@ -25,7 +25,8 @@ void ShowVersionTexts(HWND box, const char* programPath) {
     DWORD ignored = 0;
     DWORD size = GetFileVersionInfoSizeA(programPath, &ignored);
     if (size == 0) return;
-    void* block = GlobalAlloc(GMEM_FIXED, size);
+    const GlobalMemory memory(size);
+    void* block = memory.Get();
     if (block == nullptr) return;
     if (GetFileVersionInfoA(programPath, 0, size, block) == 1) {
         const UINT ids[] = {IDS_KEY_FILE_DESCRIPTION, IDS_KEY_LEGAL_COPYRIGHT, IDS_KEY_COMMENTS};
@@ -42,7 +43,6 @@ void ShowVersionTexts(HWND box, const char* programPath) {
             }
         }
     }
-    GlobalFree(block);
 }
 
 void MakeTitleBold(HWND box) {
@@ -54,9 +54,9 @@ void MakeTitleBold(HWND box) {
     }
     description.lfHeight = 16;
     description.lfWeight = FW_BOLD;
-    AboutTitleFont = CreateFontIndirectA(&description);
+    AboutTitleFont.Reset(CreateFontIndirectA(&description));
     SendDlgItemMessageA(box, IDC_ABOUT_DESCRIPTION, WM_SETFONT,
-                        reinterpret_cast<WPARAM>(AboutTitleFont), FALSE);
+                        reinterpret_cast<WPARAM>(AboutTitleFont.Get()), FALSE);
 }
 
 void InitAboutBox(HWND box) {
@@ -126,8 +126,7 @@ INT_PTR CALLBACK AboutDialogProc(HWND box, UINT message, WPARAM wParam, LPARAM) 
             }
             return FALSE;
         case WM_DESTROY:
-            DeleteObject(AboutTitleFont);
-            AboutTitleFont = nullptr;
+            AboutTitleFont.Reset();
             return FALSE;
         default:
             return FALSE;

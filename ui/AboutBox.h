@@ -2,8 +2,10 @@
 #pragma once
 #include <windows.h>
 
+#include "win/Handles.h"
+
 // The bold font of the About box's title, made each time the box opens and deleted when it closes.
-extern HFONT AboutTitleFont;
+extern FontHandle AboutTitleFont;
 
 // Dialog procedure of the About box; TRUE only for WM_INITDIALOG.
 INT_PTR CALLBACK AboutDialogProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam);

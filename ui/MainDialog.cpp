@@ -8,12 +8,15 @@
 #include <string>
 
 #include "core/ByteBuffer.h"
+#include "core/ConversionOptions.h"
 #include "job/ConvertFile.h"
 #include "res/resource.h"
 #include "ui/AboutBox.h"
-#include "ui/Globals.h"
-#include "ui/Messages.h"
 #include "ui/Settings.h"
+#include "win/Globals.h"
+#include "win/Messages.h"
+
+DWORD OpenFilterIndex = 1;
 
 namespace {
 
@@ -36,14 +39,17 @@ void SetLargeIcon(HWND dialog) {
 
 void InitMainDialog(HWND dialog) {
     SetLargeIcon(dialog);
-    SendDlgItemMessageA(dialog, IDC_BUFFER_SIZE_SPIN, UDM_SETRANGE, 0, MAKELPARAM(63, 1));
+    SendDlgItemMessageA(dialog, IDC_BUFFER_SIZE_SPIN, UDM_SETRANGE, 0,
+                        MAKELPARAM(MaxBufferKilobytes, MinBufferKilobytes));
     LoadSettings(dialog);
 }
 
 void RestoreDefaults(HWND dialog) {
-    SetDlgItemInt(dialog, IDC_BUFFER_SIZE, 4, FALSE);
-    CheckDlgButton(dialog, IDC_USE_RUNNING_STATUS, BST_CHECKED);
-    CheckDlgButton(dialog, IDC_OMIT_STREAM_IDS, BST_UNCHECKED);
+    const ConversionOptions defaults;
+    SetDlgItemInt(dialog, IDC_BUFFER_SIZE, DefaultBufferKilobytes, FALSE);
+    CheckDlgButton(dialog, IDC_USE_RUNNING_STATUS,
+                   defaults.useRunningStatus ? BST_CHECKED : BST_UNCHECKED);
+    CheckDlgButton(dialog, IDC_OMIT_STREAM_IDS, defaults.omitStreamIds ? BST_CHECKED : BST_UNCHECKED);
 }
 
 void OpenAndConvert(HWND dialog) {
@@ -137,7 +143,7 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
 bool ValidateBufferSizeField() {
     // A field without a number reads as 0 and is refused with the rest.
     UINT kilobytes = GetDlgItemInt(MainWindow, IDC_BUFFER_SIZE, nullptr, FALSE);
-    if (kilobytes >= 1 && kilobytes <= 63) return true;
+    if (IsValidBufferKilobytes(kilobytes)) return true;
     std::string title;
     std::string text;
     LoadResourceString(title, IDS_WARNING_TITLE);

@@ -2,6 +2,9 @@
 #pragma once
 #include <windows.h>
 
+// The filter last chosen in the open dialog; starts at 1 and is not saved in the settings.
+extern DWORD OpenFilterIndex;
+
 // Dialog procedure of the main dialog; TRUE for every message it handles.
 INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 

@@ -1,5 +1,6 @@
 #include "ui/Settings.h"
 
+#include "core/ConversionOptions.h"
 #include "res/resource.h"
 
 char SettingsPath[MAX_PATH];
@@ -13,15 +14,6 @@ const char RunningStatusKey[] = "UseRunningStatus";
 const char OmitStreamIdsKey[] = "CompressStreamID";
 const char LeftKey[] = "Left";
 const char TopKey[] = "Top";
-
-const UINT DefaultBufferSize = 4;
-const UINT MinBufferSize = 1;
-const UINT MaxBufferSize = 63;
-
-UINT LimitBufferSize(UINT kilobytes) {
-    if (kilobytes < MinBufferSize) return MinBufferSize;
-    return kilobytes > MaxBufferSize ? MaxBufferSize : kilobytes;
-}
 
 // Without a settings path the defaults stand: an empty file name would send the profile
 // functions to WIN.INI.
@@ -68,8 +60,8 @@ bool GetSettingsPath(char* path) {
 }
 
 void LoadSettings(HWND dialog) {
-    UINT bufferSize = static_cast<UINT>(ReadNumber(BufferSizeKey, DefaultBufferSize));
-    SetDlgItemInt(dialog, IDC_BUFFER_SIZE, LimitBufferSize(bufferSize), FALSE);
+    UINT bufferSize = static_cast<UINT>(ReadNumber(BufferSizeKey, DefaultBufferKilobytes));
+    SetDlgItemInt(dialog, IDC_BUFFER_SIZE, LimitBufferKilobytes(bufferSize), FALSE);
     CheckDlgButton(dialog, IDC_USE_RUNNING_STATUS,
                    ReadNumber(RunningStatusKey, 1) == 1 ? BST_CHECKED : BST_UNCHECKED);
     CheckDlgButton(dialog, IDC_OMIT_STREAM_IDS,
@@ -90,7 +82,8 @@ void SaveSettings(HWND dialog) {
     if (SettingsPath[0] == '\0') return;
     BOOL isNumber = FALSE;
     UINT bufferSize = GetDlgItemInt(dialog, IDC_BUFFER_SIZE, &isNumber, FALSE);
-    WriteNumber(BufferSizeKey, isNumber ? LimitBufferSize(bufferSize) : DefaultBufferSize);
+    WriteNumber(BufferSizeKey,
+                int(isNumber ? LimitBufferKilobytes(bufferSize) : DefaultBufferKilobytes));
     WriteNumber(RunningStatusKey, IsDlgButtonChecked(dialog, IDC_USE_RUNNING_STATUS) != 0 ? 1 : 0);
     WriteNumber(OmitStreamIdsKey, IsDlgButtonChecked(dialog, IDC_OMIT_STREAM_IDS) != 0 ? 1 : 0);
     WriteNumber(LeftKey, WindowRect.left);

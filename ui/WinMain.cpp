@@ -4,7 +4,7 @@
 #include <commctrl.h>
 
 #include "res/resource.h"
-#include "ui/Globals.h"
+#include "win/Globals.h"
 #include "ui/MainDialog.h"
 #include "ui/Settings.h"
 

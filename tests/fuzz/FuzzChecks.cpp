@@ -55,39 +55,35 @@ bool SameSong(const Song& a, const Song& b) {
 }
 
 void Put32(Bytes& out, uint32_t v) {
-    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(uint8_t(v >> shift));
+    uint8_t bytes[4];
+    PutBe32(bytes, v);
+    out.insert(out.end(), bytes, bytes + 4);
 }
 
 void PutVarLen(Bytes& out, uint32_t v) {
-    uint8_t groups[4];
-    int n = 0;
-    do {
-        groups[n++] = uint8_t(v & 0x7F);
-        v >>= 7;
-    } while (v && n < 4);
-    while (n > 1) out.push_back(uint8_t(0x80 | groups[--n]));
-    out.push_back(groups[0]);
+    uint8_t bytes[4];
+    out.insert(out.end(), bytes, bytes + EncodeVarLen(v, bytes));
+}
+
+EventView View(const MidiEvent& e) {
+    EventView view;
+    Check(e.View(view), "a stored event with a broken length field");
+    return view;
 }
 
 // The length field of a stored sysex or meta event must say exactly how many bytes follow it.
-void CheckEventLayout(const ByteBuffer& b) {
-    Check(b.Size() >= 2, "an event shorter than two bytes");
-    const uint8_t s = b[0];
-    if (s >= 0x80 && s < 0xF0) {
-        Check(b.Size() == ((s & 0xE0) == 0xC0 ? 2u : 3u), "a channel message of the wrong size");
+void CheckEventLayout(const MidiEvent& e) {
+    Check(e.bytes.Size() >= 2, "an event shorter than two bytes");
+    const EventView view = View(e);
+    if (view.IsChannel()) {
+        Check(e.bytes.Size() == ((view.status & 0xE0) == 0xC0 ? 2u : 3u),
+              "a channel message of the wrong size");
         return;
     }
-    uint32_t at = 1;
-    if (s == 0xFF) {
-        Check(b[1] < 0x80, "a meta type of 0x80 or above");
-        at = 2;
-    } else {
-        Check(s == 0xF0 || s == 0xF7, "an event with a system common or real-time status");
-    }
-    uint32_t length = 0;
-    const uint32_t lengthBytes = DecodeVarLen(b.Data() + at, b.Size() - at, length);
-    Check(lengthBytes != 0, "a stored event with a broken length field");
-    Check(length == b.Size() - at - lengthBytes, "a stored event whose length field lies");
+    Check(view.status == 0xFF || view.IsSysEx(),
+          "an event with a system common or real-time status");
+    Check(view.status != 0xFF || view.type < 0x80, "a meta type of 0x80 or above");
+    Check(view.spare == 0, "a stored event whose length field lies");
 }
 
 // The song as an SMF image again, every status written out: reading it back must give the song.
@@ -120,8 +116,8 @@ void CheckParsedSong(const Song& song) {
         Check(!t->Empty(), "an empty track was stored");
         uint32_t n = 0;
         for (const MidiEvent* e = t->First(); e; e = e->Next(), ++n) {
-            CheckEventLayout(e->bytes);
-            const bool endOfTrack = e->bytes[0] == 0xFF && e->bytes[1] == 0x2F;
+            CheckEventLayout(*e);
+            const bool endOfTrack = View(*e).IsEndOfTrack();
             Check(endOfTrack == !e->Next(), "End of Track is not exactly the last event");
         }
         Check(n == t->Count(), "a track's count differs from its events");
@@ -168,51 +164,47 @@ enum class Outcome { NotSmf, EventTooLarge, Converted, OutOfMemory };
 
 struct Conversion {
     Outcome outcome = Outcome::NotSmf;
-    Song song;
-    ByteBuffer title, copyright;
-    StreamBlockList blocks;
+    ConvertedSong song;
     MemoryFile image{4096};
 };
 
 void Convert(const uint8_t* image, uint32_t size, const ConversionOptions& options, Conversion& c) {
-    switch (PrepareSong(image, size, c.song, c.title, c.copyright)) {
-        case PrepareResult::NotSmf:
+    switch (ConvertSmf(image, size, options, c.song)) {
+        case ConversionStatus::NotSmf:
             c.outcome = Outcome::NotSmf;
             return;
-        case PrepareResult::OutOfMemory:
-            c.outcome = Outcome::OutOfMemory;
-            return;
-        case PrepareResult::Ok:
-            break;
-    }
-    switch (BuildStreamBlocks(*c.song.FirstTrack(), options, c.blocks)) {
-        case BuildResult::EventTooLarge:
+        case ConversionStatus::EventTooLarge:
             c.outcome = Outcome::EventTooLarge;
             return;
-        case BuildResult::OutOfMemory:
+        case ConversionStatus::OutOfMemory:
             c.outcome = Outcome::OutOfMemory;
             return;
-        case BuildResult::Ok:
+        case ConversionStatus::Ok:
             break;
     }
-    c.outcome = WriteMdsImage(c.song.Division(), options, c.blocks, c.title, c.copyright, c.image)
-                    ? Outcome::Converted
-                    : Outcome::OutOfMemory;
+    c.outcome = WriteConvertedImage(c.song, c.image) ? Outcome::Converted : Outcome::OutOfMemory;
 }
 
+// The merged song the conversion encodes, found by its first steps alone.
+struct Merged {
+    Song song;
+    ByteBuffer title, copyright;
+    bool Prepare(const uint8_t* image, uint32_t size) {
+        return PrepareSong(image, size, song, title, copyright) == ConversionStatus::Ok;
+    }
+};
+
 uint32_t Le32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+    return GetLe32(p);
 }
 
 // The packed size of an event, or 0 for one that is not encoded (every meta event but tempo).
-uint32_t PackedSize(const ByteBuffer& b, bool omitStreamIds) {
+uint32_t PackedSize(const MidiEvent& e, bool omitStreamIds) {
     const uint32_t head = omitStreamIds ? 8 : 12;
-    if (b[0] < 0xF0) return head;
-    if (b[0] == 0xFF) return b[1] == 0x51 ? head : 0;  // the reader checked a tempo's length
-    uint32_t length = 0;
-    const uint32_t lengthBytes = DecodeVarLen(b.Data() + 1, b.Size() - 1, length);
-    if (lengthBytes == 0) Fail("a stored long message with a broken length field");
-    const uint64_t n = uint64_t(length) + (b[0] == 0xF0 ? 1 : 0);
+    const EventView view = View(e);
+    if (view.IsChannel()) return head;
+    if (view.status == 0xFF) return view.IsMeta(0x51) ? head : 0;  // the reader checked its length
+    const uint64_t n = uint64_t(view.length) + (view.status == 0xF0 ? 1 : 0);
     return uint32_t(head + (n + 3) / 4 * 4);
 }
 
@@ -230,14 +222,14 @@ void CheckBlocks(const Track& track, const ConversionOptions& options,
         uint32_t at = 0, events = 0;
         while (at < length) {
             Check(length - at >= head, "a block ends inside an event");
-            while (e && PackedSize(e->bytes, options.omitStreamIds) == 0) e = e->Next();
+            while (e && PackedSize(*e, options.omitStreamIds) == 0) e = e->Next();
             Check(e != nullptr, "a block holds more events than the track");
-            Check(PackedSize(e->bytes, options.omitStreamIds) <= length - at,
+            Check(PackedSize(*e, options.omitStreamIds) <= length - at,
                   "an event runs past its block");
             tick += Le32(p + at);
             Check(tick == e->tick, "the deltas do not add up to the event's tick");
             if (!options.omitStreamIds) Check(Le32(p + at + 4) == 0, "a stream identifier not 0");
-            at += PackedSize(e->bytes, options.omitStreamIds);
+            at += PackedSize(*e, options.omitStreamIds);
             ++events;
             e = e->Next();
         }
@@ -246,7 +238,7 @@ void CheckBlocks(const Track& track, const ConversionOptions& options,
               "a block over the buffer limit");
         Check(b == blocks.First() || events > 0, "an empty block after the first");
     }
-    while (e && PackedSize(e->bytes, options.omitStreamIds) == 0) e = e->Next();
+    while (e && PackedSize(*e, options.omitStreamIds) == 0) e = e->Next();
     Check(e == nullptr, "an encodable event is missing from the blocks");
 }
 
@@ -254,20 +246,20 @@ void CheckImage(const Conversion& c, const ConversionOptions& options) {
     const uint8_t* p = c.image.Data();
     const uint32_t size = c.image.GetLength();
     uint64_t expected = 44;
-    for (const StreamBlock* b = c.blocks.First(); b; b = b->next)
+    for (const StreamBlock* b = c.song.blocks.First(); b; b = b->next)
         expected += 8 + uint64_t(b->buffer.GetLength());
-    const uint64_t title = c.title.Size() + (c.title.Size() & 1);
-    const uint64_t copyright = c.copyright.Size() + (c.copyright.Size() & 1);
+    const uint64_t title = c.song.title.Size() + (c.song.title.Size() & 1);
+    const uint64_t copyright = c.song.copyright.Size() + (c.song.copyright.Size() & 1);
     if (title || copyright)
         expected += 12 + (title ? 8 + title : 0) + (copyright ? 8 + copyright : 0);
     Check(size == expected, "the image size does not match its blocks and texts");
     Check(std::memcmp(p, "RIFF", 4) == 0 && Le32(p + 4) == size - 8 &&
               std::memcmp(p + 8, "MIDSfmt ", 8) == 0 && Le32(p + 16) == 12,
           "a broken RIFF or fmt header");
-    Check(Le32(p + 20) == c.song.Division() && Le32(p + 24) == options.maxBufferBytes &&
+    Check(Le32(p + 20) == c.song.division && Le32(p + 24) == options.maxBufferBytes &&
               Le32(p + 28) == (options.omitStreamIds ? 1u : 0u),
           "wrong fmt fields");
-    Check(std::memcmp(p + 32, "data", 4) == 0 && Le32(p + 40) == c.blocks.Count(),
+    Check(std::memcmp(p + 32, "data", 4) == 0 && Le32(p + 40) == c.song.blocks.Count(),
           "a broken data chunk header");
 }
 
@@ -286,17 +278,19 @@ public:
 // Compares each decoded event with the next encodable event of the merged track, as it comes.
 class ExpectEvents : public MdsVisitor {
 public:
-    ExpectEvents(const Conversion& c, const ConversionOptions& options)
-        : c(c), options(options), next(c.song.FirstTrack()->First()) {}
+    ExpectEvents(const Conversion& c, const Merged& merged, const ConversionOptions& options)
+        : c(c), merged(merged), options(options), next(merged.song.FirstTrack()->First()) {}
 
     void Header(const MdsHeader& h) override {
-        Check(h.timeFormat == c.song.Division() && h.maxBufferBytes == options.maxBufferBytes &&
-                  h.flags == (options.omitStreamIds ? 1u : 0u) && h.blockCount == c.blocks.Count(),
+        Check(h.timeFormat == merged.song.Division() &&
+                  h.maxBufferBytes == options.maxBufferBytes &&
+                  h.flags == (options.omitStreamIds ? 1u : 0u) &&
+                  h.blockCount == c.song.blocks.Count(),
               "the decoded header differs from the conversion");
     }
 
     void Event(const MdsEvent& got) override {
-        while (next && PackedSize(next->bytes, options.omitStreamIds) == 0) next = next->Next();
+        while (next && PackedSize(*next, options.omitStreamIds) == 0) next = next->Next();
         Check(next != nullptr, "more events decoded than the track holds");
         const ByteBuffer& b = next->bytes;
         Check(got.tick == next->tick, "a decoded event at another tick");
@@ -327,7 +321,7 @@ public:
 
     void Text(const char (&id)[5], const uint8_t* text, uint32_t length) override {
         const bool name = std::memcmp(id, "INAM", 4) == 0;
-        const ByteBuffer& expected = name ? c.title : c.copyright;
+        const ByteBuffer& expected = name ? merged.title : merged.copyright;
         Check(!(name ? sawTitle : sawCopyright), "a text chunk twice");
         (name ? sawTitle : sawCopyright) = true;
         Check(length == expected.Size() &&
@@ -336,14 +330,15 @@ public:
     }
 
     void Finish() {
-        while (next && PackedSize(next->bytes, options.omitStreamIds) == 0) next = next->Next();
+        while (next && PackedSize(*next, options.omitStreamIds) == 0) next = next->Next();
         Check(next == nullptr, "an event of the track was not decoded");
-        Check(sawTitle == !c.title.Empty() && sawCopyright == !c.copyright.Empty(),
+        Check(sawTitle == !merged.title.Empty() && sawCopyright == !merged.copyright.Empty(),
               "a text chunk missing or present without text");
     }
 
 private:
     const Conversion& c;
+    const Merged& merged;
     const ConversionOptions& options;
     const MidiEvent* next;
     bool sawTitle = false;
@@ -426,8 +421,8 @@ uint64_t CheckReadAndMerge(const uint8_t* data, size_t size, uint64_t refuseNth)
     }
 
     // One allocation of the parse or of the merge refused, picked by the input: the parse either
-    // reports running out of memory or recovers and reads the same song; the merge falls back on
-    // the pairwise one and gives the same result.
+    // reports running out of memory or recovers and reads the same song; the merge either gives
+    // the same result or refuses and leaves the song exactly as it was read.
     const uint64_t total = parseAllocations + mergeAllocations;
     if (total == 0) return total;
     const uint64_t nth = refuseNth ? 1 + (refuseNth - 1) % total : 1 + Pick(image) % total;
@@ -447,8 +442,17 @@ uint64_t CheckReadAndMerge(const uint8_t* data, size_t size, uint64_t refuseNth)
               SameBytes(starvedCopyright, copyright),
           "the title or copyright differs between two parses");
     if (nth > parseAllocations) FailNthAllocation(nth - parseAllocations);
-    Check(starved.MergeToSingleTrack() == merged, "a refused allocation changed the merge result");
+    const bool starvedMerge = starved.MergeToSingleTrack();
+    const bool refused = AllocationWasRefused();
     FailNthAllocation(0);
+    if (starvedMerge != merged) {
+        Check(merged && refused && starved.Format() == 1,
+              "the merge refused without a refused allocation, or with the format changed");
+        Song unmerged;
+        Check(Parse(image.bytes, image.size, unmerged, true) && SameSong(unmerged, starved),
+              "a merge that ran out of memory changed the song");
+        return total;
+    }
     Check(SameSong(song, starved), "a refused allocation changed the song");
     return total;
 }
@@ -466,6 +470,7 @@ uint64_t CheckConversion(const uint8_t* data, size_t size, uint64_t refuseNth) {
     // What to expect, found without the converter: the reader alone, then the largest event.
     Song song;
     const bool parsed = Parse(image.bytes, image.size, song, true);
+    Merged merged;
     if (!parsed || song.Format() > 1 || song.TrackCount() == 0) {
         Check(c.outcome == Outcome::NotSmf, "converted a song that cannot be converted");
         return allocations;
@@ -475,7 +480,7 @@ uint64_t CheckConversion(const uint8_t* data, size_t size, uint64_t refuseNth) {
     const uint32_t allowance = in.options.omitStreamIds ? 4 : 0;
     for (const Track* t = song.FirstTrack(); t; t = t->Next())
         for (const MidiEvent* e = t->First(); e; e = e->Next())
-            if (PackedSize(e->bytes, in.options.omitStreamIds) + allowance >
+            if (PackedSize(*e, in.options.omitStreamIds) + allowance >
                 in.options.maxBufferBytes)
                 tooLarge = true;
     if (tooLarge) {
@@ -483,7 +488,8 @@ uint64_t CheckConversion(const uint8_t* data, size_t size, uint64_t refuseNth) {
         return allocations;
     }
     Check(c.outcome == Outcome::Converted, "refused an event that fits a block");
-    CheckBlocks(*c.song.FirstTrack(), in.options, c.blocks);
+    Check(merged.Prepare(image.bytes, image.size), "the first steps alone failed");
+    CheckBlocks(*merged.song.FirstTrack(), in.options, c.song.blocks);
     CheckImage(c, in.options);
 
     const uint64_t nth =
@@ -510,8 +516,10 @@ void CheckRoundTrip(const uint8_t* data, size_t size) {
     Conversion c;
     Convert(image.bytes, image.size, in.options, c);
     if (c.outcome != Outcome::Converted) return;
+    Merged merged;
+    Check(merged.Prepare(image.bytes, image.size), "the first steps alone failed");
     HeapCopy mds(c.image.Data(), c.image.GetLength());
-    ExpectEvents expect(c, in.options);
+    ExpectEvents expect(c, merged, in.options);
     const MdsCheck check = DecodeMds(mds.bytes, mds.size, expect);
     Check(check.fault == MdsFault::None, "the converted file does not decode");
     expect.Finish();

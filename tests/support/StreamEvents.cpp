@@ -11,24 +11,18 @@ std::ostream& operator<<(std::ostream& out, const StreamEventRecord& r) {
 std::vector<StreamEventRecord> ExpectedStreamEvents(const Track& track) {
     std::vector<StreamEventRecord> out;
     for (const MidiEvent* e = track.First(); e; e = e->Next()) {
-        const ByteBuffer& b = e->bytes;
-        const uint8_t* p = b.Data();
-        if (b.Empty()) continue;
-        if (p[0] >= 0x80 && p[0] <= 0xEF) {
-            out.push_back({e->tick, MdsEventKind::Short, std::vector<uint8_t>(p, p + b.Size())});
-        } else if (b.Size() > 2 && p[0] == 0xFF && p[1] == 0x51) {
-            // A tempo's length field may be padded (80 03); only its three bytes count.
-            uint32_t length = 0;
-            const uint32_t lengthBytes = DecodeVarLen(p + 2, b.Size() - 2, length);
-            if (lengthBytes == 0 || length != 3 || b.Size() != 2 + lengthBytes + 3) continue;
-            const uint8_t* t = p + 2 + lengthBytes;
-            out.push_back({e->tick, MdsEventKind::Tempo, std::vector<uint8_t>(t, t + 3)});
-        } else if (p[0] == 0xF0 || p[0] == 0xF7) {
-            uint32_t length = 0;
-            const uint32_t lengthBytes = DecodeVarLen(p + 1, b.Size() - 1, length);
+        EventView v;
+        if (!e->View(v)) continue;
+        if (v.IsChannel()) {
+            std::vector<uint8_t> message{v.status};
+            message.insert(message.end(), v.data, v.data + v.length);
+            out.push_back({e->tick, MdsEventKind::Short, message});
+        } else if (v.IsTempo()) {
+            out.push_back({e->tick, MdsEventKind::Tempo, std::vector<uint8_t>(v.data, v.data + 3)});
+        } else if (v.IsSysEx()) {
             std::vector<uint8_t> params;
-            if (p[0] == 0xF0) params.push_back(0xF0);
-            params.insert(params.end(), p + 1 + lengthBytes, p + 1 + lengthBytes + length);
+            if (v.status == 0xF0) params.push_back(0xF0);
+            params.insert(params.end(), v.data, v.data + v.length);
             out.push_back({e->tick, MdsEventKind::Long, params});
         }
     }

@@ -9,7 +9,7 @@
 #include "tests/win/MainDialogFixture.h"
 #include "tests/win/support/DialogDriver.h"
 #include "ui/AboutBox.h"
-#include "ui/Globals.h"
+#include "win/Globals.h"
 
 namespace {
 
@@ -98,7 +98,7 @@ TEST_F(AboutBoxTest, ShowsTheSameTextsInBoldEachTime) {
         EXPECT_EQ(s.titleLook.lfWeight, FW_BOLD);
         EXPECT_EQ(s.titleLook.lfHeight, 16);
         EXPECT_EQ(GetObjectType(s.titleFont), 0u) << "the bold font outlived the box";
-        EXPECT_EQ(AboutTitleFont, nullptr);
+        EXPECT_EQ(AboutTitleFont.Get(), nullptr);
         ASSERT_EQ(driver.seen.size(), 1u);
         EXPECT_EQ(driver.seen[0].title, Ansi("バージョン情報"));
         EXPECT_EQ(driver.seen[0].owner, MainWindow);

@@ -9,12 +9,11 @@
 #include <windows.h>
 
 #include "core/Conversion.h"
-#include "core/MdsWriter.h"
 #include "res/resource.h"
 #include "tests/support/SmfImage.h"
 #include "tests/win/support/DialogDriver.h"
-#include "ui/Globals.h"
-#include "ui/Messages.h"
+#include "win/Globals.h"
+#include "win/Messages.h"
 
 namespace {
 
@@ -113,13 +112,9 @@ std::string SystemText(DWORD code) {
 std::string CoreOutput(const Bytes& image, const ConversionOptions& options,
                        const std::string& path) {
     HeapImage heap(image);
-    Song song;
-    ByteBuffer title;
-    ByteBuffer copyright;
-    StreamBlockList blocks;
-    if (PrepareSong(heap.data, heap.size, song, title, copyright) != PrepareResult::Ok ||
-        BuildStreamBlocks(*song.FirstTrack(), options, blocks) != BuildResult::Ok ||
-        !WriteMdsFile(path.c_str(), song.Division(), options, blocks, title, copyright).ok)
+    ConvertedSong song;
+    if (ConvertSmf(heap.data, heap.size, options, song) != ConversionStatus::Ok ||
+        !WriteConvertedSong(path.c_str(), song).ok)
         return "(core failed)";
     return ReadAll(path);
 }

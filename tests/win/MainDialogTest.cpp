@@ -11,9 +11,9 @@
 #include "res/resource.h"
 #include "tests/win/MainDialogFixture.h"
 #include "tests/win/support/DialogDriver.h"
-#include "ui/Globals.h"
+#include "win/Globals.h"
 #include "ui/MainDialog.h"
-#include "ui/Messages.h"
+#include "win/Messages.h"
 
 namespace {
 

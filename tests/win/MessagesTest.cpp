@@ -7,7 +7,7 @@
 #include "res/resource.h"
 #include "tests/win/LongStrings.h"
 #include "tests/win/support/DialogDriver.h"
-#include "ui/Messages.h"
+#include "win/Messages.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include "res/resource.h"
 #include "tests/win/MainDialogFixture.h"
 #include "tests/win/support/DialogDriver.h"
-#include "ui/Globals.h"
-#include "ui/Messages.h"
+#include "win/Globals.h"
+#include "win/Messages.h"
 #include "ui/Settings.h"
 
 namespace {

@@ -6,7 +6,7 @@
 
 #include "res/resource.h"
 #include "tests/win/MainDialogFixture.h"
-#include "ui/Globals.h"
+#include "win/Globals.h"
 #include "ui/Settings.h"
 
 using SettingsTest = MainDialogTest;

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "ui/WaitCursor.h"
+#include "win/WaitCursor.h"
 
 TEST(WaitCursor, NestedLevelsKeepWaitingAndTheOutermostRestores) {
     HCURSOR wait = LoadCursorA(nullptr, IDC_WAIT);

@@ -4,7 +4,7 @@
 
 #include <dlgs.h>
 
-#include "ui/Globals.h"
+#include "win/Globals.h"
 
 namespace {
 

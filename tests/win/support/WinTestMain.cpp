@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "ui/Globals.h"
+#include "win/Globals.h"
 
 int main(int argc, char** argv) {
     AppInstance = GetModuleHandleA(nullptr);

@@ -1,4 +1,4 @@
-#include "ui/WaitCursor.h"
+#include "win/WaitCursor.h"
 
 #include <windows.h>
 

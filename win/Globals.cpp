@@ -1,6 +1,5 @@
-#include "ui/Globals.h"
+#include "win/Globals.h"
 
 HINSTANCE AppInstance = nullptr;
 HWND MainWindow = nullptr;
-DWORD OpenFilterIndex = 1;
 DWORD SaveFilterIndex = 1;

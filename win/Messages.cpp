@@ -1,4 +1,4 @@
-#include "ui/Messages.h"
+#include "win/Messages.h"
 
 #include <cstring>
 #include <new>
@@ -6,7 +6,7 @@
 #include <shellapi.h>
 
 #include "res/resource.h"
-#include "ui/Globals.h"
+#include "win/Globals.h"
 
 bool LoadResourceString(std::string& text, UINT id) {
     // LoadStringA truncates silently, so a count close to the capacity may mean a cut-off text:

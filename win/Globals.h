@@ -5,5 +5,4 @@
 
 extern HINSTANCE AppInstance;  // every resource and dialog comes from here; set by WinMain
 extern HWND MainWindow;        // the main dialog: owner of messages, source of the options
-extern DWORD OpenFilterIndex;  // filter last chosen in the open dialog, starts at 1
 extern DWORD SaveFilterIndex;  // filter last chosen in the save dialog, starts at 1
