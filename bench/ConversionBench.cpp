@@ -190,8 +190,8 @@ void TimeStep(benchmark::State& state, const SongInfo* info, ConversionStep step
     for (auto _ : state) {
         clock.StartRun();
         ConvertedSong song;
-        const ConversionStatus status = ConvertSmf(
-            info->image.data(), uint32_t(info->image.size()), ConversionOptions(), song, &clock);
+        const ConversionStatus status = ConvertSmf(info->image.data(), uint32_t(info->image.size()),
+                                                   ConversionOptions(), song, &clock);
         clock.EndRun();
         if (status != ConversionStatus::Ok) return Abort(state, "conversion failed");
         state.PauseTiming();

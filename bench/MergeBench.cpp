@@ -38,7 +38,8 @@ std::vector<uint8_t> MakeSong(uint32_t trackCount) {
             const uint32_t chord = 1 + next(4);
             for (uint32_t n = 0; n < chord && made + 1 < perTrack; ++n, ++made) {
                 PutVarLen(events, delta);
-                events.insert(events.end(), {uint8_t(0x90 | (t & 15)), uint8_t(48 + next(40)), 100});
+                events.insert(events.end(),
+                              {uint8_t(0x90 | (t & 15)), uint8_t(48 + next(40)), 100});
                 delta = 0;
             }
             delta = 12 + next(96);

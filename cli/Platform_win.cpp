@@ -75,8 +75,8 @@ UINT ConsoleCodePage() {
 std::string ToConsole(const std::wstring& text) {
     const UINT page = ConsoleCodePage();
     if (page == CP_UTF8) return Utf8(text.c_str(), int(text.size()));
-    const int n = WideCharToMultiByte(page, 0, text.data(), int(text.size()), nullptr, 0, nullptr,
-                                      nullptr);
+    const int n =
+        WideCharToMultiByte(page, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr);
     if (n <= 0) return "";
     std::string out(size_t(n), '\0');
     WideCharToMultiByte(page, 0, text.data(), int(text.size()), &out[0], n, nullptr, nullptr);

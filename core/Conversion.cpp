@@ -78,8 +78,8 @@ ConversionStatus PrepareSong(const uint8_t* image, uint32_t size, Song& song, By
     return ConversionStatus::Ok;
 }
 
-ConversionStatus ConvertSmf(ByteBuffer& image, const ConversionOptions& options,
-                            ConvertedSong& out, ConversionObserver* observer) {
+ConversionStatus ConvertSmf(ByteBuffer& image, const ConversionOptions& options, ConvertedSong& out,
+                            ConversionObserver* observer) {
     return Convert(image.Data(), image.Size(), &image, options, out, observer);
 }
 
@@ -89,11 +89,9 @@ ConversionStatus ConvertSmf(const uint8_t* image, uint32_t size, const Conversio
 }
 
 WriteResult WriteConvertedSong(const char* path, const ConvertedSong& song) {
-    return WriteMdsFile(path, song.division, song.options, song.blocks, song.title,
-                        song.copyright);
+    return WriteMdsFile(path, song.division, song.options, song.blocks, song.title, song.copyright);
 }
 
 bool WriteConvertedImage(const ConvertedSong& song, MemoryFile& out) {
-    return WriteMdsImage(song.division, song.options, song.blocks, song.title, song.copyright,
-                         out);
+    return WriteMdsImage(song.division, song.options, song.blocks, song.title, song.copyright, out);
 }

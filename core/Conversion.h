@@ -37,8 +37,8 @@ public:
 // and the copyright from the first track before merging a format 1 song, and encodes the first
 // track with options into out. The image is released as soon as the song is read, and the song
 // before this returns. On any status but Ok, out holds no blocks and no texts.
-ConversionStatus ConvertSmf(ByteBuffer& image, const ConversionOptions& options,
-                            ConvertedSong& out, ConversionObserver* observer = nullptr);
+ConversionStatus ConvertSmf(ByteBuffer& image, const ConversionOptions& options, ConvertedSong& out,
+                            ConversionObserver* observer = nullptr);
 // The same for an image the caller keeps.
 ConversionStatus ConvertSmf(const uint8_t* image, uint32_t size, const ConversionOptions& options,
                             ConvertedSong& out, ConversionObserver* observer = nullptr);

@@ -2,7 +2,9 @@
 
 #include <new>
 
-EventPool::~EventPool() { Clear(); }
+EventPool::~EventPool() {
+    Clear();
+}
 
 MidiEvent* EventPool::Slots(Chunk* chunk) {
     return reinterpret_cast<MidiEvent*>(reinterpret_cast<char*>(chunk) + HeaderBytes);
@@ -53,4 +55,3 @@ void EventPool::Delete(MidiEvent* event) {
     event->next = freeList;
     freeList = event;
 }
-

@@ -114,7 +114,8 @@ private:
         for (;;) {
             uint32_t child = 2 * pos + 1;
             if (child >= size) break;
-            if (child + 1 < size && Later(key[child + 1], track[child + 1], key[child], track[child]))
+            if (child + 1 < size &&
+                Later(key[child + 1], track[child + 1], key[child], track[child]))
                 ++child;
             if (!Later(key[child], track[child], k, t)) break;
             Put(pos, track[child], key[child]);

@@ -180,5 +180,6 @@ bool Song::GetTitle(ByteBuffer& out) const {
     return FindFirstTrackMeta(0x03, out) || FindFirstTrackMeta(0x01, out);
 }
 
-bool Song::GetCopyright(ByteBuffer& out) const { return FindFirstTrackMeta(0x02, out); }
-
+bool Song::GetCopyright(ByteBuffer& out) const {
+    return FindFirstTrackMeta(0x02, out);
+}

@@ -31,15 +31,16 @@ TEST(ConvertSmf, RefusesWhatCannotBeConvertedWithOneStatusAndNothingKept) {
     const Case cases[] = {
         {"an empty file", {}, ConversionStatus::NotSmf},
         {"not an SMF", {'R', 'I', 'F', 'F', 0, 0, 0, 0}, ConversionStatus::NotSmf},
-        {"a damaged track", SmfImage().Format(0).Track({0x00, 0x90, 0x30}), ConversionStatus::NotSmf},
+        {"a damaged track", SmfImage().Format(0).Track({0x00, 0x90, 0x30}),
+         ConversionStatus::NotSmf},
         {"format 2", SmfImage().Format(2).Track(EndOfTrack), ConversionStatus::NotSmf},
         {"a header announcing no track", SmfImage().Format(0).ChunkCount(0),
          ConversionStatus::NotSmf},
         {"only foreign chunks", SmfImage().Format(1).Chunk("XFIH", {1, 2}),
          ConversionStatus::NotSmf},
         {"a system exclusive larger than a 1 KB block",
-         SmfImage().Format(0).Track(
-             Cat({Meta(0x03, "Big"), {0x00, 0xF0}, VarLen(uint32_t(sysex.size())), sysex, EndOfTrack})),
+         SmfImage().Format(0).Track(Cat(
+             {Meta(0x03, "Big"), {0x00, 0xF0}, VarLen(uint32_t(sysex.size())), sysex, EndOfTrack})),
          ConversionStatus::EventTooLarge},
     };
     for (const Case& c : cases) {

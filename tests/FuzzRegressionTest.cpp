@@ -75,25 +75,7 @@ TEST(FuzzRegression, StoredInputsPassEveryCheck) {
 TEST(FuzzRegression, EveryRefusedAllocationIsReportedOrHarmless) {  // on built songs
     const Bytes note = {0x00, 0x90, 0x3C, 0x40, 0x60, 0x3C, 0x00};
     const Bytes sysex = Cat({{0x00, 0xF0}, VarLen(300), Bytes(299, 0x11), {0xF7}});
-    const Bytes wrapped = Cat({VarLen(0x0FFFFFFF),
-                               {0x90, 1, 1},
-                               VarLen(0x0FFFFFFF),
-                               {2, 2},
-                               VarLen(0x0FFFFFFF),
-                               {3, 3},
-                               VarLen(0x0FFFFFFF),
-                               {4, 4},
-                               VarLen(0x0FFFFFFF),
-                               {5, 5},
-                               VarLen(0x0FFFFFFF),
-                               {6, 6},
-                               VarLen(0x0FFFFFFF),
-                               {7, 7},
-                               VarLen(0x0FFFFFFF),
-                               {8, 8},
-                               VarLen(0x20),
-                               {9, 9},
-                               EndOfTrack});
+    const Bytes wrapped = Cat({WrappingNotes(), EndOfTrack});
     SmfImage manyTracks;
     for (int i = 0; i < 40; ++i) manyTracks.Track(i % 3 ? Cat({note, EndOfTrack}) : wrapped);
     struct Case {

@@ -28,7 +28,8 @@ TEST(RoundTrip, RandomSongsDecodeToTheMergedEvents) {
             HeapImage heap(smf);
             Song song;
             ByteBuffer title, copyright;
-            ASSERT_EQ(PrepareSong(heap.data, heap.size, song, title, copyright), ConversionStatus::Ok);
+            ASSERT_EQ(PrepareSong(heap.data, heap.size, song, title, copyright),
+                      ConversionStatus::Ok);
             const auto expected = ExpectedStreamEvents(*song.FirstTrack());
             for (int variant = 0; variant < 4; ++variant) {
                 ConversionOptions options;

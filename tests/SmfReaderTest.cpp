@@ -65,31 +65,42 @@ TEST(SmfReader, StoresEveryEventWithItsStatusAndAbsoluteTick) {
         {"running status stores the status again",
          {0x00, 0x90, 0x3C, 0x40, 0x60, 0x3C, 0x00},
          {{0, {0x90, 0x3C, 0x40}}, {96, {0x90, 0x3C, 0x00}}}},
-        {"program change takes one data byte", {0x00, 0xC0, 0x05, 0x00, 0xD1, 0x10},
+        {"program change takes one data byte",
+         {0x00, 0xC0, 0x05, 0x00, 0xD1, 0x10},
          {{0, {0xC0, 0x05}}, {0, {0xD1, 0x10}}}},
-        {"data bytes are not examined", {0x00, 0x90, 0x3C, 0x90, 0x00, 0xC0, 0x01},
+        {"data bytes are not examined",
+         {0x00, 0x90, 0x3C, 0x90, 0x00, 0xC0, 0x01},
          {{0, {0x90, 0x3C, 0x90}}, {0, {0xC0, 0x01}}}},
-        {"system exclusive keeps its length field", {0x00, 0xF0, 0x03, 0x43, 0x10, 0xF7},
+        {"system exclusive keeps its length field",
+         {0x00, 0xF0, 0x03, 0x43, 0x10, 0xF7},
          {{0, {0xF0, 0x03, 0x43, 0x10, 0xF7}}}},
-        {"escaped bytes may look like real-time status", {0x00, 0xF7, 0x02, 0xF8, 0xFA},
+        {"escaped bytes may look like real-time status",
+         {0x00, 0xF7, 0x02, 0xF8, 0xFA},
          {{0, {0xF7, 0x02, 0xF8, 0xFA}}}},
         {"empty system exclusive", {0x00, 0xF0, 0x00}, {{0, {0xF0, 0x00}}}},
-        {"tempo", {0x00, 0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20},
+        {"tempo",
+         {0x00, 0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20},
          {{0, {0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20}}}},
-        {"empty name and a proprietary meta event", {0x00, 0xFF, 0x03, 0x00, 0x05, 0xFF, 0x7F, 0x01, 0x09},
+        {"empty name and a proprietary meta event",
+         {0x00, 0xFF, 0x03, 0x00, 0x05, 0xFF, 0x7F, 0x01, 0x09},
          {{0, {0xFF, 0x03, 0x00}}, {5, {0xFF, 0x7F, 0x01, 0x09}}}},
-        {"the largest delta time", {0xFF, 0xFF, 0xFF, 0x7F, 0x90, 0x3C, 0x40},
+        {"the largest delta time",
+         {0xFF, 0xFF, 0xFF, 0x7F, 0x90, 0x3C, 0x40},
          {{0x0FFFFFFF, {0x90, 0x3C, 0x40}}}},
-        {"a delta time with zero groups", {0x81, 0x80, 0x80, 0x00, 0x90, 0x3C, 0x40},
+        {"a delta time with zero groups",
+         {0x81, 0x80, 0x80, 0x00, 0x90, 0x3C, 0x40},
          {{0x200000, {0x90, 0x3C, 0x40}}}},
         {"ticks wrap at 2^32",
-         Cat({VarLen(0x0FFFFFFF), {0x90, 1, 1}, VarLen(0x0FFFFFFF), {2, 2},
-              VarLen(0x0FFFFFFF), {3, 3}, VarLen(0x0FFFFFFF), {4, 4}, VarLen(0x0FFFFFFF), {5, 5},
-              VarLen(0x0FFFFFFF), {6, 6}, VarLen(0x0FFFFFFF), {7, 7}, VarLen(0x0FFFFFFF), {8, 8},
-              VarLen(0x20), {9, 9}}),
-         {{0x0FFFFFFF, {0x90, 1, 1}}, {0x1FFFFFFE, {0x90, 2, 2}}, {0x2FFFFFFD, {0x90, 3, 3}},
-          {0x3FFFFFFC, {0x90, 4, 4}}, {0x4FFFFFFB, {0x90, 5, 5}}, {0x5FFFFFFA, {0x90, 6, 6}},
-          {0x6FFFFFF9, {0x90, 7, 7}}, {0x7FFFFFF8, {0x90, 8, 8}}, {0x80000018u, {0x90, 9, 9}}}},
+         WrappingNotes(),
+         {{0x0FFFFFFF, {0x90, 1, 1}},
+          {0x1FFFFFFE, {0x90, 2, 2}},
+          {0x2FFFFFFD, {0x90, 3, 3}},
+          {0x3FFFFFFC, {0x90, 4, 4}},
+          {0x4FFFFFFB, {0x90, 5, 5}},
+          {0x5FFFFFFA, {0x90, 6, 6}},
+          {0x6FFFFFF9, {0x90, 7, 7}},
+          {0x7FFFFFF8, {0x90, 8, 8}},
+          {0x80000018u, {0x90, 9, 9}}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -113,7 +124,8 @@ TEST(SmfReader, AcceptsWhatRealFilesHold) {
          SmfImage().HeaderLength(8).HeaderExtra({0xAB, 0xCD}).Track(EndOfTrack), 1},
         {"zero chunks announced, garbage after the header",
          SmfImage().ChunkCount(0).Trailing({1, 2, 3}), 0},
-        {"format 0 with two track chunks", SmfImage().Format(0).Track(EndOfTrack).Track(EndOfTrack), 2},
+        {"format 0 with two track chunks", SmfImage().Format(0).Track(EndOfTrack).Track(EndOfTrack),
+         2},
         {"format 2 is read", SmfImage().Format(2).Track(EndOfTrack), 1},
         {"foreign chunk counts as a chunk",
          SmfImage().ChunkCount(2).Track(EndOfTrack).Chunk("XFIH", {1, 2, 3}).Track(EndOfTrack), 1},
@@ -153,7 +165,8 @@ TEST(SmfReader, RefusesDamagedFiles) {  // each case is one way a real file goes
         // chunks
         {"fewer chunks than announced", SmfImage().ChunkCount(2).Track(EndOfTrack)},
         {"chunk id cut short", SmfImage().Track(EndOfTrack).ChunkCount(2).Trailing({'M', 'T'})},
-        {"chunk length cut short", SmfImage().Track(EndOfTrack).ChunkCount(2).Trailing({'M', 'T', 'r', 'k', 0})},
+        {"chunk length cut short",
+         SmfImage().Track(EndOfTrack).ChunkCount(2).Trailing({'M', 'T', 'r', 'k', 0})},
         {"second header chunk", SmfImage().Chunk("MThd", {0, 0, 0, 1, 0, 96})},
         {"foreign chunk longer than the image", SmfImage().Chunk("junk", {1, 2}, 3)},
         {"track chunk of length 0", SmfImage().Track({})},
@@ -165,14 +178,17 @@ TEST(SmfReader, RefusesDamagedFiles) {  // each case is one way a real file goes
         {"note ends the chunk, no End of Track", SmfImage().Track(note)},
         {"chunk length 5 with an extra byte after the End of Track",
          SmfImage().Track(Cat({EndOfTrack, {0x00}}), 5)},
-        {"End of Track before the chunk's last byte", SmfImage().Track(EndOfTrack, 6).Trailing({0, 0})},
+        {"End of Track before the chunk's last byte",
+         SmfImage().Track(EndOfTrack, 6).Trailing({0, 0})},
         // events
         {"image ends where an event begins", SmfImage().Track(note, 8)},
         {"image ends inside a delta time", SmfImage().Track({0x81}, 8)},
-        {"delta time of five bytes", SmfImage().Track(Cat({{0x80, 0x80, 0x80, 0x80, 0x00}, {0x90, 1, 1}, EndOfTrack}))},
+        {"delta time of five bytes",
+         SmfImage().Track(Cat({{0x80, 0x80, 0x80, 0x80, 0x00}, {0x90, 1, 1}, EndOfTrack}))},
         {"channel message cut short", SmfImage().Track({0x00, 0x90, 0x3C}, 8)},
         {"system exclusive longer than the image", SmfImage().Track({0x00, 0xF0, 0x05, 1, 2}, 20)},
-        {"system exclusive claims 256 MB", SmfImage().Track(Cat({{0x00, 0xF0}, VarLen(0x0FFFFFFF), {1}}))},
+        {"system exclusive claims 256 MB",
+         SmfImage().Track(Cat({{0x00, 0xF0}, VarLen(0x0FFFFFFF), {1}}))},
         {"system common status F1", OneTrack({0x00, 0xF1, 0x00})},
         {"song position F2", OneTrack({0x00, 0xF2, 0x00, 0x00})},
         {"real-time status F8", OneTrack({0x00, 0xF8})},
@@ -205,7 +221,8 @@ TEST(SmfReader, RefusesDamagedFiles) {  // each case is one way a real file goes
 }
 
 TEST(SmfReader, MacBinaryHeader) {
-    const Bytes smf = SmfImage().Format(1).Division(480).Track(Cat({{0x00, 0x90, 0x3C, 0x40}, EndOfTrack}));
+    const Bytes smf =
+        SmfImage().Format(1).Division(480).Track(Cat({{0x00, 0x90, 0x3C, 0x40}, EndOfTrack}));
     const Bytes wrapped = Cat({MacBinaryHeader(), smf});
     Song bare, macBinary;
     ASSERT_TRUE(Parse(smf, bare));
@@ -254,8 +271,11 @@ TEST(SmfReader, TicksRestartWithEveryTrack) {
 TEST(SmfReader, KeepsWhatWasReadBeforeAFaultAndServesAnotherParse) {
     SmfReader reader;
     Song song;
-    const Bytes bad = SmfImage().Format(1).Division(240).Track(EndOfTrack).Track(
-        {0x00, 0x90, 0x3C, 0x40, 0x00, 0xF1});
+    const Bytes bad = SmfImage()
+                          .Format(1)
+                          .Division(240)
+                          .Track(EndOfTrack)
+                          .Track({0x00, 0x90, 0x3C, 0x40, 0x00, 0xF1});
     HeapImage badImage(bad);
     EXPECT_FALSE(reader.Parse(badImage.data, badImage.size, song, false));
     EXPECT_FALSE(reader.OutOfMemory());

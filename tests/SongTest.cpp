@@ -83,10 +83,18 @@ TEST(Song, MergeMatchesThePairwiseDefinitionOnRandomSongs) {
             uint32_t tick = shape == 2 ? 0xFFFFFF00u + rng() % 0x100 : rng() % 8;
             for (int i = 0; i < n; ++i) {
                 switch (shape) {
-                    case 0: tick += rng() % 10; break;
-                    case 1: tick = rng() % 3; break;
-                    case 2: tick += rng() % 0x90; break;  // wraps past 2^32 now and then
-                    default: tick = rng() % 2 ? rng() : rng() % 5; break;
+                    case 0:
+                        tick += rng() % 10;
+                        break;
+                    case 1:
+                        tick = rng() % 3;
+                        break;
+                    case 2:
+                        tick += rng() % 0x90;
+                        break;  // wraps past 2^32 now and then
+                    default:
+                        tick = rng() % 2 ? rng() : rng() % 5;
+                        break;
                 }
                 track.push_back(tick);
             }
@@ -113,17 +121,18 @@ TEST(Song, MergeMatchesThePairwiseDefinitionOnRandomSongs) {
 TEST(Song, MergeKeepsTheLaterEndOfTrackAndOrdersEqualTicksByTrack) {
     struct Case {
         const char* what;
-        std::vector<std::vector<uint32_t>> ticks;  // the last event of each track stands for its End of Track
+        std::vector<std::vector<uint32_t>>
+            ticks;  // the last event of each track stands for its End of Track
         std::vector<Label> expected;
     };
     const Case cases[] = {
-        {"End of Track at 480 and 960", {{0, 480}, {0, 960}},
-         {{0, 0, 0}, {0, 1, 0}, {960, 1, 1}}},
-        {"both at 960: the later track's remains", {{0, 960}, {10, 960}},
+        {"End of Track at 480 and 960", {{0, 480}, {0, 960}}, {{0, 0, 0}, {0, 1, 0}, {960, 1, 1}}},
+        {"both at 960: the later track's remains",
+         {{0, 960}, {10, 960}},
          {{0, 0, 0}, {10, 1, 0}, {960, 1, 1}}},
-        {"first track ends later", {{0, 960}, {10, 480}},
-         {{0, 0, 0}, {10, 1, 0}, {960, 0, 1}}},
-        {"equal ticks in tracks 1 and 3 keep track order", {{5, 5, 9}, {7, 9}, {5, 9}},
+        {"first track ends later", {{0, 960}, {10, 480}}, {{0, 0, 0}, {10, 1, 0}, {960, 0, 1}}},
+        {"equal ticks in tracks 1 and 3 keep track order",
+         {{5, 5, 9}, {7, 9}, {5, 9}},
          {{5, 0, 0}, {5, 0, 1}, {5, 2, 0}, {7, 1, 0}, {9, 2, 1}}},
     };
     for (const Case& c : cases) {
@@ -155,7 +164,9 @@ bool ParseInto(const Bytes& image, Song& song) {
     return SmfReader().Parse(heap.data, heap.size, song, false);
 }
 
-std::string Text(const ByteBuffer& b) { return std::string(b.Data(), b.Data() + b.Size()); }
+std::string Text(const ByteBuffer& b) {
+    return std::string(b.Data(), b.Data() + b.Size());
+}
 
 TEST(Song, TitleAndCopyrightComeFromTheFirstTrack) {
     const Bytes eot{0x00, 0xFF, 0x2F, 0x00};
@@ -171,17 +182,22 @@ TEST(Song, TitleAndCopyrightComeFromTheFirstTrack) {
     const Case cases[] = {
         {"name wins over an earlier text",
          SmfImage().Track(Cat({{0x00, 0xFF, 0x01, 0x04, 't', 'e', 'x', 't'},
-                               {0x64, 0xFF, 0x03, 0x04, 'n', 'a', 'm', 'e'}, eot})),
+                               {0x64, 0xFF, 0x03, 0x04, 'n', 'a', 'm', 'e'},
+                               eot})),
          true, "name", false, ""},
         {"text when there is no name",
-         SmfImage().Track(Cat({{0x00, 0xFF, 0x01, 0x02, 'h', 'i'}, {0x00, 0xFF, 0x02, 0x03, '(', 'c', ')'}, eot})),
+         SmfImage().Track(Cat(
+             {{0x00, 0xFF, 0x01, 0x02, 'h', 'i'}, {0x00, 0xFF, 0x02, 0x03, '(', 'c', ')'}, eot})),
          true, "hi", true, "(c)"},
-        {"empty name is found", SmfImage().Track(Cat({{0x00, 0xFF, 0x03, 0x00}, eot})), true, "", false, ""},
+        {"empty name is found", SmfImage().Track(Cat({{0x00, 0xFF, 0x03, 0x00}, eot})), true, "",
+         false, ""},
         {"name of 200 bytes",
-         SmfImage().Track(Cat({{0x00, 0xFF, 0x03}, VarLen(200), Bytes(longName.begin(), longName.end()), eot})),
+         SmfImage().Track(
+             Cat({{0x00, 0xFF, 0x03}, VarLen(200), Bytes(longName.begin(), longName.end()), eot})),
          true, longName, false, ""},
         {"name in the second track is not seen",
-         SmfImage().Track(eot).Track(Cat({{0x00, 0xFF, 0x03, 0x01, 'x'}, eot})), false, "", false, ""},
+         SmfImage().Track(eot).Track(Cat({{0x00, 0xFF, 0x03, 0x01, 'x'}, eot})), false, "", false,
+         ""},
         {"no tracks", SmfImage().ChunkCount(0), false, "", false, ""},
     };
     for (const Case& c : cases) {

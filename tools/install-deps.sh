@@ -17,8 +17,9 @@ case "${1:-}" in
     ;;
 esac
 
-# Native build: CMake, GCC, GoogleTest (sources in /usr/src/googletest, also used by the cross build).
-NATIVE=(cmake make g++ googletest libgtest-dev libbenchmark-dev python3)
+# Native build: CMake, GCC, GoogleTest (sources in /usr/src/googletest, also used by the cross build),
+# clang-format for the format check.
+NATIVE=(cmake make g++ googletest libgtest-dev libbenchmark-dev python3 clang-format git)
 # Fuzzing, sanitizer and leak checks: clang with libFuzzer and the sanitizer runtimes, valgrind.
 FUZZ=(clang libclang-rt-14-dev valgrind)
 # Benchmarks beside other MIDI file loaders, and measurement tools.

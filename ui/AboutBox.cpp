@@ -5,9 +5,9 @@
 #include <string>
 
 #include "res/resource.h"
+#include "ui/Settings.h"
 #include "win/Globals.h"
 #include "win/Messages.h"
-#include "ui/Settings.h"
 
 FontHandle AboutTitleFont;
 

@@ -49,7 +49,8 @@ void RestoreDefaults(HWND dialog) {
     SetDlgItemInt(dialog, IDC_BUFFER_SIZE, DefaultBufferKilobytes, FALSE);
     CheckDlgButton(dialog, IDC_USE_RUNNING_STATUS,
                    defaults.useRunningStatus ? BST_CHECKED : BST_UNCHECKED);
-    CheckDlgButton(dialog, IDC_OMIT_STREAM_IDS, defaults.omitStreamIds ? BST_CHECKED : BST_UNCHECKED);
+    CheckDlgButton(dialog, IDC_OMIT_STREAM_IDS,
+                   defaults.omitStreamIds ? BST_CHECKED : BST_UNCHECKED);
 }
 
 void OpenAndConvert(HWND dialog) {

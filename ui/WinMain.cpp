@@ -4,9 +4,9 @@
 #include <commctrl.h>
 
 #include "res/resource.h"
-#include "win/Globals.h"
 #include "ui/MainDialog.h"
 #include "ui/Settings.h"
+#include "win/Globals.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     InitCommonControls();  // registers the up-down control's class before the dialog needs it

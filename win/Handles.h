@@ -3,14 +3,15 @@
 #pragma once
 #include <windows.h>
 
-// A file opened with CreateFile; INVALID_HANDLE_VALUE when there is none.
-class FileHandle {
+// A kernel handle closed by Close; INVALID_HANDLE_VALUE when there is none.
+template <BOOL(WINAPI* Close)(HANDLE)>
+class KernelHandle {
 public:
-    explicit FileHandle(HANDLE handle = INVALID_HANDLE_VALUE) : handle(handle) {}
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    virtual ~FileHandle() {
-        if (IsOpen()) CloseHandle(handle);
+    explicit KernelHandle(HANDLE handle = INVALID_HANDLE_VALUE) : handle(handle) {}
+    KernelHandle(const KernelHandle&) = delete;
+    KernelHandle& operator=(const KernelHandle&) = delete;
+    virtual ~KernelHandle() {
+        if (IsOpen()) Close(handle);
     }
     bool IsOpen() const { return handle != INVALID_HANDLE_VALUE; }
     HANDLE Get() const { return handle; }
@@ -19,21 +20,8 @@ private:
     HANDLE handle;
 };
 
-// A search of FindFirstFile; INVALID_HANDLE_VALUE when there is none.
-class FindHandle {
-public:
-    explicit FindHandle(HANDLE handle = INVALID_HANDLE_VALUE) : handle(handle) {}
-    FindHandle(const FindHandle&) = delete;
-    FindHandle& operator=(const FindHandle&) = delete;
-    virtual ~FindHandle() {
-        if (IsOpen()) FindClose(handle);
-    }
-    bool IsOpen() const { return handle != INVALID_HANDLE_VALUE; }
-    HANDLE Get() const { return handle; }
-
-private:
-    HANDLE handle;
-};
+using FileHandle = KernelHandle<CloseHandle>;  // a file opened with CreateFile
+using FindHandle = KernelHandle<FindClose>;    // a search of FindFirstFile
 
 // A GDI font; a window that uses it must let it go (WM_SETFONT) before it is reset.
 class FontHandle {

@@ -31,8 +31,8 @@ int main(int argc, char** argv) {
     GetWindowThreadProcessId(target, &processId);
     HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE, processId);
     if (process == nullptr) return 1;
-    void* remote = VirtualAllocEx(process, nullptr, block.size(), MEM_COMMIT | MEM_RESERVE,
-                                  PAGE_READWRITE);
+    void* remote =
+        VirtualAllocEx(process, nullptr, block.size(), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
     bool ok = remote != nullptr &&
               WriteProcessMemory(process, remote, block.data(), block.size(), nullptr) &&
               PostMessageA(target, WM_DROPFILES, reinterpret_cast<WPARAM>(remote), 0);

@@ -59,8 +59,12 @@ void FailNthAllocation(uint64_t n) {
     Refused = false;
 }
 
-uint64_t NothrowAllocations() { return Count; }
-bool AllocationWasRefused() { return Refused; }
+uint64_t NothrowAllocations() {
+    return Count;
+}
+bool AllocationWasRefused() {
+    return Refused;
+}
 
 bool CanMeasureHeap() {
 #if defined(TONFLUX_ASAN) || defined(__GLIBC__)
@@ -78,7 +82,9 @@ void StartHeapPeak() {
     Following = true;
 }
 
-uint64_t HeapPeakGrowth() { return Peak - Start; }
+uint64_t HeapPeakGrowth() {
+    return Peak - Start;
+}
 
 // The replacements take their memory from the throwing forms, so every block is still released
 // by the matching delete and AddressSanitizer sees no mismatch.

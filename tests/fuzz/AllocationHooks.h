@@ -14,7 +14,8 @@ uint64_t NothrowAllocations();
 // True when the armed allocation has been refused.
 bool AllocationWasRefused();
 
-// Whether this build can tell the bytes of the heap in use (glibc's allocator or AddressSanitizer's).
+// Whether this build can tell the bytes of the heap in use (glibc's allocator or
+// AddressSanitizer's).
 bool CanMeasureHeap();
 // Starts following the heap: the peak is taken after every nothrow allocation.
 void StartHeapPeak();

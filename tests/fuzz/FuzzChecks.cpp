@@ -480,8 +480,7 @@ uint64_t CheckConversion(const uint8_t* data, size_t size, uint64_t refuseNth) {
     const uint32_t allowance = in.options.omitStreamIds ? 4 : 0;
     for (const Track* t = song.FirstTrack(); t; t = t->Next())
         for (const MidiEvent* e = t->First(); e; e = e->Next())
-            if (PackedSize(*e, in.options.omitStreamIds) + allowance >
-                in.options.maxBufferBytes)
+            if (PackedSize(*e, in.options.omitStreamIds) + allowance > in.options.maxBufferBytes)
                 tooLarge = true;
     if (tooLarge) {
         Check(c.outcome == Outcome::EventTooLarge, "converted an event larger than a block");

@@ -18,13 +18,27 @@ Bytes MakeChunk(const char* id, const Bytes& data, uint32_t length) {
 }
 }  // namespace
 
-SmfImage& SmfImage::HeaderId(const char* id) { return headerId = id, *this; }
-SmfImage& SmfImage::HeaderLength(uint32_t length) { return headerLength = length, *this; }
-SmfImage& SmfImage::HeaderExtra(const Bytes& bytes) { return headerExtra = bytes, *this; }
-SmfImage& SmfImage::Format(uint16_t value) { return format = value, *this; }
-SmfImage& SmfImage::ChunkCount(uint16_t count) { return chunkCount = count, *this; }
-SmfImage& SmfImage::Division(uint16_t value) { return division = value, *this; }
-SmfImage& SmfImage::Track(const Bytes& events) { return Track(events, uint32_t(events.size())); }
+SmfImage& SmfImage::HeaderId(const char* id) {
+    return headerId = id, *this;
+}
+SmfImage& SmfImage::HeaderLength(uint32_t length) {
+    return headerLength = length, *this;
+}
+SmfImage& SmfImage::HeaderExtra(const Bytes& bytes) {
+    return headerExtra = bytes, *this;
+}
+SmfImage& SmfImage::Format(uint16_t value) {
+    return format = value, *this;
+}
+SmfImage& SmfImage::ChunkCount(uint16_t count) {
+    return chunkCount = count, *this;
+}
+SmfImage& SmfImage::Division(uint16_t value) {
+    return division = value, *this;
+}
+SmfImage& SmfImage::Track(const Bytes& events) {
+    return Track(events, uint32_t(events.size()));
+}
 SmfImage& SmfImage::Track(const Bytes& events, uint32_t length) {
     chunks.push_back(MakeChunk("MTrk", events, length));
     return *this;
@@ -36,8 +50,12 @@ SmfImage& SmfImage::Chunk(const char* id, const Bytes& data, uint32_t length) {
     chunks.push_back(MakeChunk(id, data, length));
     return *this;
 }
-SmfImage& SmfImage::Trailing(const Bytes& bytes) { return trailing = bytes, *this; }
-SmfImage& SmfImage::MacBinary(const Bytes& header128) { return macBinary = header128, *this; }
+SmfImage& SmfImage::Trailing(const Bytes& bytes) {
+    return trailing = bytes, *this;
+}
+SmfImage& SmfImage::MacBinary(const Bytes& header128) {
+    return macBinary = header128, *this;
+}
 
 Bytes SmfImage::Build() const {
     Bytes out = macBinary;
@@ -79,4 +97,12 @@ HeapImage::HeapImage(const Bytes& bytes)
     : data(new uint8_t[bytes.size() ? bytes.size() : 1]), size(uint32_t(bytes.size())) {
     if (!bytes.empty()) std::memcpy(data, bytes.data(), bytes.size());
 }
-HeapImage::~HeapImage() { delete[] data; }
+HeapImage::~HeapImage() {
+    delete[] data;
+}
+
+Bytes WrappingNotes() {
+    Bytes notes = Cat({VarLen(0x0FFFFFFF), {0x90, 1, 1}});
+    for (uint8_t n = 2; n <= 8; ++n) notes = Cat({notes, VarLen(0x0FFFFFFF), {n, n}});
+    return Cat({notes, VarLen(0x20), {9, 9}});
+}

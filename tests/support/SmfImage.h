@@ -41,6 +41,9 @@ private:
 Bytes MacBinaryHeader();
 // A variable-length quantity as the SMF writes it.
 Bytes VarLen(uint32_t value);
+// Nine notes, the last eight each 0x0FFFFFFF ticks after the one before, then one 0x20 later:
+// the tick wraps past 2^32 on the way (running status after the first; no End of Track).
+Bytes WrappingNotes();
 // Concatenation, so a track reads as a list of events.
 Bytes Cat(std::initializer_list<Bytes> parts);
 // An exact-size heap copy, so AddressSanitizer sees a one-byte over-read.

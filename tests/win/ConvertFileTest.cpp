@@ -10,9 +10,11 @@
 
 #include "core/Conversion.h"
 #include "res/resource.h"
+#include "tests/fuzz/AllocationHooks.h"
 #include "tests/support/SmfImage.h"
 #include "tests/win/support/DialogDriver.h"
 #include "win/Globals.h"
+#include "win/Handles.h"
 #include "win/Messages.h"
 
 namespace {
@@ -62,22 +64,21 @@ uint32_t Le32(const std::string& bytes, size_t at) {
 }
 
 std::string ReadAll(const std::string& path) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return "(missing)";
-    std::string bytes(GetFileSize(file, nullptr), '\0');
+    const FileHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, 0, nullptr));
+    if (!file.IsOpen()) return "(missing)";
+    std::string bytes(GetFileSize(file.Get(), nullptr), '\0');
     DWORD read = 0;
-    ReadFile(file, &bytes[0], DWORD(bytes.size()), &read, nullptr);
-    CloseHandle(file);
+    ReadFile(file.Get(), &bytes[0], DWORD(bytes.size()), &read, nullptr);
     return bytes;
 }
 
 void WriteAll(const std::string& path, const std::string& bytes) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;
+    const FileHandle file(
+        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    ASSERT_TRUE(file.IsOpen()) << path;
     DWORD written = 0;
-    WriteFile(file, bytes.data(), DWORD(bytes.size()), &written, nullptr);
-    CloseHandle(file);
+    WriteFile(file.Get(), bytes.data(), DWORD(bytes.size()), &written, nullptr);
 }
 
 std::vector<std::string> FolderEntries(const std::string& folder) {
@@ -119,29 +120,35 @@ std::string CoreOutput(const Bytes& image, const ConversionOptions& options,
     return ReadAll(path);
 }
 
-// What the command-line tool, built beside this test, writes for input with options.
-std::string CliOutput(const std::string& input, const ConversionOptions& options,
-                      const std::string& output) {
+// Runs the command-line tool built beside this test with arguments; its exit code.
+DWORD RunCli(const std::string& arguments) {
     std::string exe = TONFLUX_CONVERT_EXE;  // a Unix path: Wine's drive Z: is the root
     for (char& c : exe) {
         if (c == '/') c = '\\';
     }
-    std::string command = "\"Z:" + exe + "\" -q -f -k " +
-                          std::to_string(options.maxBufferBytes / 1024) +
-                          (options.useRunningStatus ? "" : " --no-running-status") +
-                          (options.omitStreamIds ? " --omit-stream-ids" : "") + " -o \"" + output +
-                          "\" \"" + input + "\"";
+    std::string command = "\"Z:" + exe + "\" " + arguments;
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
     if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                         &startup, &process))
-        return "(tonflux-convert did not start)";
+        return DWORD(-1);
     WaitForSingleObject(process.hProcess, 60000);
-    DWORD exitCode = 1;
+    DWORD exitCode = DWORD(-1);
     GetExitCodeProcess(process.hProcess, &exitCode);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
+    return exitCode;
+}
+
+// What the command-line tool writes for input with options.
+std::string CliOutput(const std::string& input, const ConversionOptions& options,
+                      const std::string& output) {
+    const DWORD exitCode = RunCli("-q -f -k " + std::to_string(options.maxBufferBytes / 1024) +
+                                  (options.useRunningStatus ? "" : " --no-running-status") +
+                                  (options.omitStreamIds ? " --omit-stream-ids" : "") + " -o \"" +
+                                  output + "\" \"" + input + "\"");
+    if (exitCode == DWORD(-1)) return "(tonflux-convert did not start)";
     return exitCode == 0 ? ReadAll(output) : "(tonflux-convert failed)";
 }
 
@@ -444,11 +451,49 @@ TEST_F(ConvertFileTest, FailedReplaceLeavesTheExistingFileUntouched) {
     EXPECT_EQ(FolderEntries(folder).size(), 2u) << "no temporary file is left behind";
 }
 
+TEST_F(ConvertFileTest, SavesIntoAFolderTooDeepForALongerTemporaryName) {
+    // The deepest folder CreateDirectoryA makes (248 characters): "a.mds" still fits the 259
+    // characters of a path, a temporary name beside it of more than 10 characters would not.
+    std::string deep = folder;
+    while (deep.size() + 52 < 248) deep += "\\" + std::string(50, 'd');
+    deep += "\\" + std::string(247 - deep.size(), 'e');
+    for (size_t at = folder.size() + 1; at <= deep.size(); ++at) {
+        if (at == deep.size() || deep[at] == '\\') {
+            ASSERT_TRUE(CreateDirectoryA(deep.substr(0, at).c_str(), nullptr)) << at;
+        }
+    }
+    const std::string input = Input("song.mid", SampleSong());
+    const std::string output = deep + "\\a.mds";
+    DialogDriver driver;
+    driver.fileAnswers.push_back({output});
+    Convert(driver, input);
+
+    EXPECT_TRUE(driver.MessageBoxes().empty());
+    const std::string expected = CoreOutput(SampleSong(), ConversionOptions(), Path("core.mds"));
+    EXPECT_EQ(ReadAll(output), expected);
+    ASSERT_TRUE(DeleteFileA(output.c_str()));
+    EXPECT_EQ(CliOutput(input, ConversionOptions(), output), expected) << "with -o";
+}
+
+TEST_F(ConvertFileTest, RunningOutOfMemoryWhileWritingNamesTheOutput) {
+    const std::string input = Input("song.mid", SampleSong());
+    const std::string output = Path("song.mds");
+    DialogDriver driver;
+    driver.fileAnswers.push_back({output});
+    driver.afterFileDialog = [] { FailNthAllocation(1); };
+    Convert(driver, input);
+    FailNthAllocation(0);
+
+    ExpectOneError(driver, main, "'" + output + "'\n\n" + SystemText(ERROR_NOT_ENOUGH_MEMORY));
+    EXPECT_EQ(FolderEntries(folder), std::vector<std::string>{"song.mid"});
+}
+
 TEST_F(ConvertFileTest, FileTooLargeForMemoryIsReportedAndTheNextConversionWorks) {
-    // Sparse files: no disk space is used. 3 GB cannot be held by a 32-bit process; 5 GB by no
-    // single image of this program.
+    // Sparse files: no disk space is used. 3 GB cannot be held by a 32-bit process, nor 4 GB - 2,
+    // whose size once wrapped round with the image's header to a block of a few bytes; 5 GB by
+    // no single image of this program. The command-line tool refuses them the same way.
     std::vector<ULONGLONG> sizes = {5ull << 30};
-    if (sizeof(void*) == 4) sizes.push_back(3ull << 30);
+    if (sizeof(void*) == 4) sizes.insert(sizes.end(), {3ull << 30, (4ull << 30) - 2});
     for (ULONGLONG size : sizes) {
         SCOPED_TRACE(size);
         const std::string input = Path("huge.mid");
@@ -465,6 +510,8 @@ TEST_F(ConvertFileTest, FileTooLargeForMemoryIsReportedAndTheNextConversionWorks
         Convert(driver, input);
         ExpectOneError(driver, main, "'" + input + "'\n\n" + SystemText(ERROR_NOT_ENOUGH_MEMORY));
         EXPECT_TRUE(driver.FileDialogs().empty());
+        EXPECT_EQ(RunCli("-q \"" + input + "\""), 1u);
+        EXPECT_EQ(FolderEntries(folder), std::vector<std::string>{"huge.mid"});
         DeleteFileA(input.c_str());
     }
 

@@ -3,9 +3,9 @@
 #include <commctrl.h>
 
 #include "res/resource.h"
-#include "win/Globals.h"
 #include "ui/MainDialog.h"
 #include "ui/Settings.h"
+#include "win/Globals.h"
 
 void MainDialogTest::SetUp() {
     InitCommonControls();

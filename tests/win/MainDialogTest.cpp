@@ -11,8 +11,8 @@
 #include "res/resource.h"
 #include "tests/win/MainDialogFixture.h"
 #include "tests/win/support/DialogDriver.h"
-#include "win/Globals.h"
 #include "ui/MainDialog.h"
+#include "win/Globals.h"
 #include "win/Messages.h"
 
 namespace {

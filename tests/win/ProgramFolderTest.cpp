@@ -9,9 +9,9 @@
 #include "res/resource.h"
 #include "tests/win/MainDialogFixture.h"
 #include "tests/win/support/DialogDriver.h"
+#include "ui/Settings.h"
 #include "win/Globals.h"
 #include "win/Messages.h"
-#include "ui/Settings.h"
 
 namespace {
 

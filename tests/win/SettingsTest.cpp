@@ -6,8 +6,8 @@
 
 #include "res/resource.h"
 #include "tests/win/MainDialogFixture.h"
-#include "win/Globals.h"
 #include "ui/Settings.h"
+#include "win/Globals.h"
 
 using SettingsTest = MainDialogTest;
 

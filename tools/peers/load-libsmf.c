@@ -17,7 +17,8 @@ int main(int argc, char** argv) {
     const double wallEnd = Seconds(CLOCK_MONOTONIC), cpuEnd = Seconds(CLOCK_PROCESS_CPUTIME_ID);
     if (!smf) return 1;
     long events = 0;
-    for (int t = 1; t <= smf->number_of_tracks; ++t) events += smf_get_track_by_number(smf, t)->number_of_events;
+    for (int t = 1; t <= smf->number_of_tracks; ++t)
+        events += smf_get_track_by_number(smf, t)->number_of_events;
     printf("%.6f %.6f %ld\n", wallEnd - wall, cpuEnd - cpu, events);
     /* No smf_delete: it takes minutes on a large song (it removes events one by one), and only the
      * load is measured; the process's exit releases everything. */
