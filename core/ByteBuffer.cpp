@@ -53,7 +53,7 @@ bool ByteBuffer::Resize(uint32_t n) {
         return true;
     }
     // On 32-bit systems the header and a size near 4 GB would wrap round to a tiny block.
-    if (n > SIZE_MAX - sizeof(HeapBlock)) return false;
+    if (size_t(n) > SIZE_MAX - sizeof(HeapBlock)) return false;
     uint8_t* raw = new (std::nothrow) uint8_t[sizeof(HeapBlock) + size_t(n)];
     if (!raw) return false;
     HeapBlock* grown = new (raw) HeapBlock{n, n};
