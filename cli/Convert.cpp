@@ -1,13 +1,16 @@
 #include "cli/Convert.h"
 
+#include <cerrno>
 #include <condition_variable>
 #include <cstdio>
 #include <map>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include "cli/Dump.h"
 #include "cli/Platform.h"
+#include "cli/Printable.h"
 #include "cli/Texts.h"
 #include "core/Conversion.h"
 #include "core/FileSystem.h"
@@ -18,6 +21,9 @@
 #endif
 
 namespace {
+
+// No more files are written at once than the interrupt cleanup can keep track of.
+constexpr unsigned MaxJobs = MaxUnfinishedOutputs;
 
 struct Settings {
     ConversionOptions options;
@@ -36,15 +42,19 @@ struct Settings {
 enum class Result {
     Pending,
     Converted,
+    Duplicate,   // the same file named before: skipped, not a failure
     ReadFailed,  // code: the system's
+    NotAFile,    // a pipe, device or socket
     NotSmf,
     SysexTooLarge,
     OutOfMemory,
     OutputExists,
+    OutputIsInput,
     OutputClash,
     WriteFailed,  // code: the system's
     IsFolder,
-    ListFailed,  // code: the system's
+    ListFailed,   // code: the system's; input is the folder or entry that could not be read
+    NoMidiFiles,  // input is the folder
 };
 
 struct Job {
@@ -57,18 +67,14 @@ struct Job {
     bool done = false;
 };
 
-std::string Say(const char* utf8) {
-    return Platform::ConsoleText(utf8);
-}
-
 std::string Quoted(const std::string& path) {
-    return "'" + Platform::ConsolePath(path) + "'";
+    return "'" + Printable(path) + "'";
 }
 
 int UsageError(std::ostream& err, const std::string& reason) {
     err << "tonflux-convert: " << reason << "\n"
-        << Say(Texts::UsageLine) << "\n"
-        << Say(Texts::SeeHelp) << "\n";
+        << Texts::UsageLine << "\n"
+        << Texts::SeeHelp << "\n";
     return ExitCode::Usage;
 }
 
@@ -98,14 +104,16 @@ int ParseArgs(const std::vector<std::string>& args, Settings& s, std::ostream& e
         {"quiet", 'q', false},         {"dump", 0, true},
         {"help", 'h', false},          {"version", 0, false},
     };
-    auto apply = [&](const Option& o, const std::string& value) -> int {
+    auto apply = [&](const Option& o, const std::string& spelled, const std::string& value) {
         const std::string name = o.longName;
         unsigned long n = 0;
+        // An empty value is a slip (a variable that was not set), never a wish.
+        if (o.takesValue && value.empty()) return UsageError(err, Texts::EmptyValue + spelled);
         if (name == "output") s.output = value;
         if (name == "output-dir") s.outputDir = value;
         if (name == "buffer-kb") {
             if (!ParseNumber(value, n) || !IsValidBufferKilobytes(uint32_t(n))) {
-                err << "tonflux-convert: " << Say(Texts::BufferSize) << "\n";
+                err << "tonflux-convert: " << Texts::BufferSize << "\n";
                 return ExitCode::Usage;
             }
             s.options.maxBufferBytes = uint32_t(n * 1024);
@@ -114,8 +122,11 @@ int ParseArgs(const std::vector<std::string>& args, Settings& s, std::ostream& e
         if (name == "omit-stream-ids") s.options.omitStreamIds = true;
         if (name == "force") s.force = true;
         if (name == "jobs") {
-            if (!ParseNumber(value, n) || n < 1 || n > 1024)
-                return UsageError(err, Say(Texts::BadJobs));
+            if (!ParseNumber(value, n) || n < 1 || n > MaxJobs) {
+                char text[160];
+                std::snprintf(text, sizeof text, Texts::BadJobs, MaxJobs);
+                return UsageError(err, text);
+            }
             s.jobs = unsigned(n);
         }
         if (name == "recursive") s.recursive = true;
@@ -144,7 +155,7 @@ int ParseArgs(const std::vector<std::string>& args, Settings& s, std::ostream& e
             const Option* option = nullptr;
             for (const Option& o : Options)
                 if (name == o.longName) option = &o;
-            if (!option) return UsageError(err, Say(Texts::UnknownOption) + arg);
+            if (!option) return UsageError(err, Texts::UnknownOption + Printable(arg));
             std::string value;
             if (option->takesValue) {
                 if (equals != std::string::npos)
@@ -152,11 +163,11 @@ int ParseArgs(const std::vector<std::string>& args, Settings& s, std::ostream& e
                 else if (i + 1 < args.size())
                     value = args[++i];
                 else
-                    return UsageError(err, Say(Texts::MissingValue) + arg);
+                    return UsageError(err, Texts::MissingValue + arg);
             } else if (equals != std::string::npos) {
-                return UsageError(err, Say(Texts::UnknownOption) + arg);
+                return UsageError(err, Texts::UnknownOption + Printable(arg));
             }
-            const int code = apply(*option, value);
+            const int code = apply(*option, "--" + name, value);
             if (code >= 0) return code;
             continue;
         }
@@ -165,7 +176,8 @@ int ParseArgs(const std::vector<std::string>& args, Settings& s, std::ostream& e
             const Option* option = nullptr;
             for (const Option& o : Options)
                 if (o.shortName && o.shortName == arg[k]) option = &o;
-            if (!option) return UsageError(err, Say(Texts::UnknownOption) + "-" + arg[k]);
+            const std::string spelled = std::string("-") + arg[k];
+            if (!option) return UsageError(err, Texts::UnknownOption + Printable(spelled));
             std::string value;
             if (option->takesValue) {
                 if (k + 1 < arg.size())
@@ -173,10 +185,10 @@ int ParseArgs(const std::vector<std::string>& args, Settings& s, std::ostream& e
                 else if (i + 1 < args.size())
                     value = args[++i];
                 else
-                    return UsageError(err, Say(Texts::MissingValue) + "-" + arg[k]);
+                    return UsageError(err, Texts::MissingValue + spelled);
                 k = arg.size();
             }
-            const int code = apply(*option, value);
+            const int code = apply(*option, spelled, value);
             if (code >= 0) return code;
         }
     }
@@ -207,7 +219,8 @@ std::string DefaultOutput(const std::string& input, const std::string& dir) {
 }
 
 void Convert(Job& job, const Settings& s) {
-    if (!s.force && Platform::Kind(job.output) != Platform::PathKind::Missing) {
+    // Checked early to spare the work; the final rename checks again, at the last moment.
+    if (!s.force && Platform::Exists(job.output)) {
         job.result = Result::OutputExists;
         return;
     }
@@ -215,6 +228,10 @@ void Convert(Job& job, const Settings& s) {
     {
         ByteBuffer image;
         const FileSystem::ReadResult read = FileSystem::ReadWholeFile(job.input.c_str(), image);
+        if (read.failed == FileSystem::ReadResult::NotAFile) {
+            job.result = Result::NotAFile;
+            return;
+        }
         if (!read.Ok()) {
             job.code = read.errorCode;
             job.result =
@@ -235,11 +252,15 @@ void Convert(Job& job, const Settings& s) {
                 return;
         }
     }
-    const WriteResult written = WriteConvertedSong(job.output.c_str(), song);
+    const WriteResult written = WriteConvertedSong(job.output.c_str(), song, s.force);
     if (!written.ok) {
         job.code = written.errorCode;
-        job.result =
-            written.errorCode == OutOfMemoryErrorCode() ? Result::OutOfMemory : Result::WriteFailed;
+        if (!s.force && FileSystem::AlreadyExists(written.errorCode))
+            job.result = Result::OutputExists;  // it appeared while this one was being written
+        else if (written.errorCode == OutOfMemoryErrorCode())
+            job.result = Result::OutOfMemory;
+        else
+            job.result = Result::WriteFailed;
         return;
     }
     job.result = Result::Converted;
@@ -247,90 +268,160 @@ void Convert(Job& job, const Settings& s) {
     job.events = song.blocks.EventCount();
 }
 
-// True when the job converted.
-bool Report(const Job& job, const Settings& s, std::ostream& out, std::ostream& err) {
-    const std::string prefix = "tonflux-convert: ";
-    switch (job.result) {
-        case Result::Converted:
-            if (!s.quiet) {
-                char counts[128];
-                std::snprintf(counts, sizeof counts, Texts::Converted, unsigned(job.blocks),
-                              unsigned(job.events));
-                out << Platform::ConsolePath(job.input) << " -> "
-                    << Platform::ConsolePath(job.output) << ": " << Say(counts) << "\n";
-            }
-            return true;
-        case Result::ReadFailed:
-        case Result::ListFailed:
-            err << prefix << Quoted(job.input) << ": " << Platform::ErrorText(job.code) << "\n";
-            break;
-        case Result::OutOfMemory:
-            err << prefix << Quoted(job.input) << ": "
-                << Platform::ErrorText(OutOfMemoryErrorCode()) << "\n";
-            break;
-        case Result::NotSmf:
-            err << prefix << Quoted(job.input) << ": " << Say(Texts::NotSmf) << "\n";
-            break;
-        case Result::SysexTooLarge:
-            err << prefix << Quoted(job.input) << ": " << Say(Texts::SysexTooLarge) << "\n";
-            break;
-        case Result::IsFolder:
-            err << prefix << Quoted(job.input) << ": " << Say(Texts::IsFolder) << "\n";
-            break;
-        case Result::OutputExists:
-            err << prefix << Quoted(job.output) << ": " << Say(Texts::OutputExists) << "\n";
-            break;
-        case Result::OutputClash:
-            err << prefix << Quoted(job.output) << ": " << Say(Texts::OutputClash) << "\n";
-            break;
-        case Result::WriteFailed:
-            err << prefix << Quoted(job.output) << ": " << Platform::ErrorText(job.code) << "\n";
-            break;
-        case Result::Pending:
-            err << prefix << Quoted(job.input) << ": " << Say(Texts::Unexpected) << "\n";
-            break;
+// Writes the report lines of the run. Standard output may be a pipe whose reader has gone (a
+// "| head"): the conversions go on, and that failure is said once on standard error.
+class Reporter {
+public:
+    Reporter(const Settings& s, std::ostream& out, std::ostream& err) : s(s), out(out), err(err) {}
+
+    // True when the job converted, or was a duplicate that needed no conversion.
+    bool Report(const Job& job) {
+        switch (job.result) {
+            case Result::Converted:
+                if (!s.quiet) {
+                    char counts[128];
+                    std::snprintf(counts, sizeof counts, Texts::Converted, unsigned(job.blocks),
+                                  unsigned(job.events));
+                    Say(Printable(job.input) + " -> " + Printable(job.output) + ": " + counts);
+                }
+                return true;
+            case Result::Duplicate:
+                Warn(job.input, Texts::Duplicate);
+                return true;
+            case Result::ReadFailed:
+            case Result::ListFailed:
+                Warn(job.input, Platform::ErrorText(job.code));
+                break;
+            case Result::OutOfMemory:
+                Warn(job.input, Platform::ErrorText(OutOfMemoryErrorCode()));
+                break;
+            case Result::NotAFile:
+                Warn(job.input, Texts::NotAFile);
+                break;
+            case Result::NotSmf:
+                Warn(job.input, Texts::NotSmf);
+                break;
+            case Result::SysexTooLarge:
+                Warn(job.input, Texts::SysexTooLarge);
+                break;
+            case Result::IsFolder:
+                Warn(job.input, Texts::IsFolder);
+                break;
+            case Result::NoMidiFiles:
+                Warn(job.input, Texts::NoMidiFiles);
+                break;
+            case Result::OutputExists:
+                Warn(job.output, Texts::OutputExists);
+                break;
+            case Result::OutputIsInput:
+                Warn(job.output, Texts::OutputIsInput);
+                break;
+            case Result::OutputClash:
+                Warn(job.output, Texts::OutputClash);
+                break;
+            case Result::WriteFailed:
+                Warn(job.output, Platform::ErrorText(job.code));
+                break;
+            case Result::Pending:
+                Warn(job.input, Texts::Unexpected);
+                break;
+        }
+        return false;
     }
-    return false;
+
+    // False when a report line could not be written.
+    bool Written() const { return !outFailed; }
+
+private:
+    void Say(const std::string& line) {
+        if (outFailed) return;
+        out << line << "\n";
+        out.flush();
+        if (out) return;
+        const uint32_t code = Platform::LastError();
+        outFailed = true;
+        err << "tonflux-convert: " << Texts::ReportFailed
+            << (code ? ": " + Platform::ErrorText(code) : std::string()) << "\n";
+    }
+    void Warn(const std::string& path, const std::string& reason) {
+        err << "tonflux-convert: " << Quoted(path) << ": " << reason << "\n";
+    }
+
+    const Settings& s;
+    std::ostream& out;
+    std::ostream& err;
+    bool outFailed = false;
+};
+
+// The files a folder given with -r holds, as jobs; the entries that could not be read, in their
+// place, as failures naming them.
+void Collect(const std::string& folder, std::vector<Job>& jobs) {
+    std::vector<Platform::FolderEntry> entries;
+    uint32_t error = 0;
+    if (!Platform::ListFiles(folder, entries, error)) {
+        jobs.push_back(Job{folder, "", Result::ListFailed, error});
+        return;
+    }
+    bool found = false;
+    for (const Platform::FolderEntry& entry : entries) {
+        if (entry.error) {
+            jobs.push_back(Job{entry.path, "", Result::ListFailed, entry.error});
+        } else if (IsMidiName(entry.path)) {
+            jobs.push_back(Job{entry.path, "", Result::Pending});
+            found = true;
+        }
+    }
+    if (!found) jobs.push_back(Job{folder, "", Result::NoMidiFiles});
 }
 
 // Expands folders, names the outputs and marks what fails before any conversion.
-std::vector<Job> Plan(const Settings& s, std::ostream& err) {
+std::vector<Job> Plan(const Settings& s) {
     std::vector<Job> jobs;
     for (const std::string& input : s.inputs) {
-        if (Platform::Kind(input) != Platform::PathKind::Folder) {
-            jobs.push_back(Job{input, "", Result::Pending});
-            continue;
+        switch (Platform::Kind(input)) {
+            case Platform::PathKind::Folder:
+                if (s.recursive)
+                    Collect(input, jobs);
+                else
+                    jobs.push_back(Job{input, "", Result::IsFolder});
+                break;
+            case Platform::PathKind::Other:
+                jobs.push_back(Job{input, "", Result::NotAFile});
+                break;
+            case Platform::PathKind::File:
+            case Platform::PathKind::Missing:  // its reading says why
+                jobs.push_back(Job{input, "", Result::Pending});
+                break;
         }
-        if (!s.recursive) {
-            jobs.push_back(Job{input, "", Result::IsFolder});
-            continue;
-        }
-        std::vector<std::string> files;
-        uint32_t error = 0;
-        if (!Platform::ListFiles(input, files, error)) {
-            jobs.push_back(Job{input, "", Result::ListFailed, error});
-            continue;
-        }
-        const size_t before = jobs.size();
-        for (const std::string& file : files)
-            if (IsMidiName(file)) jobs.push_back(Job{file, "", Result::Pending});
-        if (jobs.size() == before && !s.quiet)
-            err << "tonflux-convert: " << Quoted(input) << ": " << Say(Texts::NoMidiFiles) << "\n";
+    }
+    // The same file named twice (or reached through a link, or by two folders) is converted once.
+    std::set<std::pair<uint64_t, uint64_t>> inputIds;
+    for (Job& job : jobs) {
+        FileSystem::FileId id;
+        if (job.result == Result::Pending && FileSystem::Identify(job.input.c_str(), id) &&
+            !inputIds.insert({id.device, id.file}).second)
+            job.result = Result::Duplicate;
     }
     // Two inputs that would write the same file: the first one wins, whatever the job count.
     std::map<std::string, size_t> claimed;
     for (Job& job : jobs) {
         if (job.result != Result::Pending) continue;
         job.output = s.output.empty() ? DefaultOutput(job.input, s.outputDir) : s.output;
-        if (!claimed.emplace(Platform::SameFileKey(job.output), 0).second)
+        if (!claimed.emplace(Platform::SameFileKey(job.output), 0).second) {
             job.result = Result::OutputClash;
+            continue;
+        }
+        // Not even -f may replace a file that is an input of this run (by name, link or alias).
+        FileSystem::FileId id;
+        if (FileSystem::Identify(job.output.c_str(), id) && inputIds.count({id.device, id.file}))
+            job.result = Result::OutputIsInput;
     }
     return jobs;
 }
 
 int Run(const Settings& s, std::ostream& out, std::ostream& err) {
-    std::vector<Job> jobs = Plan(s, err);
-    if (!s.output.empty() && jobs.size() > 1) return UsageError(err, Say(Texts::OutputWithMany));
+    std::vector<Job> jobs = Plan(s);
+    if (!s.output.empty() && jobs.size() > 1) return UsageError(err, Texts::OutputWithMany);
     size_t runnable = 0;
     for (const Job& job : jobs) runnable += job.result == Result::Pending;
 
@@ -368,6 +459,7 @@ int Run(const Settings& s, std::ostream& out, std::ostream& err) {
     }
 
     // Reports follow the order of the inputs, so the output does not depend on the job count.
+    Reporter reporter(s, out, err);
     bool allConverted = true;
     for (size_t i = 0; i < jobs.size(); ++i) {
         Job job;
@@ -376,10 +468,10 @@ int Run(const Settings& s, std::ostream& out, std::ostream& err) {
             finished.wait(lock, [&] { return jobs[i].result != Result::Pending || jobs[i].done; });
             job = jobs[i];
         }
-        allConverted = Report(job, s, out, err) && allConverted;
+        allConverted = reporter.Report(job) && allConverted;
     }
     for (std::thread& t : pool) t.join();
-    return allConverted ? ExitCode::AllConverted : ExitCode::SomeFailed;
+    return allConverted && reporter.Written() ? ExitCode::AllConverted : ExitCode::SomeFailed;
 }
 
 }  // namespace
@@ -389,7 +481,7 @@ int RunConvert(const std::vector<std::string>& args, std::ostream& out, std::ost
     const int parsed = ParseArgs(args, s, err);
     if (parsed >= 0) return parsed;
     if (s.help) {
-        out << Say(Texts::Help);
+        out << Texts::Help;
         return ExitCode::AllConverted;
     }
     if (s.version) {
@@ -397,15 +489,17 @@ int RunConvert(const std::vector<std::string>& args, std::ostream& out, std::ost
         return ExitCode::AllConverted;
     }
     if (!s.dumps.empty()) {
-        if (!s.inputs.empty()) return UsageError(err, Say(Texts::DumpAndInput));
+        if (!s.inputs.empty()) return UsageError(err, Texts::DumpAndInput);
         int code = ExitCode::AllConverted;
         for (const std::string& path : s.dumps)
             if (DumpMdsFile(path, out, err) != 0) code = ExitCode::SomeFailed;
         return code;
     }
-    if (s.inputs.empty()) return UsageError(err, Say(Texts::NoInput));
-    if (!s.output.empty() && !s.outputDir.empty()) return UsageError(err, Say(Texts::OutputAndDir));
-    if (!s.output.empty() && s.inputs.size() > 1)
-        return UsageError(err, Say(Texts::OutputWithMany));
+    if (s.inputs.empty()) return UsageError(err, Texts::NoInput);
+    if (!s.output.empty() && !s.outputDir.empty()) return UsageError(err, Texts::OutputAndDir);
+    if (!s.output.empty() && s.inputs.size() > 1) return UsageError(err, Texts::OutputWithMany);
+    if (!s.output.empty() && (Platform::EndsInSeparator(s.output) ||
+                              Platform::Kind(s.output) == Platform::PathKind::Folder))
+        return UsageError(err, Texts::OutputIsFolder + Quoted(s.output));
     return Run(s, out, err);
 }

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "cli/Platform.h"
+#include "cli/Printable.h"
 #include "cli/Texts.h"
 #include "core/ByteBuffer.h"
 #include "core/FileSystem.h"
@@ -144,25 +145,24 @@ private:
 }  // namespace
 
 int DumpMdsFile(const std::string& path, std::ostream& out, std::ostream& err) {
-    const std::string quoted = "'" + Platform::ConsolePath(path) + "'";
+    const std::string quoted = "'" + Printable(path) + "'";
     ByteBuffer image;
     const FileSystem::ReadResult read = FileSystem::ReadWholeFile(path.c_str(), image);
     if (!read.Ok()) {
         err << "tonflux-convert: " << quoted << ": " << Platform::ErrorText(read.errorCode) << "\n";
         return 1;
     }
-    out << Platform::ConsolePath(path) << "\n";
+    out << Printable(path) << "\n";
     Printer printer(out);
     const MdsCheck check = DecodeMds(image.Data(), image.Size(), printer);
     char line[512];
     if (check.fault != MdsFault::None) {
         std::snprintf(line, sizeof line, Texts::DumpFault, unsigned(check.offset));
-        err << "tonflux-convert: " << quoted << ": " << Platform::ConsoleText(line)
-            << Platform::ConsoleText(FaultText(check.fault)) << "\n";
+        err << "tonflux-convert: " << quoted << ": " << line << FaultText(check.fault) << "\n";
         return 1;
     }
     std::snprintf(line, sizeof line, Texts::DumpOk, unsigned(printer.blocks),
                   unsigned(printer.events));
-    out << Platform::ConsoleText(line) << "\n";
+    out << line << "\n";
     return 0;
 }

@@ -6,10 +6,12 @@
 #include "cli/Platform.h"
 
 int main(int argc, char** argv) {
+    Platform::GuardStandardStreams();  // before anything else opens a file
+    Platform::InstallInterruptCleanup();
     // The system's error texts in the user's language (strerror follows LC_MESSAGES).
     std::setlocale(LC_ALL, "");
     std::ios::sync_with_stdio(false);
-    Platform::InstallInterruptCleanup();
+    Platform::InstallConsoleStreams();
     const std::vector<std::string> args = Platform::Arguments(argc, argv);
     const int code = RunConvert(args, std::cout, std::cerr);
     std::cout.flush();

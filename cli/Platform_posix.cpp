@@ -1,10 +1,12 @@
 #include "cli/Platform.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -14,19 +16,42 @@
 
 namespace Platform {
 
+void GuardStandardStreams() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        // open() takes the lowest free number, which is this one.
+        const int opened = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+        if (opened != fd && opened >= 0) close(opened);
+    }
+}
+
 std::vector<std::string> Arguments(int argc, char** argv) {
     return std::vector<std::string>(argv + 1, argv + argc);
 }
 
+void InstallConsoleStreams() {}
+
 PathKind Kind(const std::string& path) {
     struct stat info;
     if (stat(path.c_str(), &info) != 0) return PathKind::Missing;
-    return S_ISDIR(info.st_mode) ? PathKind::Folder : PathKind::File;
+    if (S_ISDIR(info.st_mode)) return PathKind::Folder;
+    return S_ISREG(info.st_mode) ? PathKind::File : PathKind::Other;
+}
+
+bool Exists(const std::string& path) {
+    struct stat info;
+    return lstat(path.c_str(), &info) == 0;
+}
+
+bool EndsInSeparator(const std::string& path) {
+    return !path.empty() && path.back() == '/';
 }
 
 namespace {
 
-bool Walk(const std::string& folder, std::vector<std::string>& files, uint32_t& error) {
+// False, with the code, when folder itself cannot be read; whatever below it cannot be read goes
+// into entries in its place, and the rest is still listed.
+bool Walk(const std::string& folder, std::vector<FolderEntry>& entries, uint32_t& error) {
     DIR* dir = opendir(folder.c_str());
     if (!dir) {
         error = uint32_t(errno);
@@ -39,16 +64,21 @@ bool Walk(const std::string& folder, std::vector<std::string>& files, uint32_t& 
     }
     closedir(dir);
     std::sort(names.begin(), names.end());
-    const std::string prefix = folder.empty() || folder.back() == '/' ? folder : folder + "/";
+    const std::string prefix = folder.back() == '/' ? folder : folder + "/";
     for (const std::string& name : names) {
         const std::string path = prefix + name;
         struct stat info;
+        uint32_t failed = 0;
         // lstat: a link to a folder is not followed, so a loop of links cannot recurse forever.
-        if (lstat(path.c_str(), &info) != 0) continue;
-        if (S_ISDIR(info.st_mode)) {
-            if (!Walk(path, files, error)) return false;
-        } else {
-            files.push_back(path);
+        if (lstat(path.c_str(), &info) != 0) {
+            entries.push_back({path, uint32_t(errno)});
+        } else if (S_ISDIR(info.st_mode)) {
+            if (!Walk(path, entries, failed)) entries.push_back({path, failed});
+        } else if (S_ISREG(info.st_mode)) {
+            entries.push_back({path, 0});
+        } else if (S_ISLNK(info.st_mode) && stat(path.c_str(), &info) == 0 &&
+                   S_ISREG(info.st_mode)) {
+            entries.push_back({path, 0});  // a link to a file; a dangling one is no file
         }
     }
     return true;
@@ -56,8 +86,8 @@ bool Walk(const std::string& folder, std::vector<std::string>& files, uint32_t& 
 
 }  // namespace
 
-bool ListFiles(const std::string& folder, std::vector<std::string>& files, uint32_t& error) {
-    return Walk(folder, files, error);
+bool ListFiles(const std::string& folder, std::vector<FolderEntry>& entries, uint32_t& error) {
+    return Walk(folder, entries, error);
 }
 
 std::string SameFileKey(const std::string& path) {
@@ -74,36 +104,59 @@ std::string ErrorText(uint32_t code) {
     return strerror(int(code));
 }
 
-std::string ConsoleText(const std::string& utf8) {
-    return utf8;
+uint32_t LastError() {
+    return uint32_t(errno);
 }
-std::string ConsolePath(const std::string& path) {
-    return path;
-}
+
 char PreferredSeparator() {
     return '/';
 }
 
 namespace {
 
-extern "C" void OnTerminatingSignal(int signal) {
+// Every catchable signal whose default ends the process. Broken pipes and the file size limit
+// are not among them: those become failed writes, reported like any other.
+const int EndingSignals[] = {
+    SIGHUP,    SIGINT,  SIGQUIT, SIGILL,  SIGTRAP, SIGABRT,   SIGBUS,  SIGFPE, SIGUSR1,
+    SIGSEGV,   SIGUSR2, SIGALRM, SIGTERM, SIGXCPU, SIGVTALRM, SIGPROF, SIGIO,  SIGSYS,
+#ifdef SIGSTKFLT
+    SIGSTKFLT,
+#endif
+#ifdef SIGPWR
+    SIGPWR,
+#endif
+};
+constexpr int SignalSlots = 128;
+struct sigaction Previous[SignalSlots];
+
+extern "C" void OnEndingSignal(int signal) {
     RemoveUnfinishedOutputs();
-    std::signal(signal, SIG_DFL);
-    std::raise(signal);  // ends the process as the signal would have, for the caller to see
+    // What the signal did before (its default, or a handler such as a sanitizer's), done now:
+    // the signal is blocked while this runs and arrives again as soon as it returns.
+    sigaction(signal, &Previous[signal], nullptr);
+    raise(signal);
+}
+
+void Catch(int signal) {
+    if (signal <= 0 || signal >= SignalSlots) return;
+    struct sigaction action = {};
+    action.sa_handler = OnEndingSignal;
+    sigemptyset(&action.sa_mask);
+    // A signal the caller ignores (nohup) stays ignored.
+    if (sigaction(signal, nullptr, &Previous[signal]) == 0 &&
+        Previous[signal].sa_handler != SIG_IGN)
+        sigaction(signal, &action, nullptr);
 }
 
 }  // namespace
 
 void InstallInterruptCleanup() {
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
-        struct sigaction action = {};
-        struct sigaction previous = {};
-        action.sa_handler = OnTerminatingSignal;
-        sigemptyset(&action.sa_mask);
-        // A signal the caller ignores (nohup) stays ignored.
-        if (sigaction(signal, nullptr, &previous) == 0 && previous.sa_handler != SIG_IGN)
-            sigaction(signal, &action, nullptr);
-    }
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
+    for (int signal : EndingSignals) Catch(signal);
+#ifdef SIGRTMIN
+    for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) Catch(signal);
+#endif
 }
 
 }  // namespace Platform

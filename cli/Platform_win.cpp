@@ -5,6 +5,8 @@
 #include <shellapi.h>
 
 #include <algorithm>
+#include <iostream>
+#include <streambuf>
 
 #include "core/OutputFile.h"
 #include "core/WidePath_win.h"
@@ -23,17 +25,19 @@ std::string Utf8(const wchar_t* text, int length = -1) {
     return out;
 }
 
-std::wstring Wide(const std::string& utf8, UINT codePage = CP_UTF8) {
-    const int n = MultiByteToWideChar(codePage, 0, utf8.data(), int(utf8.size()), nullptr, 0);
+std::wstring Wide(const std::string& utf8) {
+    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), nullptr, 0);
     if (n <= 0) return L"";
     std::wstring out(size_t(n), L'\0');
-    MultiByteToWideChar(codePage, 0, utf8.data(), int(utf8.size()), &out[0], n);
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), &out[0], n);
     return out;
 }
 
-bool Walk(const std::string& folder, std::vector<std::string>& files, uint32_t& error) {
+// False, with the code, when folder itself cannot be read; whatever below it cannot be read goes
+// into entries in its place, and the rest is still listed.
+bool Walk(const std::string& folder, std::vector<FolderEntry>& entries, uint32_t& error) {
     const std::string prefix =
-        folder.empty() || folder.back() == '\\' || folder.back() == '/' ? folder : folder + "\\";
+        folder.back() == '\\' || folder.back() == '/' ? folder : folder + "\\";
     const WidePath pattern((prefix + "*").c_str());
     if (!pattern.Get()) {
         error = pattern.Error();
@@ -45,45 +49,83 @@ bool Walk(const std::string& folder, std::vector<std::string>& files, uint32_t& 
         error = GetLastError();
         return false;
     }
-    std::vector<std::pair<std::string, bool>> entries;
+    std::vector<std::pair<std::string, bool>> names;
     do {
         const std::string name = Utf8(found.cFileName);
         if (name == "." || name == "..") continue;
         // A junction or link to a folder is not followed, so a loop cannot recurse forever.
         const bool isFolder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
                               !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
-        entries.push_back({name, isFolder});
+        names.push_back({name, isFolder});
     } while (FindNextFileW(find.Get(), &found));
-    std::sort(entries.begin(), entries.end());
-    for (const auto& entry : entries) {
-        const std::string path = prefix + entry.first;
-        if (entry.second) {
-            if (!Walk(path, files, error)) return false;
-        } else {
-            files.push_back(path);
-        }
+    std::sort(names.begin(), names.end());
+    for (const auto& name : names) {
+        const std::string path = prefix + name.first;
+        uint32_t failed = 0;
+        if (!name.second)
+            entries.push_back({path, 0});
+        else if (!Walk(path, entries, failed))
+            entries.push_back({path, failed});
     }
     return true;
 }
 
-// Output redirected to a file has no console; its text then follows the ANSI code page.
-UINT ConsoleCodePage() {
-    const UINT page = GetConsoleOutputCP();
-    return page ? page : GetACP();
-}
+// The program's texts are UTF-8 throughout. A console shows them as Unicode, whatever its code
+// page; output redirected to a file or a pipe gets the console's code page, else the ANSI one.
+class ConsoleBuffer : public std::streambuf {
+public:
+    explicit ConsoleBuffer(DWORD which) : handle(GetStdHandle(which)) {
+        DWORD mode = 0;
+        console = GetConsoleMode(handle, &mode) != 0;
+    }
 
-std::string ToConsole(const std::wstring& text) {
-    const UINT page = ConsoleCodePage();
-    if (page == CP_UTF8) return Utf8(text.c_str(), int(text.size()));
-    const int n =
-        WideCharToMultiByte(page, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr);
-    if (n <= 0) return "";
-    std::string out(size_t(n), '\0');
-    WideCharToMultiByte(page, 0, text.data(), int(text.size()), &out[0], n, nullptr, nullptr);
-    return out;
-}
+protected:
+    int overflow(int c) override {
+        if (c != traits_type::eof()) pending.push_back(char(c));
+        return c == '\n' && sync() != 0 ? traits_type::eof() : traits_type::not_eof(c);
+    }
+    std::streamsize xsputn(const char* text, std::streamsize n) override {
+        pending.append(text, size_t(n));
+        return n;
+    }
+    int sync() override {
+        if (pending.empty()) return 0;
+        const std::wstring wide = Wide(pending);
+        pending.clear();
+        if (console) {
+            DWORD written = 0;
+            return WriteConsoleW(handle, wide.data(), DWORD(wide.size()), &written, nullptr) ? 0
+                                                                                             : -1;
+        }
+        const UINT page = GetConsoleOutputCP() ? GetConsoleOutputCP() : GetACP();
+        const int n = WideCharToMultiByte(page, 0, wide.data(), int(wide.size()), nullptr, 0,
+                                          nullptr, nullptr);
+        std::string bytes(size_t(n > 0 ? n : 0), '\0');
+        if (n > 0)
+            WideCharToMultiByte(page, 0, wide.data(), int(wide.size()), &bytes[0], n, nullptr,
+                                nullptr);
+        DWORD written = 0;
+        return WriteFile(handle, bytes.data(), DWORD(bytes.size()), &written, nullptr) &&
+                       written == bytes.size()
+                   ? 0
+                   : -1;
+    }
+
+private:
+    HANDLE handle;
+    bool console = false;
+    std::string pending;
+};
 
 }  // namespace
+
+void GuardStandardStreams() {}
+
+void InstallConsoleStreams() {
+    static ConsoleBuffer out(STD_OUTPUT_HANDLE), err(STD_ERROR_HANDLE);
+    std::cout.rdbuf(&out);
+    std::cerr.rdbuf(&err);
+}
 
 std::vector<std::string> Arguments(int argc, char** argv) {
     // The narrow arguments lose every character outside the ANSI code page: take the wide ones.
@@ -96,15 +138,33 @@ std::vector<std::string> Arguments(int argc, char** argv) {
     return args;
 }
 
-PathKind Kind(const std::string& path) {
+namespace {
+
+DWORD Attributes(const std::string& path) {
     const WidePath wide(path.c_str());
-    const DWORD attributes = wide.Get() ? GetFileAttributesW(wide.Get()) : INVALID_FILE_ATTRIBUTES;
+    return wide.Get() ? GetFileAttributesW(wide.Get()) : INVALID_FILE_ATTRIBUTES;
+}
+
+}  // namespace
+
+// Devices and pipes are told apart only once opened (the core's reader refuses them).
+PathKind Kind(const std::string& path) {
+    const DWORD attributes = Attributes(path);
     if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::Missing;
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? PathKind::Folder : PathKind::File;
 }
 
-bool ListFiles(const std::string& folder, std::vector<std::string>& files, uint32_t& error) {
-    return Walk(folder, files, error);
+// A link is not followed here, so one that leads nowhere still counts.
+bool Exists(const std::string& path) {
+    return Attributes(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool EndsInSeparator(const std::string& path) {
+    return !path.empty() && (path.back() == '\\' || path.back() == '/');
+}
+
+bool ListFiles(const std::string& folder, std::vector<FolderEntry>& entries, uint32_t& error) {
+    return Walk(folder, entries, error);
 }
 
 std::string SameFileKey(const std::string& path) {
@@ -124,16 +184,12 @@ std::string ErrorText(uint32_t code) {
     if (text) LocalFree(text);
     while (!out.empty() && (out.back() == L'\n' || out.back() == L'\r' || out.back() == L' '))
         out.pop_back();
-    if (out.empty()) return ConsoleText("予期しないエラーが発生しました。");
-    return ToConsole(out);
+    if (out.empty()) return "予期しないエラーが発生しました。";
+    return Utf8(out.c_str(), int(out.size()));
 }
 
-std::string ConsoleText(const std::string& utf8) {
-    return ToConsole(Wide(utf8));
-}
-
-std::string ConsolePath(const std::string& path) {
-    return ToConsole(Wide(path));
+uint32_t LastError() {
+    return GetLastError();
 }
 
 char PreferredSeparator() {

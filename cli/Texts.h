@@ -19,13 +19,23 @@ constexpr const char* OutputClash =
 constexpr const char* IsFolder =
     "フォルダーです。中の MIDI ファイルを変換するには -r を指定してください。";
 constexpr const char* NoMidiFiles = "変換する MIDI ファイル (*.mid, *.midi) がありません。";
+constexpr const char* NotAFile =
+    "通常のファイルではありません (パイプ、デバイスまたはソケット)。変換しません。";
+constexpr const char* Duplicate =
+    "前に指定された入力ファイルと同じファイルです。一度だけ変換します。";
+constexpr const char* OutputIsInput =
+    "出力ファイルがこの実行の入力ファイルと同じファイルです。-f を指定しても置き換えません。";
+constexpr const char* ReportFailed = "変換結果の報告を標準出力に書き込めませんでした";
 constexpr const char* Converted = "ブロック数 %u、イベント数 %u";
 
 constexpr const char* UsageLine = "使い方: tonflux-convert [オプション] 入力ファイル...";
 constexpr const char* SeeHelp = "詳しくは tonflux-convert --help を参照してください。";
 constexpr const char* UnknownOption = "不明なオプションです: ";
 constexpr const char* MissingValue = "値が必要なオプションです: ";
-constexpr const char* BadJobs = "-j には 1 以上の整数を指定してください。";
+constexpr const char* BadJobs = "-j には 1 から %u までの整数を指定してください。";
+constexpr const char* EmptyValue = "値が空です: ";
+constexpr const char* OutputIsFolder =
+    "-o にはファイルを指定してください。フォルダーには -d を使います: ";
 constexpr const char* NoInput = "入力ファイルが指定されていません。";
 constexpr const char* OutputWithMany = "-o は入力ファイルが 1 つのときだけ指定できます。";
 constexpr const char* OutputAndDir = "-o と -d は同時に指定できません。";

@@ -88,8 +88,9 @@ ConversionStatus ConvertSmf(const uint8_t* image, uint32_t size, const Conversio
     return Convert(image, size, nullptr, options, out, observer);
 }
 
-WriteResult WriteConvertedSong(const char* path, const ConvertedSong& song) {
-    return WriteMdsFile(path, song.division, song.options, song.blocks, song.title, song.copyright);
+WriteResult WriteConvertedSong(const char* path, const ConvertedSong& song, bool replace) {
+    return WriteMdsFile(path, song.division, song.options, song.blocks, song.title, song.copyright,
+                        replace);
 }
 
 bool WriteConvertedImage(const ConvertedSong& song, MemoryFile& out) {

@@ -44,7 +44,7 @@ ConversionStatus ConvertSmf(const uint8_t* image, uint32_t size, const Conversio
                             ConvertedSong& out, ConversionObserver* observer = nullptr);
 
 // Writes song as a MIDI stream file at path, as WriteMdsFile does.
-WriteResult WriteConvertedSong(const char* path, const ConvertedSong& song);
+WriteResult WriteConvertedSong(const char* path, const ConvertedSong& song, bool replace = true);
 // The same bytes into out, for checks that need no file; false when memory runs out.
 bool WriteConvertedImage(const ConvertedSong& song, MemoryFile& out);
 

@@ -17,6 +17,9 @@ bool WriteAll(intptr_t handle, const uint8_t* data, uint32_t n, uint32_t& error)
 bool CloseFile(intptr_t handle, uint32_t& error);
 // Renames from over to, replacing an existing file at to.
 bool RenameOver(const char* from, const char* to, uint32_t& error);
+// Renames from to to only when nothing stands at to, not even a link that leads nowhere; the
+// test and the rename are one step, so a file that appears meanwhile is never replaced.
+bool RenameNoReplace(const char* from, const char* to, uint32_t& error);
 void RemoveFile(const char* path);
 bool AlreadyExists(uint32_t error);
 // Length of path's folder part, its last separator included (0 for a bare name).
@@ -32,13 +35,26 @@ struct ReadResult {
         Size,      // its size cannot be found
         Allocate,  // no memory for its image; a file of 4 GB or more gets the too-large code
         Read,
+        NotAFile,  // a pipe, device or socket: refused before a byte is read, without waiting
     };
     Step failed = Done;
     uint32_t errorCode = 0;
     bool Ok() const { return failed == Done; }
 };
 // Reads the whole file into out, as one image of exactly its size. A file that shrinks while it
-// is read gives what could be read.
+// is read gives what could be read. Only regular files are read; opening never blocks.
 ReadResult ReadWholeFile(const char* path, ByteBuffer& out);
+
+// Which file a path names, following links: two paths of the same file (hard links, a link to
+// it, another spelling) have the same identity.
+struct FileId {
+    uint64_t device = 0;
+    uint64_t file = 0;
+    bool operator==(const FileId& other) const {
+        return device == other.device && file == other.file;
+    }
+};
+// False when path names nothing that can be opened or inspected.
+bool Identify(const char* path, FileId& id);
 
 }  // namespace FileSystem

@@ -1,6 +1,7 @@
 #include "core/FileSystem.h"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
@@ -51,6 +52,23 @@ bool RenameOver(const char* from, const char* to, uint32_t& error) {
     return true;
 }
 
+bool RenameNoReplace(const char* from, const char* to, uint32_t& error) {
+#ifdef RENAME_NOREPLACE
+    if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS) {
+        error = uint32_t(errno);
+        return false;
+    }
+#endif
+    // A file system without an exclusive rename: a hard link fails as well when the name is taken.
+    if (link(from, to) != 0) {
+        error = uint32_t(errno);
+        return false;
+    }
+    unlink(from);
+    return true;
+}
+
 void RemoveFile(const char* path) {
     unlink(path);
 }
@@ -61,7 +79,9 @@ ReadResult ReadWholeFile(const char* path, ByteBuffer& out) {
         result.failed = step;
         result.errorCode = uint32_t(code);
     };
-    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    // Without O_NONBLOCK, opening a FIFO waits for a writer, possibly forever; the type is
+    // checked on what was opened, so a name swapped meanwhile cannot slip a device in.
+    const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
         fail(ReadResult::Open, errno);
         return result;
@@ -71,6 +91,8 @@ ReadResult ReadWholeFile(const char* path, ByteBuffer& out) {
         fail(ReadResult::Size, errno);
     else if (S_ISDIR(info.st_mode))
         fail(ReadResult::Open, EISDIR);
+    else if (!S_ISREG(info.st_mode))
+        fail(ReadResult::NotAFile, 0);
     else if (uint64_t(info.st_size) > UINT32_MAX - 1)
         fail(ReadResult::Allocate, EFBIG);
     else if (!out.Resize(uint32_t(info.st_size)))
@@ -89,6 +111,14 @@ ReadResult ReadWholeFile(const char* path, ByteBuffer& out) {
     close(fd);
     if (result.Ok() && total < out.Size() && !out.Resize(total)) fail(ReadResult::Allocate, ENOMEM);
     return result;
+}
+
+bool Identify(const char* path, FileId& id) {
+    struct stat info;
+    if (stat(path, &info) != 0) return false;
+    id.device = uint64_t(info.st_dev);
+    id.file = uint64_t(info.st_ino);
+    return true;
 }
 
 bool AlreadyExists(uint32_t error) {

@@ -101,6 +101,20 @@ bool RenameOver(const char* from, const char* to, uint32_t& error) {
     return true;
 }
 
+bool RenameNoReplace(const char* from, const char* to, uint32_t& error) {
+    const WidePath wideFrom(from);
+    const WidePath wideTo(to);
+    if (!wideFrom.Get() || !wideTo.Get()) {
+        error = wideFrom.Get() ? wideTo.Error() : wideFrom.Error();
+        return false;
+    }
+    if (!MoveFileExW(wideFrom.Get(), wideTo.Get(), 0)) {
+        error = GetLastError();
+        return false;
+    }
+    return true;
+}
+
 void RemoveFile(const char* path) {
     const WidePath wide(path);
     if (wide.Get()) DeleteFileW(wide.Get());
@@ -124,7 +138,9 @@ ReadResult ReadWholeFile(const char* path, ByteBuffer& out) {
         return result;
     }
     LARGE_INTEGER size;
-    if (!GetFileSizeEx(file, &size))
+    if (GetFileType(file) != FILE_TYPE_DISK)
+        fail(ReadResult::NotAFile, 0);  // a console, a pipe, a device
+    else if (!GetFileSizeEx(file, &size))
         fail(ReadResult::Size, GetLastError());
     else if (uint64_t(size.QuadPart) > UINT32_MAX - 1)
         fail(ReadResult::Allocate, ERROR_FILE_TOO_LARGE);
@@ -144,6 +160,22 @@ ReadResult ReadWholeFile(const char* path, ByteBuffer& out) {
     if (result.Ok() && total < out.Size() && !out.Resize(total))
         fail(ReadResult::Allocate, ERROR_NOT_ENOUGH_MEMORY);
     return result;
+}
+
+bool Identify(const char* path, FileId& id) {
+    const WidePath wide(path);
+    if (!wide.Get()) return false;
+    // No access asked: the identity of a file held open by others can still be read.
+    HANDLE file = CreateFileW(wide.Get(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool known = GetFileInformationByHandle(file, &info) != 0;
+    CloseHandle(file);
+    if (!known) return false;
+    id.device = info.dwVolumeSerialNumber;
+    id.file = uint64_t(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
+    return true;
 }
 
 bool AlreadyExists(uint32_t error) {

@@ -85,7 +85,7 @@ bool Emit(Sink& sink, const Layout& layout, uint16_t division, const ConversionO
 
 WriteResult WriteMdsFile(const char* path, uint16_t division, const ConversionOptions& options,
                          const StreamBlockList& blocks, const ByteBuffer& title,
-                         const ByteBuffer& copyright) {
+                         const ByteBuffer& copyright, bool replace) {
     WriteResult result;
     const Layout layout = Measure(blocks, title, copyright);
     if (layout.riffBytes > UINT32_MAX - 8) {
@@ -94,7 +94,7 @@ WriteResult WriteMdsFile(const char* path, uint16_t division, const ConversionOp
     }
     OutputFile file;
     if (!file.Create(path) || !Emit(file, layout, division, options, blocks, title, copyright) ||
-        !file.Commit()) {
+        !file.Commit(replace)) {
         result.errorCode = file.ErrorCode();
         file.Abandon();
         return result;

@@ -14,7 +14,7 @@ std::atomic<uint32_t> TempCounter{0};
 
 // The temporary files being written, for RemoveUnfinishedOutputs. Plain atomics, so that a signal
 // handler may read them while other threads register and unregister.
-constexpr size_t RegistrySlots = 256;
+constexpr size_t RegistrySlots = MaxUnfinishedOutputs;
 std::atomic<const char*> Unfinished[RegistrySlots];
 
 int Register(const char* path) {
@@ -91,13 +91,15 @@ bool OutputFile::Write(const uint8_t* data, uint32_t n) {
     return true;
 }
 
-bool OutputFile::Commit() {
+bool OutputFile::Commit(bool replace) {
     if (handle == FileSystem::NoHandle || !Flush() || !CloseTemp()) {
         Abandon();
         return false;
     }
     uint32_t error = 0;
-    if (!FileSystem::RenameOver(tempPath, targetPath, error)) {
+    const bool moved = replace ? FileSystem::RenameOver(tempPath, targetPath, error)
+                               : FileSystem::RenameNoReplace(tempPath, targetPath, error);
+    if (!moved) {
         Fail(error);
         Abandon();
         return false;

@@ -14,9 +14,12 @@ public:
     bool Create(const char* targetPath);
     // Buffered; false at the first failure, after which only Abandon remains.
     bool Write(const uint8_t* data, uint32_t n);
-    // Writes what is buffered, closes the file and renames it over the target, replacing an
-    // existing file. On failure the temporary file is removed and the target is untouched.
-    bool Commit();
+    // Writes what is buffered, closes the file and puts it in the target's place. An existing
+    // target (a link too, even one that leads nowhere) is replaced only when replace is set;
+    // otherwise the commit fails with the system's "already exists" code (AlreadyExists), also
+    // when the target appeared while the file was being written. On failure the temporary file
+    // is removed and the target is untouched.
+    bool Commit(bool replace = true);
     // Closes and removes the temporary file; the target is untouched.
     void Abandon();
 
@@ -40,7 +43,9 @@ private:
 
 // Removes the temporary file of every OutputFile of the process still being written. For a
 // program that is interrupted (Ctrl+C, a termination signal): safe to call from a signal handler.
+// Up to MaxUnfinishedOutputs files being written at once are known to it.
 void RemoveUnfinishedOutputs();
+constexpr unsigned MaxUnfinishedOutputs = 1024;
 
 // The system's codes for the failures that are not an I/O call's: "file too large" (a RIFF file
 // ends at 4 GB) and "not enough memory", in the numbering of OutputFile::ErrorCode.

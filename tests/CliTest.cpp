@@ -2,16 +2,22 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <random>
 #include <sstream>
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -48,7 +54,7 @@ struct Outcome {
 };
 
 class Cli : public ::testing::Test {
-protected:
+public:  // the tables' set-up and check functions work on the fixture too
     void SetUp() override {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
         dir = fs::temp_directory_path() / (std::string("tonflux-cli-") + info->name());
@@ -71,8 +77,10 @@ protected:
     // Every file below dir, relative, sorted: what a run left behind.
     std::vector<std::string> Files() const {
         std::vector<std::string> out;
+        std::error_code linkInALoop;
         for (const auto& e : fs::recursive_directory_iterator(dir))
-            if (e.is_regular_file()) out.push_back(fs::relative(e.path(), dir).generic_string());
+            if (e.is_regular_file(linkInALoop))
+                out.push_back(e.path().lexically_relative(dir).generic_string());
         std::sort(out.begin(), out.end());
         return out;
     }
@@ -86,7 +94,7 @@ protected:
 };
 
 std::string Text(const char* utf8) {
-    return Platform::ConsoleText(utf8);
+    return utf8;
 }
 
 // The system's text for a failure, by the code each system gives it.
@@ -115,7 +123,17 @@ TEST_F(Cli, RefusesBadUsageWithExitCode2AndTouchesNothing) {
         {"buffer size 0", {"-k", "0", P("a.mid")}, Text(Texts::BufferSize)},
         {"buffer size 64", {"--buffer-kb=64", P("a.mid")}, Text(Texts::BufferSize)},
         {"buffer size not a number", {"-k4k", P("a.mid")}, Text(Texts::BufferSize)},
-        {"no jobs", {"-j", "0", P("a.mid")}, Text(Texts::BadJobs)},
+        {"no jobs", {"-j", "0", P("a.mid")}, "1 から 1024"},
+        {"more jobs than files can be written at once",
+         {"-j", "100000", P("a.mid")},
+         "1 から 1024"},
+        {"-o naming a folder", {"-o", dir.string(), P("a.mid")}, Text(Texts::OutputIsFolder)},
+        {"-o ending in a separator",
+         {"-o", P("new") + "/", P("a.mid")},
+         Text(Texts::OutputIsFolder)},
+        {"-o empty", {"-o", "", P("a.mid")}, Text(Texts::EmptyValue) + "-o"},
+        {"--output= empty", {"--output=", P("a.mid")}, Text(Texts::EmptyValue) + "--output"},
+        {"-d empty", {"-d", "", P("a.mid")}, Text(Texts::EmptyValue) + "-d"},
         {"-o with two inputs",
          {"-o", P("x.mds"), P("a.mid"), P("b.mid")},
          Text(Texts::OutputWithMany)},
@@ -209,6 +227,24 @@ TEST_F(Cli, ReportsEachFailedInputAndConvertsTheRest) {
          0,
          "",
          {"r/deep/y.MIDI", "r/deep/y.mds", "r/x.mds", "r/x.mid", "r/z.txt"}},
+        {"the same input twice is converted once",
+         {{"a.mid", GoodSong()}},
+         {"@a.mid", "@a.mid"},
+         0,
+         Text(Texts::Duplicate),
+         {"a.mds", "a.mid"}},
+        {"-r finds nothing to convert",
+         {{"r/notes.txt", GoodSong()}},
+         {"-r", "@r"},
+         1,
+         Text(Texts::NoMidiFiles),
+         {"r/notes.txt"}},
+        {"-f -o onto its own input",
+         {{"a.mid", GoodSong()}},
+         {"-f", "-o", "@a.mid", "@a.mid"},
+         1,
+         Text(Texts::OutputIsInput),
+         {"a.mid"}},
         {"-o names the output",
          {{"a.mid", GoodSong()}},
          {"--output", "@b.bin", "@a.mid"},
@@ -376,27 +412,376 @@ TEST_F(Cli, DumpReportsAFaultyFile) {
 }
 
 #ifndef _WIN32
-TEST_F(Cli, ATerminatingSignalLeavesNoTemporaryFile) {
-    Put("old.mds", {'o', 'l', 'd'});
-    for (int signal : {SIGINT, SIGTERM}) {
-        SCOPED_TRACE(signal);
+TEST_F(Cli, EverySignalThatEndsTheProcessRemovesTheTemporaryFilesFirst) {
+    struct Case {
+        int signal;
+        int files;  // written at once when the signal comes
+    };
+    const Case cases[] =
+        {
+            {SIGINT, 1},  {SIGTERM, 1},      {SIGHUP, 1},    {SIGQUIT, 1},
+            {SIGUSR1, 1}, {SIGUSR2, 1},      {SIGALRM, 1},   {SIGABRT, 1},
+            {SIGXCPU, 1}, {SIGRTMIN + 3, 1}, {SIGTERM, 300},  // more than the old cleanup list
+                                                              // held; -j goes up to 1024
+        };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.signal) + " with " + std::to_string(c.files) + " files");
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        Put("old.mds", {'o', 'l', 'd'});
         const pid_t child = fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
+            const rlimit noCore = {0, 0};
+            setrlimit(RLIMIT_CORE, &noCore);
             Platform::InstallInterruptCleanup();
-            OutputFile file;
+            std::vector<OutputFile> files(size_t(c.files));
             const uint8_t bytes[4] = {1, 2, 3, 4};
-            if (!file.Create(P("old.mds").c_str()) || !file.Write(bytes, 4)) _exit(100);
-            raise(signal);
+            for (int i = 0; i < c.files; ++i) {
+                const std::string target = i ? P("new" + std::to_string(i) + ".mds") : P("old.mds");
+                if (!files[size_t(i)].Create(target.c_str()) || !files[size_t(i)].Write(bytes, 4))
+                    _exit(100);
+            }
+            raise(c.signal);
             _exit(101);
         }
         int status = 0;
         waitpid(child, &status, 0);
-        ASSERT_TRUE(WIFSIGNALED(status));
-        EXPECT_EQ(WTERMSIG(status), signal);  // ended as the signal ends it
+        ASSERT_TRUE(WIFSIGNALED(status)) << status;
+        EXPECT_EQ(WTERMSIG(status), c.signal);  // ended as the signal ends it
         EXPECT_EQ(Files(), std::vector<std::string>{"old.mds"});
         EXPECT_EQ(Get("old.mds"), (Bytes{'o', 'l', 'd'}));
     }
+}
+
+// A song whose converted file is about 40 KB.
+Bytes BigSong() {
+    Bytes notes;
+    for (int i = 0; i < 3000; ++i) notes.insert(notes.end(), {0x00, 0x90, uint8_t(i % 128), 0x40});
+    return SmfImage().Format(0).Track(Cat({notes, EndOfTrack}));
+}
+
+// Makes (or removes) levels of folders called name, one in the other, below base: each step goes
+// from the folder before it, so the whole may pass the longest path the system takes.
+void DeepFolders(const fs::path& base, const std::string& name, int levels, bool make) {
+    std::vector<int> fds = {open(base.c_str(), O_RDONLY | O_DIRECTORY)};
+    for (int i = 0; i < levels && fds.back() >= 0; ++i) {
+        if (make) mkdirat(fds.back(), name.c_str(), 0755);
+        fds.push_back(openat(fds.back(), name.c_str(), O_RDONLY | O_DIRECTORY));
+    }
+    ASSERT_GE(fds.back(), 0);
+    for (size_t i = fds.size() - 1; i > 0; --i) {
+        close(fds[i]);
+        if (!make) unlinkat(fds[i - 1], name.c_str(), AT_REMOVEDIR);
+    }
+    close(fds[0]);
+}
+
+// What the real program does in hostile surroundings: closed standard streams, a reader that
+// went away, a file size limit, folders it may not read, paths longer than the system takes.
+TEST_F(Cli, HoldsItsPromisesInHostileSurroundings) {
+    struct Case {
+        const char* what;
+        std::function<void(Cli&)> setup;
+        std::vector<std::string> args;  // "@x" is the path of x in the test folder
+        std::vector<int> closed;        // standard streams closed before the program starts
+        bool readerGone = false;        // standard output is a pipe nobody reads any more
+        rlim_t fileSizeLimit = RLIM_INFINITY;
+        bool notRoot = false;  // runs as nobody
+        int code;
+        std::string message;  // on standard error; empty: nothing there
+        std::function<void(Cli&)> check;
+    };
+    auto manySongs = [](Cli& t) {
+        for (int i = 0; i < 400; ++i) t.Put("in/s" + std::to_string(i) + ".mid", GoodSong());
+    };
+    // Every output is a sound MDS file, and no temporary file is left anywhere.
+    auto allSound = [](Cli& t) {
+        int outputs = 0;
+        for (const std::string& name : t.Files()) {
+            EXPECT_EQ(name.find("~tf"), std::string::npos) << name;
+            if (name.size() < 4 || name.substr(name.size() - 4) != ".mds") continue;
+            ++outputs;
+            EXPECT_EQ(Run({"--dump", t.P(name)}).code, 0) << name;
+        }
+        EXPECT_GT(outputs, 0);
+    };
+    const std::string tooLong(200, 'n');
+    const Case cases[] = {
+        {"standard output closed",
+         manySongs,
+         {"-r", "-j", "4", "@in"},
+         {1},
+         false,
+         RLIM_INFINITY,
+         false,
+         0,
+         "",
+         allSound},
+        {"all three standard streams closed",
+         manySongs,
+         {"-r", "-j", "4", "@in"},
+         {0, 1, 2},
+         false,
+         RLIM_INFINITY,
+         false,
+         0,
+         "",
+         allSound},
+        {"the reader of standard output gone",
+         manySongs,
+         {"-r", "-j", "2", "@in"},
+         {},
+         true,
+         RLIM_INFINITY,
+         false,
+         1,
+         Texts::ReportFailed,
+         allSound},
+        {"a file size limit of 8 KB",
+         [](Cli& t) {
+             t.Put("big.mid", BigSong());
+             t.Put("small.mid", GoodSong());
+         },
+         {"@big.mid", "@small.mid"},
+         {},
+         false,
+         8192,
+         false,
+         1,
+         SystemText(EFBIG, 0),
+         [](Cli& t) {
+             EXPECT_EQ(t.Files(), (std::vector<std::string>{"big.mid", "small.mds", "small.mid"}));
+         }},
+        {"an unreadable folder below",
+         [](Cli& t) {
+             t.Put("r/a.mid", GoodSong());
+             t.Put("r/locked/b.mid", GoodSong());
+             t.Put("r/z.mid", GoodSong());
+             fs::permissions(t.dir, fs::perms::all);
+             fs::permissions(t.dir / "r", fs::perms::all);
+             fs::permissions(t.dir / "r/locked", fs::perms::none);
+         },
+         {"-r", "@r"},
+         {},
+         false,
+         RLIM_INFINITY,
+         true,
+         1,
+         "r/locked': " + SystemText(EACCES, 0),
+         [](Cli& t) {
+             fs::permissions(t.dir / "r/locked", fs::perms::owner_all);
+             EXPECT_EQ(t.Files(), (std::vector<std::string>{"r/a.mds", "r/a.mid", "r/locked/b.mid",
+                                                            "r/z.mds", "r/z.mid"}));
+         }},
+        {"a path longer than the system takes",
+         [&tooLong](Cli& t) {
+             t.Put("r/a.mid", GoodSong());
+             DeepFolders(t.dir / "r", tooLong, 22, true);
+         },
+         {"-r", "@r"},
+         {},
+         false,
+         RLIM_INFINITY,
+         false,
+         1,
+         SystemText(ENAMETOOLONG, 0),
+         [&tooLong](Cli& t) {
+             EXPECT_TRUE(t.Has("r/a.mds"));
+             DeepFolders(t.dir / "r", tooLong, 22, false);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        c.setup(*this);
+        std::vector<std::string> args;
+        for (const std::string& a : c.args) args.push_back(a[0] == '@' ? P(a.substr(1)) : a);
+        const fs::path errors = dir.string() + ".err";
+        int reader[2];
+        ASSERT_EQ(pipe(reader), 0);
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            alarm(120);  // a hang fails the case instead of the whole run
+            const int errorFile = open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+            dup2(reader[1], 1);
+            dup2(errorFile, 2);
+            close(errorFile);
+            close(reader[0]);
+            close(reader[1]);
+            for (int fd : c.closed) close(fd);
+            const rlimit limit = {c.fileSizeLimit, c.fileSizeLimit};
+            setrlimit(RLIMIT_FSIZE, &limit);
+            if (c.notRoot && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+                _exit(125);
+            std::vector<char*> argv = {const_cast<char*>(TONFLUX_CONVERT_BIN)};
+            for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            execv(argv[0], argv.data());
+            _exit(126);
+        }
+        close(reader[1]);
+        if (c.readerGone) close(reader[0]);
+        std::string out;
+        char buffer[4096];
+        ssize_t got;
+        while (!c.readerGone && (got = read(reader[0], buffer, sizeof buffer)) > 0)
+            out.append(buffer, size_t(got));
+        if (!c.readerGone) close(reader[0]);
+        int status = 0;
+        waitpid(child, &status, 0);
+        std::ifstream in(errors);
+        const std::string err((std::istreambuf_iterator<char>(in)),
+                              std::istreambuf_iterator<char>());
+        fs::remove(errors);
+        ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status) << "\n" << err;
+        EXPECT_EQ(WEXITSTATUS(status), c.code) << err;
+        if (c.message.empty()) {
+            EXPECT_EQ(err, "");
+        } else {
+            EXPECT_NE(err.find(c.message), std::string::npos) << err;
+        }
+        if (c.readerGone) {
+            EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+        }
+        c.check(*this);
+    }
+}
+#endif
+
+#ifndef _WIN32
+// Files that are no files, links, and names that would break a report line.
+TEST_F(Cli, TakesOnlyRegularFilesAndNeverReplacesThroughALink) {
+    struct Case {
+        const char* what;
+        std::function<void(Cli&)> setup;
+        std::vector<std::string> args;  // "@x" is the path of x in the test folder
+        int code;
+        std::string message;  // on err; empty: err stays empty
+        std::vector<std::string> after;
+        std::function<void(Cli&)> check;
+    };
+    auto link = [](const char* target, const char* name) {
+        return [target, name](Cli& t) {
+            t.Put("a.mid", GoodSong());
+            ASSERT_EQ(symlink(target, t.P(name).c_str()), 0);
+        };
+    };
+    auto stillALink = [](Cli& t) {
+        struct stat info;
+        ASSERT_EQ(lstat(t.P("a.mds").c_str(), &info), 0);
+        EXPECT_TRUE(S_ISLNK(info.st_mode));
+    };
+    auto nothing = [](Cli&) {};
+    const Case cases[] = {
+        {"a FIFO given directly",
+         [](Cli& t) { ASSERT_EQ(mkfifo(t.P("p.mid").c_str(), 0644), 0); },
+         {"@p.mid"},
+         1,
+         Text(Texts::NotAFile),
+         {},
+         nothing},
+        {"a FIFO met under -r",
+         [](Cli& t) {
+             t.Put("r/a.mid", GoodSong());
+             ASSERT_EQ(mkfifo(t.P("r/p.mid").c_str(), 0644), 0);
+         },
+         {"-r", "@r"},
+         0,
+         "",
+         {"r/a.mds", "r/a.mid"},
+         nothing},
+        {"a device given directly", nothing, {"/dev/null"}, 1, Text(Texts::NotAFile), {}, nothing},
+        {"a socket given directly",
+         [](Cli& t) {
+             const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+             sockaddr_un address = {};
+             address.sun_family = AF_UNIX;
+             std::snprintf(address.sun_path, sizeof address.sun_path, "%s", t.P("s.mid").c_str());
+             ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+             close(fd);
+         },
+         {"@s.mid"},
+         1,
+         Text(Texts::NotAFile),
+         {},
+         nothing},
+        {"-f and an output that is a hard link to the input",
+         [](Cli& t) {
+             t.Put("a.mid", GoodSong());
+             ASSERT_EQ(::link(t.P("a.mid").c_str(), t.P("b.mds").c_str()), 0);
+         },
+         {"-f", "-o", "@b.mds", "@a.mid"},
+         1,
+         Text(Texts::OutputIsInput),
+         {"a.mid", "b.mds"},
+         nothing},
+        {"-f and an output that is a link to the input",
+         link("a.mid", "a.mds"),
+         {"-f", "@a.mid"},
+         1,
+         Text(Texts::OutputIsInput),
+         {"a.mds", "a.mid"},
+         stillALink},
+        {"a link leading nowhere at the output",
+         link("gone", "a.mds"),
+         {"@a.mid"},
+         1,
+         Text(Texts::OutputExists),
+         {"a.mid"},
+         stillALink},
+        {"a link in a loop at the output",
+         link("a.mds", "a.mds"),
+         {"@a.mid"},
+         1,
+         Text(Texts::OutputExists),
+         {"a.mid"},
+         stillALink},
+        {"-f replaces a link leading nowhere, not what it leads to",
+         link("gone", "a.mds"),
+         {"-f", "@a.mid"},
+         0,
+         "",
+         {"a.mds", "a.mid"},
+         [](Cli& t) { EXPECT_FALSE(t.Has("gone")); }},
+        {"the same file by its name and through a link",
+         link("a.mid", "b.mid"),
+         {"@a.mid", "@b.mid"},
+         0,
+         Text(Texts::Duplicate),
+         {"a.mds", "a.mid", "b.mid"},
+         nothing},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        c.setup(*this);
+        std::vector<std::string> args;
+        for (const std::string& a : c.args) args.push_back(a[0] == '@' ? P(a.substr(1)) : a);
+        const Outcome r = Run(args);
+        EXPECT_EQ(r.code, c.code);
+        if (c.message.empty()) {
+            EXPECT_EQ(r.err, "");
+        } else {
+            EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        }
+        EXPECT_EQ(Files(), c.after);
+        c.check(*this);
+    }
+}
+
+TEST_F(Cli, ReportLinesEscapeControlBytesInNames) {
+    Put("a\nb\x01.mid", GoodSong());
+    Put("c\td.mid", {'M', 'T', 'h', 'd'});
+    const Outcome r = Run({P("a\nb\x01.mid"), P("c\td.mid")});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.out.find("a\\nb\\x01.mds"), std::string::npos) << r.out;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
+    EXPECT_NE(r.err.find("'" + P("c\\td.mid") + "'"), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
 }
 #endif
 

@@ -118,4 +118,51 @@ TEST(Limits, TwoThousandWrappedTracksMergeAsThePairwiseDefinition) {
     }
 }
 
+TEST(Limits, AMergeWithoutMemoryForItsBookkeepingRefusesAtOnce) {
+    // 2000 tracks, two of them with falling ticks: the bookkeeping takes several blocks. Without
+    // any one of them the merge must refuse and leave the song as read; a fallback to the
+    // pairwise merge would take tracks x events steps instead.
+    SmfImage file;
+    for (int i = 0; i < 2000; ++i)
+        file.Track(i % 1000 ? Cat({{0x00, 0x90, 0x3C, 0x40}, EndOfTrack}) : WrappedTrack(7));
+    const HeapImage image(file.Build());
+    uint64_t allocations = 0;
+    {
+        Song song;
+        ASSERT_TRUE(SmfReader().Parse(image.data, image.size, song, false));
+        FailNthAllocation(0);
+        ASSERT_TRUE(song.MergeToSingleTrack());
+        allocations = NothrowAllocations();
+    }
+    ASSERT_GT(allocations, 3u);
+    // Where the conversion's own count stands once the song is read (it has no texts to copy).
+    struct ReadCount : ConversionObserver {
+        void StepDone(ConversionStep step) override {
+            if (step == ConversionStep::Parsed) read = NothrowAllocations();
+        }
+        uint64_t read = 0;
+    } readCount;
+    {
+        ConvertedSong converted;
+        FailNthAllocation(0);
+        ASSERT_EQ(ConvertSmf(image.data, image.size, ConversionOptions(), converted, &readCount),
+                  ConversionStatus::Ok);
+    }
+    for (uint64_t nth = 1; nth <= allocations; ++nth) {
+        SCOPED_TRACE(nth);
+        Song song;
+        ASSERT_TRUE(SmfReader().Parse(image.data, image.size, song, false));
+        FailNthAllocation(nth);
+        EXPECT_FALSE(song.MergeToSingleTrack());
+        FailNthAllocation(0);
+        EXPECT_EQ(song.Format(), 1);
+        EXPECT_EQ(song.TrackCount(), 2000u);
+        FailNthAllocation(readCount.read + nth);  // the same allocation within the conversion
+        ConvertedSong converted;
+        EXPECT_EQ(ConvertSmf(image.data, image.size, ConversionOptions(), converted),
+                  ConversionStatus::OutOfMemory);
+        FailNthAllocation(0);
+    }
+}
+
 }  // namespace

@@ -16,6 +16,8 @@
 #include <unistd.h>
 #endif
 
+#include "core/FileSystem.h"
+#include "core/OutputFile.h"
 #include "tests/support/Packed.h"
 
 namespace {
@@ -236,6 +238,49 @@ TEST_F(WriteMdsFileOnDisk, FailsWithTheSystemCodeAndLeavesNothingBehind) {
         EXPECT_EQ(Names(), (std::vector<std::string>{"old.mds", "sub"}));
         EXPECT_EQ(ReadFile(dir / "old.mds"), (Bytes{'o', 'l', 'd'}));
     }
+}
+
+TEST_F(WriteMdsFileOnDisk, WithoutReplaceWhatStandsAtTheTargetStays) {
+    struct Case {
+        const char* what;
+        bool appearsWhileWriting;  // the target is made after the file was begun
+        bool link;                 // the target is a link that leads nowhere
+    };
+    const Case cases[] = {
+        {"a file there before", false, false},
+        {"a file that appears while the output is written", true, false},
+#ifndef _WIN32
+        {"a link leading nowhere", false, true},
+#endif
+    };
+    const fs::path target = dir / "song.mds";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove(target);
+        OutputFile file;
+        if (!c.appearsWhileWriting) WriteFile(target, {'o', 'l', 'd'});
+#ifndef _WIN32
+        if (c.link) {
+            fs::remove(target);
+            fs::create_symlink(dir / "nowhere", target);
+        }
+#endif
+        const uint8_t bytes[4] = {1, 2, 3, 4};
+        ASSERT_TRUE(file.Create(target.string().c_str()));
+        ASSERT_TRUE(file.Write(bytes, 4));
+        if (c.appearsWhileWriting) WriteFile(target, {'o', 'l', 'd'});
+        EXPECT_FALSE(file.Commit(false));
+        EXPECT_TRUE(FileSystem::AlreadyExists(file.ErrorCode())) << file.ErrorCode();
+        EXPECT_EQ(Names(), std::vector<std::string>{"song.mds"});  // no temporary file left
+        if (!c.link) {
+            EXPECT_EQ(ReadFile(target), (Bytes{'o', 'l', 'd'}));
+        }
+    }
+    fs::remove(target);
+    EXPECT_TRUE(WriteMdsFile(target.string().c_str(), 96, Options(1024, false), blocks,
+                             ByteBuffer(), ByteBuffer(), false)
+                    .ok)
+        << "nothing there: written";
 }
 
 #ifndef _WIN32
