@@ -39,6 +39,12 @@ void ShowError(HWND owner, const std::string& text) {
     MessageBoxA(owner, text.c_str(), title.c_str(), MB_ICONERROR);
 }
 
+void ShowNotSmf(HWND owner, const char* path) {
+    std::string text;
+    LoadResourceString(text, IDS_NOT_SMF);
+    ShowError(owner, "'" + std::string(path) + "'\n" + text);
+}
+
 // The file's image, or false once the message is shown: the quoted path and the reason when the
 // file cannot be opened, the reason alone when it cannot be measured or read. A file of 4 GB or
 // more cannot be held as one image, which is running out of memory as far as the user is
@@ -58,6 +64,9 @@ bool ReadInput(HWND owner, const char* path, ByteBuffer& image) {
             return false;
         case FileSystem::ReadResult::Allocate:
             ReportOutOfMemory(owner, path);
+            return false;
+        case FileSystem::ReadResult::NotAFile:  // a device or a pipe: no file of any format
+            ShowNotSmf(owner, path);
             return false;
         case FileSystem::ReadResult::Size:
         case FileSystem::ReadResult::Read:
@@ -102,12 +111,9 @@ void ConvertFile(HWND owner, const char* path) {
         switch (ConvertSmf(image, ReadOptions(), song)) {
             case ConversionStatus::Ok:
                 break;
-            case ConversionStatus::NotSmf: {
-                std::string text;
-                LoadResourceString(text, IDS_NOT_SMF);
-                ShowError(owner, "'" + std::string(path) + "'\n" + text);
+            case ConversionStatus::NotSmf:
+                ShowNotSmf(owner, path);
                 return;
-            }
             case ConversionStatus::EventTooLarge: {
                 std::string text;
                 LoadResourceString(text, IDS_SYSEX_TOO_LARGE);

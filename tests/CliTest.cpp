@@ -12,7 +12,9 @@
 #include <random>
 #include <sstream>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -782,6 +784,40 @@ TEST_F(Cli, ReportLinesEscapeControlBytesInNames) {
     EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
     EXPECT_NE(r.err.find("'" + P("c\\td.mid") + "'"), std::string::npos) << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+}
+#endif
+
+#ifdef _WIN32
+// Windows users' folders are full of names without a form in the ANSI code page.
+TEST_F(Cli, ConvertsNamesOutsideTheAnsiCodePage) {
+    const fs::path input = dir / fs::u8path(u8"ü-ë-Ω.mid");
+    const Bytes song = GoodSong();
+    std::ofstream(input, std::ios::binary)
+        .write(reinterpret_cast<const char*>(song.data()), std::streamsize(song.size()));
+    const fs::path output = dir / fs::u8path(u8"ü-ë-Ω.mds");
+
+    const Outcome inProcess = Run({input.u8string()});
+    EXPECT_EQ(inProcess.code, 0) << inProcess.err;
+    EXPECT_NE(inProcess.out.find(output.u8string()), std::string::npos) << inProcess.out;
+    ASSERT_TRUE(fs::remove(output));
+
+    // The real program, given the name on a Unicode command line.
+    std::wstring exe = fs::path(TONFLUX_CONVERT_BIN).wstring();  // a Unix path: Wine's Z: is /
+    for (wchar_t& c : exe)
+        if (c == L'/') c = L'\\';
+    std::wstring command = L"\"Z:" + exe + L"\" -q \"" + input.wstring() + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &startup, &process));
+    WaitForSingleObject(process.hProcess, 60000);
+    DWORD exitCode = 1;
+    GetExitCodeProcess(process.hProcess, &exitCode);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    EXPECT_EQ(exitCode, 0u);
+    EXPECT_TRUE(fs::exists(output));
 }
 #endif
 
