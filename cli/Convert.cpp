@@ -286,7 +286,7 @@ public:
                 }
                 return true;
             case Result::Duplicate:
-                Warn(job.input, Texts::Duplicate);
+                if (!s.quiet) Warn(job.input, Texts::Duplicate);
                 return true;
             case Result::ReadFailed:
             case Result::ListFailed:

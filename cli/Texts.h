@@ -54,7 +54,7 @@ constexpr const char* Help =
     "      --no-running-status  ランニング ステータスを使わない (既定: 使う)\n"
     "      --omit-stream-ids    ストリーム ID を省略する (既定: 省略しない)\n"
     "  -f, --force              既存の出力ファイルを置き換える (既定: 置き換えずにエラー)\n"
-    "  -j, --jobs N             N 個のファイルを同時に変換する (既定: CPU のコア数)\n"
+    "  -j, --jobs N             N 個のファイルを同時に変換する (1〜1024, 既定: CPU のコア数)\n"
     "  -r, --recursive          フォルダーを指定すると、その下の *.mid / *.midi をすべて変換する\n"
     "  -q, --quiet              エラーだけを表示する\n"
     "      --dump FILE.mds      MDS "
