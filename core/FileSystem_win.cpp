@@ -87,32 +87,30 @@ bool CloseFile(intptr_t handle, uint32_t& error) {
     return true;
 }
 
-bool RenameOver(const char* from, const char* to, uint32_t& error) {
+namespace {
+
+bool Move(const char* from, const char* to, DWORD flags, uint32_t& error) {
     const WidePath wideFrom(from);
     const WidePath wideTo(to);
     if (!wideFrom.Get() || !wideTo.Get()) {
         error = wideFrom.Get() ? wideTo.Error() : wideFrom.Error();
         return false;
     }
-    if (!MoveFileExW(wideFrom.Get(), wideTo.Get(), MOVEFILE_REPLACE_EXISTING)) {
+    if (!MoveFileExW(wideFrom.Get(), wideTo.Get(), flags)) {
         error = GetLastError();
         return false;
     }
     return true;
 }
 
+}  // namespace
+
+bool RenameOver(const char* from, const char* to, uint32_t& error) {
+    return Move(from, to, MOVEFILE_REPLACE_EXISTING, error);
+}
+
 bool RenameNoReplace(const char* from, const char* to, uint32_t& error) {
-    const WidePath wideFrom(from);
-    const WidePath wideTo(to);
-    if (!wideFrom.Get() || !wideTo.Get()) {
-        error = wideFrom.Get() ? wideTo.Error() : wideFrom.Error();
-        return false;
-    }
-    if (!MoveFileExW(wideFrom.Get(), wideTo.Get(), 0)) {
-        error = GetLastError();
-        return false;
-    }
-    return true;
+    return Move(from, to, 0, error);
 }
 
 void RemoveFile(const char* path) {
