@@ -4,9 +4,11 @@
 #include <cstdio>
 #include <map>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include "cli/Dump.h"
+#include "cli/MdsInput.h"
 #include "cli/Platform.h"
 #include "cli/Texts.h"
 #include "core/Conversion.h"
@@ -25,6 +27,7 @@ struct Settings {
     std::string outputDir;
     bool force = false;
     bool recursive = false;
+    bool toMidi = false;  // only MIDI stream files, back to SMF; -r collects *.mds
     bool quiet = false;
     unsigned jobs = 0;  // 0: one per core
     std::vector<std::string> inputs;
@@ -45,6 +48,8 @@ enum class Result {
     WriteFailed,  // code: the system's
     IsFolder,
     ListFailed,  // code: the system's
+    OutputIsInput,
+    Refused,  // the way back refused the file; reason says why
 };
 
 struct Job {
@@ -55,6 +60,8 @@ struct Job {
     uint32_t blocks = 0;
     uint32_t events = 0;
     bool done = false;
+    bool toMidi = false;  // a MIDI stream file, back to SMF
+    std::string reason{};
 };
 
 std::string Say(const char* utf8) {
@@ -97,6 +104,7 @@ int ParseArgs(const std::vector<std::string>& args, Settings& s, std::ostream& e
         {"jobs", 'j', true},           {"recursive", 'r', false},
         {"quiet", 'q', false},         {"dump", 0, true},
         {"help", 'h', false},          {"version", 0, false},
+        {"to-mid", 0, false},
     };
     auto apply = [&](const Option& o, const std::string& value) -> int {
         const std::string name = o.longName;
@@ -119,6 +127,7 @@ int ParseArgs(const std::vector<std::string>& args, Settings& s, std::ostream& e
             s.jobs = unsigned(n);
         }
         if (name == "recursive") s.recursive = true;
+        if (name == "to-mid") s.toMidi = true;
         if (name == "quiet") s.quiet = true;
         if (name == "dump") s.dumps.push_back(value);
         if (name == "help") s.help = true;
@@ -183,22 +192,24 @@ int ParseArgs(const std::vector<std::string>& args, Settings& s, std::ostream& e
     return -1;
 }
 
-bool IsMidiName(const std::string& path) {
+// What -r collects: *.mid and *.midi, or *.mds for the way back.
+bool IsInputName(const std::string& path, bool toMidi) {
     const size_t dot = path.rfind('.');
     if (dot == std::string::npos || dot < FileSystem::FolderLength(path.c_str())) return false;
     std::string ext = path.substr(dot + 1);
     for (char& c : ext)
         if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-    return ext == "mid" || ext == "midi";
+    return toMidi ? ext == "mds" : ext == "mid" || ext == "midi";
 }
 
-// The input's base name (the file name before its last dot) with .mds, in dir or else beside it.
-std::string DefaultOutput(const std::string& input, const std::string& dir) {
+// The input's base name (the file name before its last dot) with extension, in dir or else
+// beside it.
+std::string DefaultOutput(const std::string& input, const std::string& dir, const char* extension) {
     const size_t folder = FileSystem::FolderLength(input.c_str());
     std::string name = input.substr(folder);
     const size_t dot = name.rfind('.');
     if (dot != std::string::npos) name.erase(dot);
-    name += ".mds";
+    name += extension;
     if (dir.empty()) return input.substr(0, folder) + name;
     const char last = dir.back();
     const bool separated =
@@ -206,21 +217,53 @@ std::string DefaultOutput(const std::string& input, const std::string& dir) {
     return dir + (separated ? "" : std::string(1, Platform::PreferredSeparator())) + name;
 }
 
+// Reads the job's input whole; false, with the job's result, when it cannot.
+bool ReadInput(Job& job, ByteBuffer& image) {
+    const FileSystem::ReadResult read = FileSystem::ReadWholeFile(job.input.c_str(), image);
+    if (read.Ok()) return true;
+    job.code = read.errorCode;
+    job.result = job.code == OutOfMemoryErrorCode() ? Result::OutOfMemory : Result::ReadFailed;
+    return false;
+}
+
+// The job's result once its output is written, or not.
+void Finish(Job& job, const WriteResult& written, uint32_t blocks, uint32_t events) {
+    if (!written.ok) {
+        job.code = written.errorCode;
+        job.result =
+            written.errorCode == OutOfMemoryErrorCode() ? Result::OutOfMemory : Result::WriteFailed;
+        return;
+    }
+    job.result = Result::Converted;
+    job.blocks = blocks;
+    job.events = events;
+}
+
+// The way back: -k and --omit-stream-ids mean nothing to it.
+void ConvertToMidi(Job& job, const Settings& s) {
+    ByteBuffer image;
+    if (!ReadInput(job, image)) return;
+    ConvertedMidi midi;
+    const MdsConversionStatus status =
+        ConvertMds(image.Data(), image.Size(), s.options.useRunningStatus, midi);
+    if (status != MdsConversionStatus::Ok) {
+        job.result = Result::Refused;
+        job.reason = MdsRefusal(status, midi.fault);
+        return;
+    }
+    Finish(job, WriteConvertedMidi(job.output.c_str(), midi), midi.blocks, midi.events);
+}
+
 void Convert(Job& job, const Settings& s) {
     if (!s.force && Platform::Kind(job.output) != Platform::PathKind::Missing) {
         job.result = Result::OutputExists;
         return;
     }
+    if (job.toMidi) return ConvertToMidi(job, s);
     ConvertedSong song;
     {
         ByteBuffer image;
-        const FileSystem::ReadResult read = FileSystem::ReadWholeFile(job.input.c_str(), image);
-        if (!read.Ok()) {
-            job.code = read.errorCode;
-            job.result =
-                job.code == OutOfMemoryErrorCode() ? Result::OutOfMemory : Result::ReadFailed;
-            return;
-        }
+        if (!ReadInput(job, image)) return;
         switch (ConvertSmf(image, s.options, song)) {
             case ConversionStatus::Ok:
                 break;
@@ -235,16 +278,8 @@ void Convert(Job& job, const Settings& s) {
                 return;
         }
     }
-    const WriteResult written = WriteConvertedSong(job.output.c_str(), song);
-    if (!written.ok) {
-        job.code = written.errorCode;
-        job.result =
-            written.errorCode == OutOfMemoryErrorCode() ? Result::OutOfMemory : Result::WriteFailed;
-        return;
-    }
-    job.result = Result::Converted;
-    job.blocks = song.blocks.Count();
-    job.events = song.blocks.EventCount();
+    Finish(job, WriteConvertedSong(job.output.c_str(), song), song.blocks.Count(),
+           song.blocks.EventCount());
 }
 
 // True when the job converted.
@@ -283,6 +318,12 @@ bool Report(const Job& job, const Settings& s, std::ostream& out, std::ostream& 
         case Result::OutputClash:
             err << prefix << Quoted(job.output) << ": " << Say(Texts::OutputClash) << "\n";
             break;
+        case Result::OutputIsInput:
+            err << prefix << Quoted(job.output) << ": " << Say(Texts::OutputIsInput) << "\n";
+            break;
+        case Result::Refused:
+            err << prefix << Quoted(job.input) << ": " << Say(job.reason.c_str()) << "\n";
+            break;
         case Result::WriteFailed:
             err << prefix << Quoted(job.output) << ": " << Platform::ErrorText(job.code) << "\n";
             break;
@@ -298,7 +339,9 @@ std::vector<Job> Plan(const Settings& s, std::ostream& err) {
     std::vector<Job> jobs;
     for (const std::string& input : s.inputs) {
         if (Platform::Kind(input) != Platform::PathKind::Folder) {
+            // A named file goes back to SMF when it is a MIDI stream file, whatever its name.
             jobs.push_back(Job{input, "", Result::Pending});
+            jobs.back().toMidi = s.toMidi || IsMdsFile(input);
             continue;
         }
         if (!s.recursive) {
@@ -312,17 +355,30 @@ std::vector<Job> Plan(const Settings& s, std::ostream& err) {
             continue;
         }
         const size_t before = jobs.size();
-        for (const std::string& file : files)
-            if (IsMidiName(file)) jobs.push_back(Job{file, "", Result::Pending});
+        for (const std::string& file : files) {
+            if (!IsInputName(file, s.toMidi)) continue;
+            jobs.push_back(Job{file, "", Result::Pending});
+            jobs.back().toMidi = s.toMidi;
+        }
         if (jobs.size() == before && !s.quiet)
-            err << "tonflux-convert: " << Quoted(input) << ": " << Say(Texts::NoMidiFiles) << "\n";
+            err << "tonflux-convert: " << Quoted(input) << ": "
+                << Say(s.toMidi ? Texts::NoMdsFiles : Texts::NoMidiFiles) << "\n";
     }
+    // An output never replaces an input of the same run, -f or not: song.mid and song.mds named
+    // together would each overwrite the other.
+    std::set<std::string> inputs;
+    for (const Job& job : jobs) inputs.insert(Platform::SameFileKey(job.input));
     // Two inputs that would write the same file: the first one wins, whatever the job count.
     std::map<std::string, size_t> claimed;
     for (Job& job : jobs) {
         if (job.result != Result::Pending) continue;
-        job.output = s.output.empty() ? DefaultOutput(job.input, s.outputDir) : s.output;
-        if (!claimed.emplace(Platform::SameFileKey(job.output), 0).second)
+        job.output = s.output.empty()
+                         ? DefaultOutput(job.input, s.outputDir, job.toMidi ? ".mid" : ".mds")
+                         : s.output;
+        const std::string key = Platform::SameFileKey(job.output);
+        if (inputs.count(key))
+            job.result = Result::OutputIsInput;
+        else if (!claimed.emplace(key, 0).second)
             job.result = Result::OutputClash;
     }
     return jobs;

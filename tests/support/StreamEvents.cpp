@@ -49,6 +49,7 @@ public:
     void Text(const char (&id)[5], const uint8_t* text, uint32_t length) override {
         (std::strcmp(id, "INAM") == 0 ? out.title : out.copyright).assign(text, text + length);
     }
+    void Deviation(const MdsCheck& check) override { out.deviations.push_back(check); }
 
 private:
     DecodedMds& out;

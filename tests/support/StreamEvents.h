@@ -24,6 +24,7 @@ std::vector<StreamEventRecord> ExpectedStreamEvents(const Track& track);
 
 struct DecodedMds {
     MdsCheck check;
+    std::vector<MdsCheck> deviations;
     MdsHeader header;
     std::vector<MdsBlock> blocks;
     std::vector<StreamEventRecord> events;

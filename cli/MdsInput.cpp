@@ -1,0 +1,34 @@
+#include "cli/MdsInput.h"
+
+#include <cstdio>
+
+#include "cli/Dump.h"
+#include "cli/Texts.h"
+#include "core/FileSystem.h"
+
+bool IsMdsFile(const std::string& path) {
+    uint8_t head[12];
+    uint32_t got = 0;
+    return FileSystem::ReadFileStart(path.c_str(), head, sizeof head, got).Ok() &&
+           IsMdsImage(head, got);
+}
+
+std::string MdsRefusal(MdsConversionStatus status, const MdsCheck& fault) {
+    char text[512];
+    switch (status) {
+        case MdsConversionStatus::Ok:
+            return "";
+        case MdsConversionStatus::NotMds:
+            return Texts::NotMds;
+        case MdsConversionStatus::Malformed:
+            std::snprintf(text, sizeof text, Texts::DumpFault, unsigned(fault.offset));
+            return text + std::string(MdsFaultText(fault.fault));
+        case MdsConversionStatus::DeltaTooLarge:
+            std::snprintf(text, sizeof text, Texts::DeltaTooLarge, unsigned(fault.offset));
+            return text;
+        case MdsConversionStatus::TextTooLong:
+            std::snprintf(text, sizeof text, Texts::TextTooLong, unsigned(fault.offset));
+            return text;
+    }
+    return Texts::Unexpected;
+}
