@@ -340,8 +340,13 @@ std::vector<Job> Plan(const Settings& s, std::ostream& err) {
     for (const std::string& input : s.inputs) {
         if (Platform::Kind(input) != Platform::PathKind::Folder) {
             // A named file goes back to SMF when it is a MIDI stream file, whatever its name.
+            const MdsProbe probe = ProbeMdsFile(input);
             jobs.push_back(Job{input, "", Result::Pending});
-            jobs.back().toMidi = s.toMidi || IsMdsFile(input);
+            jobs.back().toMidi = s.toMidi || probe == MdsProbe::Mds;
+            if (s.toMidi && probe == MdsProbe::NotMds) {
+                jobs.back().result = Result::Refused;
+                jobs.back().reason = Texts::NotMds;
+            }
             continue;
         }
         if (!s.recursive) {

@@ -6,11 +6,12 @@
 #include "cli/Texts.h"
 #include "core/FileSystem.h"
 
-bool IsMdsFile(const std::string& path) {
+MdsProbe ProbeMdsFile(const std::string& path) {
     uint8_t head[12];
     uint32_t got = 0;
-    return FileSystem::ReadFileStart(path.c_str(), head, sizeof head, got).Ok() &&
-           IsMdsImage(head, got);
+    if (!FileSystem::ReadFileStart(path.c_str(), head, sizeof head, got).Ok())
+        return MdsProbe::Unreadable;
+    return IsMdsImage(head, got) ? MdsProbe::Mds : MdsProbe::NotMds;
 }
 
 std::string MdsRefusal(MdsConversionStatus status, const MdsCheck& fault) {

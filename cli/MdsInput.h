@@ -5,9 +5,11 @@
 
 #include "core/Conversion.h"
 
-// True when path is a regular file that begins as a MIDI stream file does (RIFF form MIDS),
-// whatever its name. A file that cannot be read is not one; its conversion reports why.
-bool IsMdsFile(const std::string& path);
+// Whether path is a regular file that begins as a MIDI stream file does (RIFF form MIDS),
+// whatever its name. Unreadable: its conversion will say why. A FIFO or a device is not looked
+// into, so it counts as NotMds.
+enum class MdsProbe { Mds, NotMds, Unreadable };
+MdsProbe ProbeMdsFile(const std::string& path);
 
 // Why ConvertMds refused a file, with the byte offset where there is one, in UTF-8.
 std::string MdsRefusal(MdsConversionStatus status, const MdsCheck& fault);
