@@ -12,6 +12,7 @@
 #include "core/Song.h"
 #include "core/StreamBlocks.h"
 #include "tests/fuzz/AllocationHooks.h"
+#include "tests/support/StreamEvents.h"
 
 namespace {
 
@@ -350,33 +351,15 @@ private:
 // The largest delta an SMF holds.
 constexpr uint32_t MaxSmfDelta = 0x0FFFFFFF;
 
-// An event as a player sends it: kind and bytes (Short: the message; Tempo: three bytes, high
-// first; Long: the parameters), at its tick counted from 0.
-struct SentEvent {
-    uint32_t tick;
-    MdsEventKind kind;
-    Bytes bytes;
-    bool operator==(const SentEvent& o) const {
-        return tick == o.tick && kind == o.kind && bytes == o.bytes;
-    }
-};
-
 // What a stream file sends, as the way back must keep it: every event but the skipped ones, at
-// the tick the deltas reach from 0, the first INAM and ICOP of the INFO lists.
+// the tick the deltas reach from 0 (as StreamEventRecord), the first INAM and ICOP of the INFO
+// lists.
 class RecordSent : public MdsVisitor {
 public:
     void Header(const MdsHeader& h) override { header = h; }
     void Event(const MdsEvent& e) override {
-        tick += e.delta;
-        if (e.kind == MdsEventKind::Skipped) return;
-        SentEvent sent{tick, e.kind, {}};
-        if (e.kind == MdsEventKind::Short)
-            sent.bytes.assign(e.message, e.message + e.messageLength);
-        else if (e.kind == MdsEventKind::Tempo)
-            sent.bytes = {uint8_t(e.tempo >> 16), uint8_t(e.tempo >> 8), uint8_t(e.tempo)};
-        else
-            sent.bytes.assign(e.params, e.params + e.paramLength);
-        events.push_back(sent);
+        tick += e.delta;  // from 0, whatever the first block's tickStart says
+        if (e.kind != MdsEventKind::Skipped) events.push_back(RecordOf(e, tick));
     }
     void Text(const char (&id)[5], const uint8_t* text, uint32_t length) override {
         const bool name = std::memcmp(id, "INAM", 4) == 0;
@@ -387,7 +370,7 @@ public:
     void Deviation(const MdsCheck&) override { ++deviations; }
 
     MdsHeader header;
-    std::vector<SentEvent> events;
+    std::vector<StreamEventRecord> events;
     bool hasTitle = false, hasCopyright = false;
     Bytes title, copyright;
     uint32_t deviations = 0;
@@ -433,10 +416,10 @@ void CheckWrittenSmf(const MemoryFile& smf, const RecordSent& sent) {
               "the title or copyright is not the first meta event, as found");
         e = e->Next();
     }
-    for (const SentEvent& expected : sent.events) {
+    for (const StreamEventRecord& expected : sent.events) {
         Check(e != nullptr, "an event missing from the SMF");
         const EventView view = View(*e);
-        SentEvent got{e->tick, MdsEventKind::Short, {}};
+        StreamEventRecord got{e->tick, MdsEventKind::Short, {}};
         if (view.IsChannel()) {
             got.bytes.push_back(view.status);
             got.bytes.insert(got.bytes.end(), view.data, view.data + view.length);
@@ -476,7 +459,7 @@ void CheckBackFromAnyMds(const uint8_t* data, uint32_t size, bool useRunningStat
         return;
     }
     std::vector<uint32_t> ticks;
-    for (const SentEvent& e : sent.events) ticks.push_back(e.tick);
+    for (const StreamEventRecord& e : sent.events) ticks.push_back(e.tick);
     const bool far = HasFarEvent(ticks);
     Check(status == (far ? MdsConversionStatus::DeltaTooLarge : MdsConversionStatus::Ok),
           "a decodable file refused, or a delta no SMF holds accepted");
@@ -497,7 +480,7 @@ void CheckBackFromAnyMds(const uint8_t* data, uint32_t size, bool useRunningStat
     Convert(bytes.data(), uint32_t(bytes.size()), options, again);
     if (again.outcome == Outcome::EventTooLarge) {
         bool tooLarge = false;
-        for (const SentEvent& e : sent.events)
+        for (const StreamEventRecord& e : sent.events)
             tooLarge = tooLarge || e.bytes.size() + 20 > options.maxBufferBytes;
         Check(tooLarge, "an event of the SMF does not fit a block, though none is that long");
         return;
