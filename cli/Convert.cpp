@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "cli/Dump.h"
+#include "cli/MdsInput.h"
 #include "cli/Platform.h"
 #include "cli/Printable.h"
 #include "cli/Texts.h"
@@ -31,6 +32,7 @@ struct Settings {
     std::string outputDir;
     bool force = false;
     bool recursive = false;
+    bool toMidi = false;  // only MIDI stream files, back to SMF; -r collects *.mds
     bool quiet = false;
     unsigned jobs = 0;  // 0: one per core
     std::vector<std::string> inputs;
@@ -49,12 +51,13 @@ enum class Result {
     SysexTooLarge,
     OutOfMemory,
     OutputExists,
-    OutputIsInput,
+    OutputIsInput,  // not even -f replaces an input of the same run
     OutputClash,
     WriteFailed,  // code: the system's
     IsFolder,
     ListFailed,   // code: the system's; input is the folder or entry that could not be read
     NoMidiFiles,  // input is the folder
+    Refused,      // the way back refused the file; reason says why
 };
 
 struct Job {
@@ -65,6 +68,8 @@ struct Job {
     uint32_t blocks = 0;
     uint32_t events = 0;
     bool done = false;
+    bool toMidi = false;  // a MIDI stream file, back to SMF
+    std::string reason{};
 };
 
 std::string Quoted(const std::string& path) {
@@ -103,6 +108,7 @@ int ParseArgs(const std::vector<std::string>& args, Settings& s, std::ostream& e
         {"jobs", 'j', true},           {"recursive", 'r', false},
         {"quiet", 'q', false},         {"dump", 0, true},
         {"help", 'h', false},          {"version", 0, false},
+        {"to-mid", 0, false},
     };
     auto apply = [&](const Option& o, const std::string& spelled, const std::string& value) {
         const std::string name = o.longName;
@@ -130,6 +136,7 @@ int ParseArgs(const std::vector<std::string>& args, Settings& s, std::ostream& e
             s.jobs = unsigned(n);
         }
         if (name == "recursive") s.recursive = true;
+        if (name == "to-mid") s.toMidi = true;
         if (name == "quiet") s.quiet = true;
         if (name == "dump") s.dumps.push_back(value);
         if (name == "help") s.help = true;
@@ -195,27 +202,74 @@ int ParseArgs(const std::vector<std::string>& args, Settings& s, std::ostream& e
     return -1;
 }
 
-bool IsMidiName(const std::string& path) {
+// What -r collects: *.mid and *.midi, or *.mds for the way back.
+bool IsInputName(const std::string& path, bool toMidi) {
     const size_t dot = path.rfind('.');
     if (dot == std::string::npos || dot < FileSystem::FolderLength(path.c_str())) return false;
     std::string ext = path.substr(dot + 1);
     for (char& c : ext)
         if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-    return ext == "mid" || ext == "midi";
+    return toMidi ? ext == "mds" : ext == "mid" || ext == "midi";
 }
 
-// The input's base name (the file name before its last dot) with .mds, in dir or else beside it.
-std::string DefaultOutput(const std::string& input, const std::string& dir) {
+// The input's base name (the file name before its last dot) with extension, in dir or else
+// beside it.
+std::string DefaultOutput(const std::string& input, const std::string& dir, const char* extension) {
     const size_t folder = FileSystem::FolderLength(input.c_str());
     std::string name = input.substr(folder);
     const size_t dot = name.rfind('.');
     if (dot != std::string::npos) name.erase(dot);
-    name += ".mds";
+    name += extension;
     if (dir.empty()) return input.substr(0, folder) + name;
     const char last = dir.back();
     const bool separated =
         last == '/' || (Platform::PreferredSeparator() == '\\' && (last == '\\' || last == ':'));
     return dir + (separated ? "" : std::string(1, Platform::PreferredSeparator())) + name;
+}
+
+// Reads the job's input whole; false, with the job's result, when it cannot.
+bool ReadInput(Job& job, ByteBuffer& image) {
+    const FileSystem::ReadResult read = FileSystem::ReadWholeFile(job.input.c_str(), image);
+    if (read.Ok()) return true;
+    job.code = read.errorCode;
+    if (read.failed == FileSystem::ReadResult::NotAFile)
+        job.result = Result::NotAFile;
+    else
+        job.result = job.code == OutOfMemoryErrorCode() ? Result::OutOfMemory : Result::ReadFailed;
+    return false;
+}
+
+// The job's result once its output is written, or not.
+void Finish(Job& job, const Settings& s, const WriteResult& written, uint32_t blocks,
+            uint32_t events) {
+    if (!written.ok) {
+        job.code = written.errorCode;
+        if (!s.force && FileSystem::AlreadyExists(written.errorCode))
+            job.result = Result::OutputExists;  // it appeared while this one was being written
+        else if (written.errorCode == OutOfMemoryErrorCode())
+            job.result = Result::OutOfMemory;
+        else
+            job.result = Result::WriteFailed;
+        return;
+    }
+    job.result = Result::Converted;
+    job.blocks = blocks;
+    job.events = events;
+}
+
+// The way back: -k and --omit-stream-ids mean nothing to it.
+void ConvertToMidi(Job& job, const Settings& s) {
+    ByteBuffer image;
+    if (!ReadInput(job, image)) return;
+    ConvertedMidi midi;
+    const MdsConversionStatus status =
+        ConvertMds(image.Data(), image.Size(), s.options.useRunningStatus, midi);
+    if (status != MdsConversionStatus::Ok) {
+        job.result = Result::Refused;
+        job.reason = MdsRefusal(status, midi.fault);
+        return;
+    }
+    Finish(job, s, WriteConvertedMidi(job.output.c_str(), midi, s.force), midi.blocks, midi.events);
 }
 
 void Convert(Job& job, const Settings& s) {
@@ -224,20 +278,11 @@ void Convert(Job& job, const Settings& s) {
         job.result = Result::OutputExists;
         return;
     }
+    if (job.toMidi) return ConvertToMidi(job, s);
     ConvertedSong song;
     {
         ByteBuffer image;
-        const FileSystem::ReadResult read = FileSystem::ReadWholeFile(job.input.c_str(), image);
-        if (read.failed == FileSystem::ReadResult::NotAFile) {
-            job.result = Result::NotAFile;
-            return;
-        }
-        if (!read.Ok()) {
-            job.code = read.errorCode;
-            job.result =
-                job.code == OutOfMemoryErrorCode() ? Result::OutOfMemory : Result::ReadFailed;
-            return;
-        }
+        if (!ReadInput(job, image)) return;
         switch (ConvertSmf(image, s.options, song)) {
             case ConversionStatus::Ok:
                 break;
@@ -252,20 +297,8 @@ void Convert(Job& job, const Settings& s) {
                 return;
         }
     }
-    const WriteResult written = WriteConvertedSong(job.output.c_str(), song, s.force);
-    if (!written.ok) {
-        job.code = written.errorCode;
-        if (!s.force && FileSystem::AlreadyExists(written.errorCode))
-            job.result = Result::OutputExists;  // it appeared while this one was being written
-        else if (written.errorCode == OutOfMemoryErrorCode())
-            job.result = Result::OutOfMemory;
-        else
-            job.result = Result::WriteFailed;
-        return;
-    }
-    job.result = Result::Converted;
-    job.blocks = song.blocks.Count();
-    job.events = song.blocks.EventCount();
+    Finish(job, s, WriteConvertedSong(job.output.c_str(), song, s.force), song.blocks.Count(),
+           song.blocks.EventCount());
 }
 
 // Writes the report lines of the run. Standard output may be a pipe whose reader has gone (a
@@ -308,7 +341,10 @@ public:
                 Warn(job.input, Texts::IsFolder);
                 break;
             case Result::NoMidiFiles:
-                Warn(job.input, Texts::NoMidiFiles);
+                Warn(job.input, s.toMidi ? Texts::NoMdsFiles : Texts::NoMidiFiles);
+                break;
+            case Result::Refused:
+                Warn(job.input, job.reason);
                 break;
             case Result::OutputExists:
                 Warn(job.output, Texts::OutputExists);
@@ -355,7 +391,7 @@ private:
 
 // The files a folder given with -r holds, as jobs; the entries that could not be read, in their
 // place, as failures naming them.
-void Collect(const std::string& folder, std::vector<Job>& jobs) {
+void Collect(const std::string& folder, bool toMidi, std::vector<Job>& jobs) {
     std::vector<Platform::FolderEntry> entries;
     uint32_t error = 0;
     if (!Platform::ListFiles(folder, entries, error)) {
@@ -366,12 +402,26 @@ void Collect(const std::string& folder, std::vector<Job>& jobs) {
     for (const Platform::FolderEntry& entry : entries) {
         if (entry.error) {
             jobs.push_back(Job{entry.path, "", Result::ListFailed, entry.error});
-        } else if (IsMidiName(entry.path)) {
+        } else if (IsInputName(entry.path, toMidi)) {
             jobs.push_back(Job{entry.path, "", Result::Pending});
+            jobs.back().toMidi = toMidi;
             found = true;
         }
     }
     if (!found) jobs.push_back(Job{folder, "", Result::NoMidiFiles});
+}
+
+// A file named on the command line goes back to SMF when it is a MIDI stream file, whatever
+// its name; with --to-mid it must be one.
+Job NamedInput(const std::string& input, const Settings& s) {
+    Job job{input, "", Result::Pending};
+    const MdsProbe probe = ProbeMdsFile(input);
+    job.toMidi = s.toMidi || probe == MdsProbe::Mds;
+    if (s.toMidi && probe == MdsProbe::NotMds) {
+        job.result = Result::Refused;
+        job.reason = Texts::NotMds;
+    }
+    return job;
 }
 
 // Expands folders, names the outputs and marks what fails before any conversion.
@@ -381,7 +431,7 @@ std::vector<Job> Plan(const Settings& s) {
         switch (Platform::Kind(input)) {
             case Platform::PathKind::Folder:
                 if (s.recursive)
-                    Collect(input, jobs);
+                    Collect(input, s.toMidi, jobs);
                 else
                     jobs.push_back(Job{input, "", Result::IsFolder});
                 break;
@@ -390,31 +440,34 @@ std::vector<Job> Plan(const Settings& s) {
                 break;
             case Platform::PathKind::File:
             case Platform::PathKind::Missing:  // its reading says why
-                jobs.push_back(Job{input, "", Result::Pending});
+                jobs.push_back(NamedInput(input, s));
                 break;
         }
     }
+    // Every input of the run, converted or not, by identity: an output never replaces one of
+    // them, -f or not (song.mid and song.mds named together would each overwrite the other).
     // The same file named twice (or reached through a link, or by two folders) is converted once.
     std::set<std::pair<uint64_t, uint64_t>> inputIds;
     for (Job& job : jobs) {
         FileSystem::FileId id;
-        if (job.result == Result::Pending && FileSystem::Identify(job.input.c_str(), id) &&
-            !inputIds.insert({id.device, id.file}).second)
+        if (job.result == Result::IsFolder || job.result == Result::ListFailed ||
+            job.result == Result::NoMidiFiles || !FileSystem::Identify(job.input.c_str(), id))
+            continue;
+        if (!inputIds.insert({id.device, id.file}).second && job.result == Result::Pending)
             job.result = Result::Duplicate;
     }
     // Two inputs that would write the same file: the first one wins, whatever the job count.
     std::map<std::string, size_t> claimed;
     for (Job& job : jobs) {
         if (job.result != Result::Pending) continue;
-        job.output = s.output.empty() ? DefaultOutput(job.input, s.outputDir) : s.output;
-        if (!claimed.emplace(Platform::SameFileKey(job.output), 0).second) {
-            job.result = Result::OutputClash;
-            continue;
-        }
-        // Not even -f may replace a file that is an input of this run (by name, link or alias).
+        job.output = s.output.empty()
+                         ? DefaultOutput(job.input, s.outputDir, job.toMidi ? ".mid" : ".mds")
+                         : s.output;
         FileSystem::FileId id;
         if (FileSystem::Identify(job.output.c_str(), id) && inputIds.count({id.device, id.file}))
             job.result = Result::OutputIsInput;
+        else if (!claimed.emplace(Platform::SameFileKey(job.output), 0).second)
+            job.result = Result::OutputClash;
     }
     return jobs;
 }

@@ -9,9 +9,7 @@
 #include "core/FileSystem.h"
 #include "core/MdsReader.h"
 
-namespace {
-
-const char* FaultText(MdsFault fault) {
+const char* MdsFaultText(MdsFault fault) {
     switch (fault) {
         case MdsFault::None:
             return "";
@@ -20,7 +18,7 @@ const char* FaultText(MdsFault fault) {
         case MdsFault::RiffSize:
             return "RIFF チャンクのサイズがファイルのサイズと一致しません。";
         case MdsFault::ChunkOverrun:
-            return "チャンクが親チャンクの終わりを越えています。";
+            return "チャンクが親チャンクまたはファイルの終わりを越えています。";
         case MdsFault::MissingFormat:
             return "fmt チャンクまたは data チャンクがありません。";
         case MdsFault::FormatChunk:
@@ -38,18 +36,27 @@ const char* FaultText(MdsFault fault) {
         case MdsFault::EventOverrun:
             return "イベントがブロックの終わりを越えています。";
         case MdsFault::UnknownEventType:
-            return "不明な種類のイベントがあります。";
+            return "ショート、テンポ、ロング以外の種類のイベント、またはコールバック "
+                   "フラグがあります。";
         case MdsFault::BadShortMessage:
-            return "不正なショート メッセージがあります。";
+            return "不正なショート メッセージ (ステータス 0xF0 以上、または最初のショート "
+                   "メッセージに"
+                   "ステータスがない) があります。";
         case MdsFault::NonZeroFill:
             return "ロング メッセージの埋め草が 0 ではありません。";
         case MdsFault::StreamId:
             return "ストリーム ID が 0 ではありません。";
         case MdsFault::ListChunk:
-            return "LIST チャンクが不正です。";
+            return "INFO 以外の LIST チャンク、または 2 つ目の LIST チャンクがあります。";
+        case MdsFault::ShortMessageBytes:
+            return "ショート メッセージのイベント ワードに、メッセージ以外のバイトがあります。";
+        case MdsFault::RunningStatusReset:
+            return "テンポまたはロング メッセージの直後に、ランニング ステータスが使われています。";
     }
     return "";
 }
+
+namespace {
 
 std::string Hex(const uint8_t* bytes, uint32_t n) {
     std::string out;
@@ -128,15 +135,23 @@ public:
                 std::snprintf(line, sizeof line, "long %u:", unsigned(e.paramLength));
                 out << line << Hex(e.params, e.paramLength) << "\n";
                 break;
+            case MdsEventKind::Skipped:
+                std::snprintf(line, sizeof line, "skipped 0x%08X", unsigned(e.word));
+                out << line << Hex(e.params, e.paramLength) << "\n";
+                break;
         }
         ++events;
     }
     void Text(const char (&id)[5], const uint8_t* text, uint32_t length) override {
         out << id << ": " << Escaped(text, length) << "\n";
     }
+    void Deviation(const MdsCheck& check) override {
+        if (firstDeviation.fault == MdsFault::None) firstDeviation = check;
+    }
 
     uint32_t blocks = 0;
     uint32_t events = 0;
+    MdsCheck firstDeviation;
 
 private:
     std::ostream& out;
@@ -155,12 +170,15 @@ int DumpMdsFile(const std::string& path, std::ostream& out, std::ostream& err) {
     out << Printable(path) << "\n";
     Printer printer(out);
     const MdsCheck check = DecodeMds(image.Data(), image.Size(), printer);
+    // What our own writer never produces is a fault here, though the way back takes it.
     char line[512];
-    if (check.fault != MdsFault::None) {
-        std::snprintf(line, sizeof line, Texts::DumpFault, unsigned(check.offset));
-        err << "tonflux-convert: " << quoted << ": " << line << FaultText(check.fault) << "\n";
-        return 1;
+    for (const MdsCheck& found : {printer.firstDeviation, check}) {
+        if (found.fault == MdsFault::None) continue;
+        std::snprintf(line, sizeof line, &found == &check ? Texts::DumpFault : Texts::DumpDeviation,
+                      unsigned(found.offset));
+        err << "tonflux-convert: " << quoted << ": " << line << MdsFaultText(found.fault) << "\n";
     }
+    if (check.fault != MdsFault::None || printer.firstDeviation.fault != MdsFault::None) return 1;
     std::snprintf(line, sizeof line, Texts::DumpOk, unsigned(printer.blocks),
                   unsigned(printer.events));
     out << line << "\n";

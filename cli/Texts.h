@@ -23,10 +23,18 @@ constexpr const char* NotAFile =
     "通常のファイルではありません (パイプ、デバイスまたはソケット)。変換しません。";
 constexpr const char* Duplicate =
     "前に指定された入力ファイルと同じファイルです。一度だけ変換します。";
-constexpr const char* OutputIsInput =
-    "出力ファイルがこの実行の入力ファイルと同じファイルです。-f を指定しても置き換えません。";
 constexpr const char* ReportFailed = "変換結果の報告を標準出力に書き込めませんでした";
 constexpr const char* Converted = "ブロック数 %u、イベント数 %u";
+constexpr const char* NotMds =
+    "このファイルは、MIDI ストリーム ファイル (RIFF 形式 MIDS) ではありません。";
+constexpr const char* DeltaTooLarge =
+    "標準 MIDI ファイルに書けない 0x0FFFFFFF を超えるデルタ タイムがあります (オフセット %u)。"
+    "ティックが逆戻りする曲は MIDI ファイルに戻せません。";
+constexpr const char* TextTooLong =
+    "標準 MIDI ファイルに書けない 256MB 以上の曲名または著作権表示があります (オフセット %u)。";
+constexpr const char* OutputIsInput =
+    "出力ファイルが、この実行の入力ファイルでもあります。入力ファイルは置き換えません。";
+constexpr const char* NoMdsFiles = "変換する MIDI ストリーム ファイル (*.mds) がありません。";
 
 constexpr const char* UsageLine = "使い方: tonflux-convert [オプション] 入力ファイル...";
 constexpr const char* SeeHelp = "詳しくは tonflux-convert --help を参照してください。";
@@ -45,17 +53,23 @@ constexpr const char* Help =
     "使い方: tonflux-convert [オプション] 入力ファイル...\n"
     "標準 MIDI ファイル (SMF, フォーマット 0 / 1) を MIDI ストリーム ファイル (*.mds) "
     "に変換します。\n"
+    "MIDI ストリーム ファイル (内容で判別) は、標準 MIDI ファイル (フォーマット 0, *.mid) "
+    "に戻します。\n"
     "\n"
     "  -o, --output FILE        出力ファイル (入力ファイルが 1 つのときのみ)。既定: "
     "入力ファイルと\n"
-    "                           同じフォルダーに、拡張子を .mds にした名前で出力\n"
+    "                           同じフォルダーに、拡張子を .mds (戻すときは .mid) "
+    "にした名前で出力\n"
     "  -d, --output-dir DIR     出力ファイルを DIR に書き込む\n"
     "  -k, --buffer-kb N        ストリーム バッファの最大サイズ (KB, 1〜63, 既定 4)\n"
-    "      --no-running-status  ランニング ステータスを使わない (既定: 使う)\n"
+    "      --no-running-status  ランニング ステータスを使わない (既定: 使う。戻すときは SMF "
+    "に適用)\n"
     "      --omit-stream-ids    ストリーム ID を省略する (既定: 省略しない)\n"
     "  -f, --force              既存の出力ファイルを置き換える (既定: 置き換えずにエラー)\n"
     "  -j, --jobs N             N 個のファイルを同時に変換する (1〜1024, 既定: CPU のコア数)\n"
     "  -r, --recursive          フォルダーを指定すると、その下の *.mid / *.midi をすべて変換する\n"
+    "      --to-mid             MIDI ストリーム ファイルだけを SMF に戻す (-r では *.mds "
+    "を集める)\n"
     "  -q, --quiet              エラーだけを表示する\n"
     "      --dump FILE.mds      MDS "
     "ファイルのヘッダー、ブロック、イベントを表示し、構造を検査する\n"
@@ -66,5 +80,7 @@ constexpr const char* Help =
 
 constexpr const char* DumpOk = "構造に誤りはありません (ブロック数 %u、イベント数 %u)。";
 constexpr const char* DumpFault = "MDS ファイルの構造に誤りがあります (オフセット %u): ";
+constexpr const char* DumpDeviation =
+    "Tonflux が書く MDS ファイルとは構造が異なります (オフセット %u): ";
 
 }  // namespace Texts

@@ -96,3 +96,16 @@ WriteResult WriteConvertedSong(const char* path, const ConvertedSong& song, bool
 bool WriteConvertedImage(const ConvertedSong& song, MemoryFile& out) {
     return WriteMdsImage(song.division, song.options, song.blocks, song.title, song.copyright, out);
 }
+
+MdsConversionStatus ConvertMds(const uint8_t* image, uint32_t size, bool useRunningStatus,
+                               ConvertedMidi& out) {
+    return PlanSmf(image, size, useRunningStatus, out);
+}
+
+WriteResult WriteConvertedMidi(const char* path, const ConvertedMidi& midi, bool replace) {
+    return WriteSmfFile(path, midi, replace);
+}
+
+bool WriteConvertedMidiImage(const ConvertedMidi& midi, MemoryFile& out) {
+    return WriteSmfImage(midi, out);
+}

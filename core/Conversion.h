@@ -1,11 +1,13 @@
-// Conversion.h: the whole road from an SMF image to a MIDI stream file. Every front end converts
-// through ConvertSmf and WriteConvertedSong and only maps their results to its own messages.
+// Conversion.h: the whole road from an SMF image to a MIDI stream file, and back. Every front end
+// converts through ConvertSmf and WriteConvertedSong (or ConvertMds and WriteConvertedMidi) and
+// only maps their results to its own messages.
 #pragma once
 #include <cstdint>
 
 #include "core/ByteBuffer.h"
 #include "core/ConversionOptions.h"
 #include "core/MdsWriter.h"
+#include "core/SmfWriter.h"
 #include "core/Song.h"
 #include "core/StreamBlocks.h"
 
@@ -53,3 +55,18 @@ bool WriteConvertedImage(const ConvertedSong& song, MemoryFile& out);
 // one ConvertSmf encodes.
 ConversionStatus PrepareSong(const uint8_t* image, uint32_t size, Song& song, ByteBuffer& title,
                              ByteBuffer& copyright, ConversionObserver* observer = nullptr);
+
+// The way back: a MIDI stream file, ours or another writer's, as a format 0 SMF.
+using MdsConversionStatus = SmfPlanStatus;
+using ConvertedMidi = SmfPlan;  // points into the image, which must outlive it
+
+// Decodes image as a MIDI stream file and checks that an SMF can hold it; with useRunningStatus
+// the SMF uses running status. On NotMds, Malformed, DeltaTooLarge and TextTooLong, out.fault
+// gives the fault and its byte offset. Allocates nothing.
+MdsConversionStatus ConvertMds(const uint8_t* image, uint32_t size, bool useRunningStatus,
+                               ConvertedMidi& out);
+
+// Writes the SMF at path, through a temporary file as WriteConvertedSong does.
+WriteResult WriteConvertedMidi(const char* path, const ConvertedMidi& midi, bool replace = true);
+// The same bytes into out, for checks that need no file; false when memory runs out.
+bool WriteConvertedMidiImage(const ConvertedMidi& midi, MemoryFile& out);

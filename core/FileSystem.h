@@ -44,6 +44,10 @@ struct ReadResult {
 // Reads the whole file into out, as one image of exactly its size. A file that shrinks while it
 // is read gives what could be read. Only regular files are read; opening never blocks.
 ReadResult ReadWholeFile(const char* path, ByteBuffer& out);
+// Reads up to n bytes from the start of the file into out, got of them (fewer for a shorter
+// file), to tell its kind by its content. Anything but a regular file (a FIFO, a device) gives
+// none, so that looking neither waits nor takes bytes away from the reader that comes after.
+ReadResult ReadFileStart(const char* path, uint8_t* out, uint32_t n, uint32_t& got);
 
 // Which file a path names, following links: two paths of the same file (hard links, a link to
 // it, another spelling) have the same identity.

@@ -9,6 +9,26 @@
 
 #include "core/OutputFile.h"
 
+namespace {
+
+// Reads until n bytes are in or the file ends; 0, or the system's code for the failure.
+int ReadUpTo(int fd, uint8_t* data, uint32_t n, uint32_t& total) {
+    total = 0;
+    while (total < n) {
+        const ssize_t got = read(fd, data + total, n - total);
+        if (got < 0) {
+            if (errno != EINTR) return errno;
+        } else if (got == 0) {
+            break;
+        } else {
+            total += uint32_t(got);
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
 namespace FileSystem {
 
 bool CreateNewFile(const char* path, intptr_t& handle, uint32_t& error) {
@@ -97,16 +117,11 @@ ReadResult ReadWholeFile(const char* path, ByteBuffer& out) {
         fail(ReadResult::Allocate, EFBIG);
     else if (!out.Resize(uint32_t(info.st_size)))
         fail(ReadResult::Allocate, ENOMEM);
+    // A file that shrank meanwhile ends early: what was read is the image.
     uint32_t total = 0;
-    while (result.Ok() && total < out.Size()) {
-        const ssize_t got = read(fd, out.Data() + total, out.Size() - total);
-        if (got < 0) {
-            if (errno != EINTR) fail(ReadResult::Read, errno);
-        } else if (got == 0) {
-            break;  // the file shrank meanwhile: what was read is the image
-        } else {
-            total += uint32_t(got);
-        }
+    if (result.Ok()) {
+        const int code = ReadUpTo(fd, out.Data(), out.Size(), total);
+        if (code) fail(ReadResult::Read, code);
     }
     close(fd);
     if (result.Ok() && total < out.Size() && !out.Resize(total)) fail(ReadResult::Allocate, ENOMEM);
@@ -119,6 +134,28 @@ bool Identify(const char* path, FileId& id) {
     id.device = uint64_t(info.st_dev);
     id.file = uint64_t(info.st_ino);
     return true;
+}
+
+ReadResult ReadFileStart(const char* path, uint8_t* out, uint32_t n, uint32_t& got) {
+    ReadResult result;
+    got = 0;
+    // Without O_NONBLOCK, opening a FIFO would wait for a writer.
+    const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        result.failed = ReadResult::Open;
+        result.errorCode = uint32_t(errno);
+        return result;
+    }
+    struct stat info;
+    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        const int code = ReadUpTo(fd, out, n, got);
+        if (code) {
+            result.failed = ReadResult::Read;
+            result.errorCode = uint32_t(code);
+        }
+    }
+    close(fd);
+    return result;
 }
 
 bool AlreadyExists(uint32_t error) {

@@ -47,6 +47,22 @@ WidePath::WidePath(const char* utf8) {
     delete[] given;
 }
 
+namespace {
+
+// Reads until n bytes are in or the file ends; 0, or the system's code for the failure.
+DWORD ReadUpTo(HANDLE file, uint8_t* data, uint32_t n, uint32_t& total) {
+    total = 0;
+    while (total < n) {
+        DWORD got = 0;
+        if (!ReadFile(file, data + total, n - total, &got, nullptr)) return GetLastError();
+        if (got == 0) break;
+        total += got;
+    }
+    return 0;
+}
+
+}  // namespace
+
 namespace FileSystem {
 
 // FILE_SHARE_DELETE lets RemoveUnfinishedOutputs delete the file while it is still open.
@@ -144,15 +160,11 @@ ReadResult ReadWholeFile(const char* path, ByteBuffer& out) {
         fail(ReadResult::Allocate, ERROR_FILE_TOO_LARGE);
     else if (!out.Resize(uint32_t(size.QuadPart)))
         fail(ReadResult::Allocate, ERROR_NOT_ENOUGH_MEMORY);
+    // A file that shrank meanwhile ends early: what was read is the image.
     uint32_t total = 0;
-    while (result.Ok() && total < out.Size()) {
-        DWORD got = 0;
-        if (!ReadFile(file, out.Data() + total, out.Size() - total, &got, nullptr))
-            fail(ReadResult::Read, GetLastError());
-        else if (got == 0)
-            break;  // the file shrank meanwhile: what was read is the image
-        else
-            total += got;
+    if (result.Ok()) {
+        const DWORD code = ReadUpTo(file, out.Data(), out.Size(), total);
+        if (code) fail(ReadResult::Read, code);
     }
     CloseHandle(file);
     if (result.Ok() && total < out.Size() && !out.Resize(total))
@@ -174,6 +186,29 @@ bool Identify(const char* path, FileId& id) {
     id.device = info.dwVolumeSerialNumber;
     id.file = uint64_t(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
     return true;
+}
+
+ReadResult ReadFileStart(const char* path, uint8_t* out, uint32_t n, uint32_t& got) {
+    ReadResult result;
+    got = 0;
+    const WidePath wide(path);
+    HANDLE file = wide.Get() ? CreateFileW(wide.Get(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
+                             : INVALID_HANDLE_VALUE;
+    if (file == INVALID_HANDLE_VALUE) {
+        result.failed = ReadResult::Open;
+        result.errorCode = wide.Get() ? GetLastError() : wide.Error();
+        return result;
+    }
+    if (GetFileType(file) == FILE_TYPE_DISK) {
+        const DWORD code = ReadUpTo(file, out, n, got);
+        if (code) {
+            result.failed = ReadResult::Read;
+            result.errorCode = code;
+        }
+    }
+    CloseHandle(file);
+    return result;
 }
 
 bool AlreadyExists(uint32_t error) {

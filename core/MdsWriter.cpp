@@ -1,7 +1,6 @@
 #include "core/MdsWriter.h"
 
 #include "core/Bytes.h"
-#include "core/OutputFile.h"
 
 namespace {
 
@@ -86,21 +85,10 @@ bool Emit(Sink& sink, const Layout& layout, uint16_t division, const ConversionO
 WriteResult WriteMdsFile(const char* path, uint16_t division, const ConversionOptions& options,
                          const StreamBlockList& blocks, const ByteBuffer& title,
                          const ByteBuffer& copyright, bool replace) {
-    WriteResult result;
     const Layout layout = Measure(blocks, title, copyright);
-    if (layout.riffBytes > UINT32_MAX - 8) {
-        result.errorCode = FileTooLargeErrorCode();
-        return result;
-    }
-    OutputFile file;
-    if (!file.Create(path) || !Emit(file, layout, division, options, blocks, title, copyright) ||
-        !file.Commit(replace)) {
-        result.errorCode = file.ErrorCode();
-        file.Abandon();
-        return result;
-    }
-    result.ok = true;
-    return result;
+    return WriteOutputFile(path, 8 + layout.riffBytes, replace, [&](OutputFile& file) {
+        return Emit(file, layout, division, options, blocks, title, copyright);
+    });
 }
 
 bool WriteMdsImage(uint16_t division, const ConversionOptions& options,

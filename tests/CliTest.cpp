@@ -24,6 +24,7 @@
 #include <unistd.h>
 #endif
 
+#include "cli/Dump.h"
 #include "cli/Platform.h"
 #include "cli/Texts.h"
 #include "core/Conversion.h"
@@ -48,6 +49,24 @@ Bytes BigSysexSong() {
     Bytes data(1500, 0x11);
     data.push_back(0xF7);
     return SmfImage().Format(0).Track(Cat({{0x00, 0xF0}, VarLen(1501), data, EndOfTrack}));
+}
+
+// The stream file our converter writes for smf, with the default options.
+Bytes MdsOf(const Bytes& smf) {
+    ConvertedSong song;
+    MemoryFile image(4096);
+    if (ConvertSmf(smf.data(), uint32_t(smf.size()), ConversionOptions(), song) !=
+            ConversionStatus::Ok ||
+        !WriteConvertedImage(song, image))
+        return {};
+    return Bytes(image.Data(), image.Data() + image.GetLength());
+}
+
+// A text of Texts with its one number filled in.
+std::string Filled(const char* format, unsigned number) {
+    char text[512];
+    std::snprintf(text, sizeof text, format, number);
+    return text;
 }
 
 struct Outcome {
@@ -164,7 +183,22 @@ TEST_F(Cli, ReportsEachFailedInputAndConvertsTheRest) {
         int code;
         std::string message;  // expected on err; empty: err stays empty
         std::vector<std::string> after;
+        std::vector<std::pair<std::string, Bytes>> contents = {};  // files as they must be after
     };
+    // GoodSong converted, and back with running status (on) or without.
+    const Bytes mds = MdsOf(GoodSong());
+    auto goodBack = [](bool runningStatus) -> Bytes {
+        return SmfImage().Format(0).Track(
+            Cat({{0x00, 0xFF, 0x03, 0x01, 'T', 0x00, 0x90, 0x30, 0x40, 0x10},
+                 runningStatus ? Bytes{} : Bytes{0x90},
+                 {0x30, 0x00},
+                 EndOfTrack}));
+    };
+    Bytes malformed = mds;
+    malformed[60] = 0xF8;  // the first event's status: a system message
+    Bytes farApart = mds;
+    farApart[64] = 0x10;  // the second event's delta, now 0x10000010
+    farApart[67] = 0x10;
     const Case cases[] = {
         {"a good file", {{"a.mid", GoodSong()}}, {"@a.mid"}, 0, "", {"a.mds", "a.mid"}},
         {"format 2",
@@ -259,6 +293,92 @@ TEST_F(Cli, ReportsEachFailedInputAndConvertsTheRest) {
          0,
          "",
          {"a.mid", "out/.keep", "out/a.mds"}},
+        {"a MIDI stream file goes back to a format 0 SMF",
+         {{"b.mds", mds}},
+         {"@b.mds"},
+         0,
+         "",
+         {"b.mds", "b.mid"},
+         {{"b.mid", goodBack(true)}}},
+        {"--no-running-status applies to the SMF; -k, --omit-stream-ids mean nothing to it",
+         {{"b.mds", mds}},
+         {"--no-running-status", "-k", "1", "--omit-stream-ids", "@b.mds"},
+         0,
+         "",
+         {"b.mds", "b.mid"},
+         {{"b.mid", goodBack(false)}}},
+        {"a MIDI stream file is known by its content, not its name",
+         {{"b.dat", mds}},
+         {"-o", "@c.midi", "@b.dat"},
+         0,
+         "",
+         {"b.dat", "c.midi"},
+         {{"c.midi", goodBack(true)}}},
+        {"one batch, both directions",
+         {{"a.mid", GoodSong()}, {"b.mds", mds}, {"out/.keep", {}}},
+         {"-d", "@out", "@b.mds", "@a.mid"},
+         0,
+         "",
+         {"a.mid", "b.mds", "out/.keep", "out/a.mds", "out/b.mid"},
+         {{"out/a.mds", mds}, {"out/b.mid", goodBack(true)}}},
+        {"song.mid and song.mds named together: each output is the other input, even with -f",
+         {{"s.mid", GoodSong()}, {"s.mds", {'o', 'l', 'd'}}, {"t.mid", GoodSong()}},
+         {"-f", "@s.mid", "@s.mds", "@t.mid"},
+         1,
+         Text(Texts::OutputIsInput),
+         {"s.mds", "s.mid", "t.mds", "t.mid"},
+         {{"s.mid", GoodSong()}, {"s.mds", {'o', 'l', 'd'}}}},
+        {"an output named as its own input",
+         {{"a.mid", GoodSong()}},
+         {"-f", "-o", "@a.mid", "@a.mid"},
+         1,
+         Text(Texts::OutputIsInput),
+         {"a.mid"},
+         {{"a.mid", GoodSong()}}},
+        {"--to-mid refuses what is not a MIDI stream file",
+         {{"a.mid", GoodSong()}, {"b.mds", mds}},
+         {"--to-mid", "@a.mid", "@b.mds"},
+         1,
+         Text(Texts::NotMds),
+         {"a.mid", "b.mds", "b.mid"}},
+        {"-r --to-mid collects *.mds below, nothing else",
+         {{"r/x.mds", mds}, {"r/deep/y.MDS", mds}, {"r/z.mid", GoodSong()}},
+         {"-r", "--to-mid", "@r"},
+         0,
+         "",
+         {"r/deep/y.MDS", "r/deep/y.mid", "r/x.mds", "r/x.mid", "r/z.mid"}},
+        {"-r -f beside last year's song.mds converts forward only",
+         {{"r/song.mid", GoodSong()}, {"r/song.mds", {'o', 'l', 'd'}}},
+         {"-r", "-f", "@r"},
+         0,
+         "",
+         {"r/song.mds", "r/song.mid"},
+         {{"r/song.mid", GoodSong()}, {"r/song.mds", mds}}},
+        {"-r --to-mid in a folder without one",
+         {{"r/z.mid", GoodSong()}},
+         {"-r", "--to-mid", "@r"},
+         1,
+         Text(Texts::NoMdsFiles),
+         {"r/z.mid"}},
+        {"a malformed MIDI stream file: the reason and its offset",
+         {{"bad.mds", malformed}},
+         {"@bad.mds"},
+         1,
+         Text((Filled(Texts::DumpFault, 60) + MdsFaultText(MdsFault::BadShortMessage)).c_str()),
+         {"bad.mds"}},
+        {"a delta no SMF can hold",
+         {{"far.mds", farApart}},
+         {"@far.mds"},
+         1,
+         Text(Filled(Texts::DeltaTooLarge, 64).c_str()),
+         {"far.mds"}},
+        {"an existing .mid is kept",
+         {{"b.mds", mds}, {"b.mid", {'o', 'l', 'd'}}},
+         {"@b.mds"},
+         1,
+         Text(Texts::OutputExists),
+         {"b.mds", "b.mid"},
+         {{"b.mid", {'o', 'l', 'd'}}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -274,6 +394,7 @@ TEST_F(Cli, ReportsEachFailedInputAndConvertsTheRest) {
         else
             EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
         EXPECT_EQ(Files(), c.after);
+        for (const auto& f : c.contents) EXPECT_EQ(Get(f.first), f.second) << f.first;
     }
 }
 
@@ -411,6 +532,14 @@ TEST_F(Cli, DumpReportsAFaultyFile) {
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err.find(P("a.mds")), std::string::npos);
     EXPECT_EQ(Run({"--dump", P("none.mds")}).code, 1);
+    // Another writer's layout (a stream identifier of 1): listed in full, the departure reported.
+    Bytes foreign = MdsOf(GoodSong());
+    foreign[56] = 1;
+    Put("f.mds", foreign);
+    const Outcome f = Run({"--dump", P("f.mds")});
+    EXPECT_EQ(f.code, 1);
+    EXPECT_NE(f.err.find(Text(Filled(Texts::DumpDeviation, 56).c_str())), std::string::npos);
+    EXPECT_EQ(DumpedEvents(f.out).size(), 2u);
 }
 
 #ifndef _WIN32

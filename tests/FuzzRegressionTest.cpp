@@ -1,5 +1,5 @@
-// The fuzz checks replayed on the inputs that once broke them (tests/data/fuzz/), and on a few
-// built songs with every allocation refused in turn.
+// The fuzz checks replayed on the inputs that once broke them and on a few stored stream files
+// (tests/data/fuzz/), and on a few built songs with every allocation refused in turn.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -68,6 +68,9 @@ TEST(FuzzRegression, StoredInputsPassEveryCheck) {
         const std::string context = "CheckRoundTrip on " + name;
         SetCheckContext(context.c_str());
         CheckRoundTrip(input.data(), input.size());
+        const std::string back = "CheckMdsToSmf on " + name;
+        SetCheckContext(back.c_str());
+        CheckMdsToSmf(input.data(), input.size());
         SetCheckContext(nullptr);
     }
 }

@@ -8,8 +8,9 @@ tests/fuzz/FuzzChecks.h (bits 0-5: buffer size 1 + value % 63 KB, bit 6: no runn
 bit 7: omit stream identifiers). With --plain the option byte is left off, which gives plain .mid
 files for trying the converter by hand. The seeds cover valid songs with every event kind, a
 MacBinary header, SMPTE divisions, many tracks, ticks that wrap past 2^32, events that fill a
-stream buffer exactly, and one damaged file for every fault the reader refuses. The output is the
-same on every run.
+stream buffer exactly, and one damaged file for every fault the reader refuses. A few more are
+MIDI stream files (mds-*, no option byte; .mds with --plain) for the way back: our own layout,
+what other writers do differently, and damaged ones. The output is the same on every run.
 """
 import os
 import random
@@ -238,6 +239,82 @@ def fault_seeds():
     return f
 
 
+def le32(value):
+    return struct.pack("<I", value & 0xFFFFFFFF)
+
+
+def riff_chunk(cid, body):
+    return cid + le32(len(body)) + body + (b"\x00" if len(body) & 1 else b"")
+
+
+def mds(chunks, riff_size=None):
+    body = b"".join(chunks)
+    return b"RIFF" + le32(len(body) + 4 if riff_size is None else riff_size) + b"MIDS" + body
+
+
+def mds_fmt(max_buffer=1024, flags=0, time_format=96, extra=b""):
+    return riff_chunk(b"fmt ", struct.pack("<III", time_format, max_buffer, flags) + extra)
+
+
+def mds_data(blocks):
+    body = le32(len(blocks))
+    for tick_start, events in blocks:
+        body += le32(tick_start) + le32(len(events)) + events
+    return riff_chunk(b"data", body)
+
+
+def mds_event(delta, word, params=b"", stream_id=0, ids=True, fill=True):
+    out = le32(delta) + (le32(stream_id) if ids else b"") + le32(word) + params
+    return out + (bytes(-len(params) % 4) if fill else b"")
+
+
+def mds_long(delta, params, ids=True):
+    return mds_event(delta, 0x80000000 | len(params), params, ids=ids)
+
+
+def mds_info(title=None, copyright=None):
+    texts = b""
+    if title is not None:
+        texts += riff_chunk(b"INAM", title)
+    if copyright is not None:
+        texts += riff_chunk(b"ICOP", copyright)
+    return riff_chunk(b"LIST", b"INFO" + texts)
+
+
+def mds_seeds():
+    """MIDI stream files: ours, other writers' and damaged ones."""
+    def every_event(ids):
+        return (mds_event(0, 0x00403C90, ids=ids) + mds_event(96, 0x0000003C, ids=ids)
+                + mds_event(0, 0x000010C5, ids=ids) + mds_event(10, 0x0107A120, ids=ids)
+                + mds_long(0, b"\xf0\x7e\x7f\x09\x01\xf7", ids=ids)
+                + mds_long(5, b"\x01\x02\x03", ids=ids) + mds_event(0, 0x00405A91, ids=ids))
+    info = mds_info(b"Title", b"(C) 2026")
+    f = {}
+    f["ours"] = mds([mds_fmt(), mds_data([(0, every_event(True))]), info])
+    f["ours-no-stream-ids"] = mds([mds_fmt(flags=1), mds_data([(0, every_event(False))]), info])
+    f["ours-blocks"] = mds([mds_fmt(64), mds_data([(0, every_event(True)[:48]),
+                                                    (106, every_event(True)[48:])])])
+    f["ours-smpte-no-blocks"] = mds([mds_fmt(time_format=0xE728), mds_data([])])
+    foreign = (mds_event(0, 0x02000000) + mds_event(3, 0x40403C90, stream_id=7)
+               + mds_event(0, 0x82000004, b"note") + mds_event(1, 0x84000000)
+               + mds_event(2, 0x0107A120) + mds_event(0, 0x0000003C)
+               + mds_event(0, 0x00771045 | 0x80) + mds_long(0, b"\xf0\x01"))
+    f["foreign"] = mds([riff_chunk(b"JUNK", b"\x01\x02\x03"),
+                        mds_fmt(16, 0, 480, b"\x00\x00\x00\x00"),
+                        mds_info(b"Title\x00", b"(C)\x00"),
+                        riff_chunk(b"LIST", b"adtl" + riff_chunk(b"labl", b"x")),
+                        mds_data([(5, foreign), (0, mds_event(1, 0x80000001, b"\xf7", fill=False))]),
+                        riff_chunk(b"DISP", b"\x01"), mds_info(b"second")], riff_size=0)
+    f["foreign-trailing"] = f["ours"] + bytes(7)
+    f["delta-too-large"] = mds([mds_fmt(), mds_data([(0, mds_event(0x10000000, 0x00403C90))])])
+    f["fault-cut"] = f["ours"][:-20]
+    f["fault-status-f8"] = mds([mds_fmt(), mds_data([(0, mds_event(0, 0xF8))])])
+    f["fault-running-status-first"] = mds([mds_fmt(), mds_data([(0, mds_event(0, 0x4030))])])
+    f["fault-data-before-fmt"] = mds([mds_data([(0, mds_event(0, 0x00403C90))]), mds_fmt()])
+    f["fault-block-count"] = mds([mds_fmt(), riff_chunk(b"data", le32(3) + le32(0) + le32(0))])
+    return f
+
+
 def main():
     args = [a for a in sys.argv[1:] if a != "--plain"]
     plain = "--plain" in sys.argv[1:]
@@ -256,7 +333,12 @@ def main():
         path = os.path.join(out, name + (".mid" if plain else ""))
         with open(path, "wb") as f:
             f.write(data if plain else data + bytes([options[i % len(options)]]))
-    print("make-fuzz-seeds: %d seeds in %s" % (len(seeds), out))
+    # A stream file is an input as it is: its last byte picks the running status of the way back.
+    streams = mds_seeds()
+    for name, data in streams.items():
+        with open(os.path.join(out, "mds-" + name + (".mds" if plain else "")), "wb") as f:
+            f.write(data)
+    print("make-fuzz-seeds: %d seeds in %s" % (len(seeds) + len(streams), out))
 
 
 if __name__ == "__main__":

@@ -12,6 +12,7 @@
 #include "core/Song.h"
 #include "core/StreamBlocks.h"
 #include "tests/fuzz/AllocationHooks.h"
+#include "tests/support/StreamEvents.h"
 
 namespace {
 
@@ -329,6 +330,8 @@ public:
               "a decoded text differs from the song's");
     }
 
+    void Deviation(const MdsCheck&) override { Fail("the converted file departs from our layout"); }
+
     void Finish() {
         while (next && PackedSize(*next, options.omitStreamIds) == 0) next = next->Next();
         Check(next == nullptr, "an event of the track was not decoded");
@@ -344,6 +347,190 @@ private:
     bool sawTitle = false;
     bool sawCopyright = false;
 };
+
+// The largest delta an SMF holds.
+constexpr uint32_t MaxSmfDelta = 0x0FFFFFFF;
+
+// What a stream file sends, as the way back must keep it: every event but the skipped ones, at
+// the tick the deltas reach from 0 (as StreamEventRecord), the first INAM and ICOP of the INFO
+// lists.
+class RecordSent : public MdsVisitor {
+public:
+    void Header(const MdsHeader& h) override { header = h; }
+    void Event(const MdsEvent& e) override {
+        tick += e.delta;  // from 0, whatever the first block's tickStart says
+        if (e.kind != MdsEventKind::Skipped) events.push_back(RecordOf(e, tick));
+    }
+    void Text(const char (&id)[5], const uint8_t* text, uint32_t length) override {
+        const bool name = std::memcmp(id, "INAM", 4) == 0;
+        if (name ? hasTitle : hasCopyright) return;
+        (name ? hasTitle : hasCopyright) = true;
+        (name ? title : copyright).assign(text, text + length);
+    }
+    void Deviation(const MdsCheck&) override { ++deviations; }
+
+    MdsHeader header;
+    std::vector<StreamEventRecord> events;
+    bool hasTitle = false, hasCopyright = false;
+    Bytes title, copyright;
+    uint32_t deviations = 0;
+
+private:
+    uint32_t tick = 0;
+};
+
+// Whether some event lies more than an SMF delta after the one before it (or after tick 0).
+bool HasFarEvent(const std::vector<uint32_t>& ticks) {
+    uint32_t previous = 0;
+    for (uint32_t tick : ticks) {
+        if (tick - previous > MaxSmfDelta) return true;
+        previous = tick;
+    }
+    return false;
+}
+
+// The INFO text as the SMF's meta event has it: one terminating NUL off.
+Bytes WithoutNul(Bytes text) {
+    if (!text.empty() && text.back() == 0) text.pop_back();
+    return text;
+}
+
+// The SMF the way back wrote, read by our own reader and compared with what the stream sent.
+void CheckWrittenSmf(const MemoryFile& smf, const RecordSent& sent) {
+    // An SMPTE rate the reader refuses comes through as the file had it; read the rest anyway.
+    Bytes bytes(smf.Data(), smf.Data() + smf.GetLength());
+    Check(bytes.size() >= 14, "the SMF has no header");
+    const bool rateRefused = (bytes[12] & 0x80) && !Song().SetDivision(GetBe16(&bytes[12]));
+    if (rateRefused) bytes[12] = 0;
+    HeapCopy copy(bytes.data(), uint32_t(bytes.size()));
+    Song song;
+    Check(Parse(copy.bytes, copy.size, song, false), "the SMF written does not read");
+    Check(song.Format() == 0 && song.TrackCount() == 1, "not one track of format 0");
+    const MidiEvent* e = song.FirstTrack()->First();
+    for (int text = 0; text < 2; ++text) {
+        if (!(text == 0 ? sent.hasTitle : sent.hasCopyright)) continue;
+        EventView view = View(*e);
+        const Bytes expected = WithoutNul(text == 0 ? sent.title : sent.copyright);
+        Check(e->tick == 0 && view.IsMeta(text == 0 ? 0x03 : 0x02) &&
+                  Bytes(view.data, view.data + view.length) == expected,
+              "the title or copyright is not the first meta event, as found");
+        e = e->Next();
+    }
+    for (const StreamEventRecord& expected : sent.events) {
+        Check(e != nullptr, "an event missing from the SMF");
+        const EventView view = View(*e);
+        StreamEventRecord got{e->tick, MdsEventKind::Short, {}};
+        if (view.IsChannel()) {
+            got.bytes.push_back(view.status);
+            got.bytes.insert(got.bytes.end(), view.data, view.data + view.length);
+        } else if (view.IsTempo()) {
+            got.kind = MdsEventKind::Tempo;
+            got.bytes.assign(view.data, view.data + 3);
+        } else {
+            Check(view.IsSysEx(), "an SMF event of a kind the stream did not send");
+            got.kind = MdsEventKind::Long;
+            if (view.status == 0xF0) got.bytes.push_back(0xF0);
+            got.bytes.insert(got.bytes.end(), view.data, view.data + view.length);
+            Check(view.status == 0xF0 || view.length == 0 || view.data[0] != 0xF0,
+                  "a long message starting with F0 written after the escape F7");
+        }
+        Check(got == expected, "an SMF event differs from the one sent");
+        e = e->Next();
+    }
+    Check(e && View(*e).IsEndOfTrack() && !e->Next() &&
+              e->tick == (sent.events.empty() ? 0 : sent.events.back().tick),
+          "the track does not end with End of Track right after the last event");
+}
+
+// The input whole as a MIDI stream file.
+void CheckBackFromAnyMds(const uint8_t* data, uint32_t size, bool useRunningStatus) {
+    HeapCopy image(data, size);
+    RecordSent sent;
+    const MdsCheck check = DecodeMds(image.bytes, image.size, sent);
+    ConvertedMidi midi;
+    const MdsConversionStatus status = ConvertMds(image.bytes, image.size, useRunningStatus, midi);
+    // --dump's decoder and the way back are one: they stop at the same fault.
+    if (check.fault != MdsFault::None) {
+        Check(status == (check.fault == MdsFault::NotRiff ? MdsConversionStatus::NotMds
+                                                          : MdsConversionStatus::Malformed) &&
+                  midi.fault.fault == check.fault && midi.fault.offset == check.offset &&
+                  check.offset <= size,
+              "the way back refuses other than the decoder stops");
+        return;
+    }
+    std::vector<uint32_t> ticks;
+    for (const StreamEventRecord& e : sent.events) ticks.push_back(e.tick);
+    const bool far = HasFarEvent(ticks);
+    Check(status == (far ? MdsConversionStatus::DeltaTooLarge : MdsConversionStatus::Ok),
+          "a decodable file refused, or a delta no SMF holds accepted");
+    if (far) return;
+
+    MemoryFile smf(4096);
+    Check(WriteConvertedMidiImage(midi, smf), "the SMF could not be written");
+    Check(smf.GetLength() == 22 + midi.trackBytes, "the SMF is not as long as planned");
+    CheckWrittenSmf(smf, sent);
+
+    // Converted again, it sends the same, in our own layout.
+    Bytes bytes(smf.Data(), smf.Data() + smf.GetLength());
+    bytes[12] = 0;  // the division, which plays no part here and the reader may refuse
+    ConversionOptions options;
+    options.maxBufferBytes = MaxBufferKilobytes * 1024;
+    options.omitStreamIds = sent.header.flags == 1;
+    Conversion again;
+    Convert(bytes.data(), uint32_t(bytes.size()), options, again);
+    if (again.outcome == Outcome::EventTooLarge) {
+        bool tooLarge = false;
+        for (const StreamEventRecord& e : sent.events)
+            tooLarge = tooLarge || e.bytes.size() + 20 > options.maxBufferBytes;
+        Check(tooLarge, "an event of the SMF does not fit a block, though none is that long");
+        return;
+    }
+    Check(again.outcome == Outcome::Converted, "the SMF written does not convert again");
+    RecordSent resent;
+    Check(DecodeMds(again.image.Data(), again.image.GetLength(), resent).fault == MdsFault::None &&
+              resent.deviations == 0,
+          "converted again, the file is not in our own layout");
+    Check(resent.events == sent.events, "converted again, the events differ");
+    Check(resent.hasTitle == (sent.hasTitle && !WithoutNul(sent.title).empty()) &&
+              resent.title == WithoutNul(sent.title) &&
+              resent.hasCopyright == (sent.hasCopyright && !WithoutNul(sent.copyright).empty()) &&
+              resent.copyright == WithoutNul(sent.copyright),
+          "converted again, the title or copyright differs");
+}
+
+// The input as an SMF: MID -> MDS -> MID' -> MDS'.
+void CheckBackFromOurMds(const uint8_t* data, size_t size) {
+    const FuzzInput in = SplitFuzzInput(data, size);
+    HeapCopy image(in.image, in.size);
+    Conversion c;
+    Convert(image.bytes, image.size, in.options, c);
+    if (c.outcome != Outcome::Converted) return;
+    Merged merged;
+    Check(merged.Prepare(image.bytes, image.size), "the first steps alone failed");
+    std::vector<uint32_t> ticks;
+    for (const MidiEvent* e = merged.song.FirstTrack()->First(); e; e = e->Next())
+        if (PackedSize(*e, false)) ticks.push_back(e->tick);
+    const bool far = HasFarEvent(ticks);
+
+    HeapCopy mds(c.image.Data(), c.image.GetLength());
+    ConvertedMidi midi;
+    Check(ConvertMds(mds.bytes, mds.size, in.options.useRunningStatus, midi) ==
+              (far ? MdsConversionStatus::DeltaTooLarge : MdsConversionStatus::Ok),
+          "our own file refused, or a delta no SMF holds accepted");
+    if (far) return;
+    MemoryFile smf(4096);
+    Check(WriteConvertedMidiImage(midi, smf), "the SMF could not be written");
+    Conversion again;
+    Convert(smf.Data(), smf.GetLength(), in.options, again);
+    Check(again.outcome == Outcome::Converted, "the SMF written does not convert again");
+    for (ByteBuffer* text : {&c.song.title, &c.song.copyright})
+        if (!text->Empty() && (*text)[text->Size() - 1] == 0) text->Resize(text->Size() - 1);
+    MemoryFile expected(4096);
+    Check(WriteConvertedImage(c.song, expected), "the expected image could not be written");
+    Check(again.image.GetLength() == expected.GetLength() &&
+              std::memcmp(again.image.Data(), expected.Data(), expected.GetLength()) == 0,
+          "MDS -> SMF -> MDS changed the file");
+}
 
 }  // namespace
 
@@ -528,4 +715,10 @@ void CheckRoundTrip(const uint8_t* data, size_t size) {
     const uint64_t pick = Pick(image);
     mds.bytes[pick % mds.size] ^= uint8_t(1 + (pick >> 32) % 255);
     DecodeMds(mds.bytes, mds.size, touch);
+}
+
+void CheckMdsToSmf(const uint8_t* data, size_t size) {
+    const FuzzInput in = SplitFuzzInput(data, size);
+    CheckBackFromAnyMds(data, uint32_t(size), in.options.useRunningStatus);
+    CheckBackFromOurMds(data, size);
 }

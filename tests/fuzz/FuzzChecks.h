@@ -37,9 +37,20 @@ uint64_t CheckReadAndMerge(const uint8_t* data, size_t size, uint64_t refuseNth 
 // or in the very same image. Returns the number of allocations of the conversion.
 uint64_t CheckConversion(const uint8_t* data, size_t size, uint64_t refuseNth = 0);
 
-// Round trip: whatever converts decodes, with the core's MDS decoder, without a fault and to
-// exactly the encodable events of the merged track (channel messages with their status, tempo,
-// system exclusive), each at its tick, with the header's fields, the title and the copyright.
+// Round trip: whatever converts decodes, with the core's MDS decoder, without a fault or any
+// departure from our own layout, to exactly the encodable events of the merged track (channel
+// messages with their status, tempo, system exclusive), each at its tick, with the header's
+// fields, the title and the copyright.
 // The decoder also reads the input itself and the converted file with one byte changed, without
 // reading outside them.
 void CheckRoundTrip(const uint8_t* data, size_t size);
+
+// The way back to SMF, both ways round. The input whole, as a MIDI stream file of any writer:
+// the way back refuses exactly what the decoder stops at, and a delta or text an SMF cannot
+// hold; whatever it takes becomes an SMF that the reader takes (its division aside), holding the
+// title, the copyright, every decoded event at its tick and End of Track, and that SMF converts
+// to a stream file decoding to the same events in our own layout. The input as an SMF with its
+// option byte: whatever converts comes back, MID -> MDS -> MID' -> MDS' with the same options,
+// with MDS' byte for byte the MDS (but for a text ending in NUL, which loses it), or is refused
+// exactly when two stream events lie more than 0x0FFFFFFF ticks apart.
+void CheckMdsToSmf(const uint8_t* data, size_t size);

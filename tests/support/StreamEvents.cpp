@@ -29,6 +29,17 @@ std::vector<StreamEventRecord> ExpectedStreamEvents(const Track& track) {
     return out;
 }
 
+StreamEventRecord RecordOf(const MdsEvent& e, uint32_t tick) {
+    StreamEventRecord r{tick, e.kind, {}};
+    if (e.kind == MdsEventKind::Short)
+        r.bytes.assign(e.message, e.message + e.messageLength);
+    else if (e.kind == MdsEventKind::Tempo)
+        r.bytes = {uint8_t(e.tempo >> 16), uint8_t(e.tempo >> 8), uint8_t(e.tempo)};
+    else
+        r.bytes.assign(e.params, e.params + e.paramLength);
+    return r;
+}
+
 namespace {
 
 class Collector : public MdsVisitor {
@@ -36,19 +47,11 @@ public:
     explicit Collector(DecodedMds& out) : out(out) {}
     void Header(const MdsHeader& header) override { out.header = header; }
     void Block(const MdsBlock& block) override { out.blocks.push_back(block); }
-    void Event(const MdsEvent& e) override {
-        StreamEventRecord r{e.tick, e.kind, {}};
-        if (e.kind == MdsEventKind::Short)
-            r.bytes.assign(e.message, e.message + e.messageLength);
-        else if (e.kind == MdsEventKind::Tempo)
-            r.bytes = {uint8_t(e.tempo >> 16), uint8_t(e.tempo >> 8), uint8_t(e.tempo)};
-        else
-            r.bytes.assign(e.params, e.params + e.paramLength);
-        out.events.push_back(r);
-    }
+    void Event(const MdsEvent& e) override { out.events.push_back(RecordOf(e, e.tick)); }
     void Text(const char (&id)[5], const uint8_t* text, uint32_t length) override {
         (std::strcmp(id, "INAM") == 0 ? out.title : out.copyright).assign(text, text + length);
     }
+    void Deviation(const MdsCheck& check) override { out.deviations.push_back(check); }
 
 private:
     DecodedMds& out;

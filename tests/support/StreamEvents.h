@@ -22,8 +22,12 @@ std::ostream& operator<<(std::ostream& out, const StreamEventRecord& r);
 // their parameters (F0 and the data, or the data alone after F7); every other event dropped.
 std::vector<StreamEventRecord> ExpectedStreamEvents(const Track& track);
 
+// What a decoded event sends, at tick: its message, its tempo or its parameters.
+StreamEventRecord RecordOf(const MdsEvent& e, uint32_t tick);
+
 struct DecodedMds {
     MdsCheck check;
+    std::vector<MdsCheck> deviations;
     MdsHeader header;
     std::vector<MdsBlock> blocks;
     std::vector<StreamEventRecord> events;
