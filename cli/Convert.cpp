@@ -8,6 +8,7 @@
 #include <set>
 #include <thread>
 
+#include "cli/About.h"
 #include "cli/Dump.h"
 #include "cli/Platform.h"
 #include "cli/Printable.h"
@@ -485,7 +486,7 @@ int RunConvert(const std::vector<std::string>& args, std::ostream& out, std::ost
         return ExitCode::AllConverted;
     }
     if (s.version) {
-        out << "tonflux-convert " TONFLUX_VERSION "\n";
+        out << About::VersionText;
         return ExitCode::AllConverted;
     }
     if (!s.dumps.empty()) {
