@@ -7,7 +7,8 @@
 #
 #   1. tools/release.sh writes the four packages and SHA256SUMS into dist/, and each zip holds
 #      exactly the files of a Windows release;
-#   2. the win32 zip, unpacked into a fresh folder, passes the black-box run under Wine there;
+#   2. the programs of the win32 zip are large-address-aware and, unpacked into a fresh folder,
+#      pass the black-box run under Wine there;
 #   3. the .deb holds exactly the files of the command-line converter (dpkg-deb -c);
 #   4. `cmake --install` into a DESTDIR gives a tonflux-convert that converts the sample as the
 #      build's own does and says the project's version;
@@ -54,9 +55,13 @@ ok "dist/ holds the packages and their checksums; each zip a Windows release"
 step "2. the program of the win32 zip, unpacked, under Wine"
 unzip -q "dist/tonflux-$version-win32.zip" -d "$work/unpacked"
 cmake --build build/win32 -j"$(nproc)" --target blackbox_dropfile blackbox_peekbox >/dev/null
+for exe in tonflux.exe tonflux-convert.exe; do
+    i686-w64-mingw32-objdump -p "$work/unpacked/tonflux-$version-win32/$exe" |
+        grep -q 'large address aware' || fail "$exe is not large-address-aware"
+done
 bash tools/blackbox.sh build/win32 --program "$work/unpacked/tonflux-$version-win32" ||
     fail "the black-box run of the unpacked program"
-ok "the unpacked tonflux.exe and tonflux-convert.exe pass the black-box run"
+ok "the unpacked tonflux.exe and tonflux-convert.exe, large-address-aware, pass the black-box run"
 
 step "3. the Debian package's files"
 files=$(dpkg-deb -c "dist/tonflux-convert_${version}_amd64.deb" | awk '{ print $1, $NF }')
