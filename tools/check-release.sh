@@ -57,7 +57,7 @@ unzip -q "dist/tonflux-$version-win32.zip" -d "$work/unpacked"
 cmake --build build/win32 -j"$(nproc)" --target blackbox_dropfile blackbox_peekbox >/dev/null
 for exe in tonflux.exe tonflux-convert.exe; do
     i686-w64-mingw32-objdump -p "$work/unpacked/tonflux-$version-win32/$exe" |
-        grep -q 'large address aware' || fail "$exe is not large-address-aware"
+        grep 'large address aware' >/dev/null || fail "$exe is not large-address-aware"
 done
 bash tools/blackbox.sh build/win32 --program "$work/unpacked/tonflux-$version-win32" ||
     fail "the black-box run of the unpacked program"
