@@ -8,6 +8,7 @@
 #include <set>
 #include <thread>
 
+#include "cli/About.h"
 #include "cli/Dump.h"
 #include "cli/MdsInput.h"
 #include "cli/Platform.h"
@@ -538,7 +539,7 @@ int RunConvert(const std::vector<std::string>& args, std::ostream& out, std::ost
         return ExitCode::AllConverted;
     }
     if (s.version) {
-        out << "tonflux-convert " TONFLUX_VERSION "\n";
+        out << About::VersionText;
         return ExitCode::AllConverted;
     }
     if (!s.dumps.empty()) {

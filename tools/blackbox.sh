@@ -1,39 +1,51 @@
 #!/usr/bin/env bash
 # blackbox.sh: uses the real tonflux.exe under Wine as a new user would, on a virtual screen.
 #
-#   tools/blackbox.sh [BUILD_DIR] [--screenshots DIR]
+#   tools/blackbox.sh [BUILD_DIR] [--program DIR] [--screenshots DIR]
 #
 # BUILD_DIR is a 32-bit cross build (default build/win32) holding tonflux.exe, tonflux.html,
-# cli/tonflux-convert.exe and the helpers from tests/blackbox/. The run gets a Wine prefix and an
+# cli/tonflux-convert.exe and the helpers from tests/blackbox/. With --program, the programs are
+# those of DIR instead (tonflux.exe, tonflux.html and tonflux-convert.exe side by side, as a
+# release zip unpacks), and tonflux.exe runs from DIR itself. The run gets a Wine prefix and an
 # Xvfb of its own (BUILD_DIR/blackbox/wine), so other Wine runs cannot take its keyboard focus.
-# It starts tonflux.exe from a fresh folder, changes the options, converts samples/sample.mid
-# through Ctrl+O and the open and save dialogs, converts a dropped copy, opens the help and the
-# About box with its e-mail and web links (the shell's open commands only record what they get),
-# closes the window, and checks the two .mds files (byte for byte against
+# It starts tonflux.exe from a fresh folder (or DIR), changes the options, converts
+# samples/sample.mid through Ctrl+O and the open and save dialogs, converts a dropped copy, opens
+# the help and the About box with its e-mail and web links (the shell's open commands only record
+# what they get), closes the window, and checks the two .mds files (byte for byte against
 # tonflux-convert with the same options) and tonflux.ini. Then it starts a copy from a folder whose
 # path is too long and checks that the help shows an error and no settings are written.
-# Screenshots of the main window and the About box go to BUILD_DIR/blackbox/, and also to DIR with
-# --screenshots (the README's pictures: --screenshots docs/screenshots).
+# Screenshots of the main window and the About box go to BUILD_DIR/blackbox/, and also to the
+# folder given with --screenshots (the README's pictures: --screenshots docs/screenshots).
 set -euo pipefail
 source_root=$(cd "$(dirname "$0")/.." && pwd)
 build=""
 shots=""
+release=""
 while [[ $# -gt 0 ]]; do
     case "$1" in
     --screenshots) shots="${2:?--screenshots needs a folder}"; shift 2 ;;
+    --program) release="${2:?--program needs a folder}"; shift 2 ;;
     *) build="$1"; shift ;;
     esac
 done
 build=$(cd "${build:-$source_root/build/win32}" && pwd)
 [[ -z "$shots" ]] || shots=$(mkdir -p "$shots" && cd "$shots" && pwd)
-for f in tonflux.exe tonflux.html cli/tonflux-convert.exe tests/blackbox/blackbox_dropfile.exe \
-    tests/blackbox/blackbox_peekbox.exe; do
-    [[ -f "$build/$f" ]] || { echo "blackbox: $build/$f is missing; build it first" >&2; exit 1; }
-done
-
 work="$build/blackbox"
 rm -rf "$work/run" "$work/long"
 mkdir -p "$work/run/program" "$work/run/music"
+if [[ -n "$release" ]]; then
+    program=$(cd "$release" && pwd)
+    [[ ! -e "$program/tonflux.ini" ]] || { echo "blackbox: $program must be fresh: it has tonflux.ini" >&2; exit 1; }
+    sources=("$program/tonflux.exe" "$program/tonflux.html" "$program/tonflux-convert.exe")
+else
+    program="$work/run/program"
+    sources=("$build/tonflux.exe" "$build/tonflux.html" "$build/cli/tonflux-convert.exe")
+fi
+for f in "${sources[@]}" "$build/tests/blackbox/blackbox_dropfile.exe" \
+    "$build/tests/blackbox/blackbox_peekbox.exe"; do
+    [[ -f "$f" ]] || { echo "blackbox: $f is missing; build it first" >&2; exit 1; }
+done
+convert=${sources[2]}
 WINE_ENV_XVFB=always source "$source_root/tools/wine-env.sh" "$work/wine" || exit 1
 
 app=""
@@ -91,8 +103,7 @@ for scheme in mailto:"$mailed" https:"$browsed" http:"$browsed"; do
         /d "C:\\windows\\system32\\cmd.exe /c echo %1> $(winpath "${scheme#*:}")" /f >/dev/null 2>&1
 done
 
-program="$work/run/program"
-cp "$build/tonflux.exe" "$build/tonflux.html" "$program/"
+[[ -n "$release" ]] || cp "${sources[@]:0:2}" "$program/"
 music="$work/run/music"
 cp "$source_root/samples/sample.mid" "$music/sample.mid"
 cp "$source_root/samples/sample.mid" "$music/dropped.mid"
@@ -152,7 +163,7 @@ step "F1 opens the help file beside the program"
 xdotool windowfocus --sync "$main"
 xdotool key F1
 wait_file "$opened" || fail "F1 opened nothing"
-grep -qiF 'program\tonflux.html' "$opened" || fail "F1 opened $(cat "$opened")"
+grep -qiF "$(winpath "$program/tonflux.html")" "$opened" || fail "F1 opened $(cat "$opened")"
 
 step "the About box"
 activate "$main"
@@ -191,7 +202,7 @@ step "check the settings and the converted files"
 expected=$'[Main]\r\nStreamBufferSize=8\r\nUseRunningStatus=0\r\nCompressStreamID=0\r\nLeft=0\r\nTop=0\r\n'
 [[ "$(cat "$program/tonflux.ini")" == "${expected%$'\n'}" ]] ||
     fail "tonflux.ini holds: $(cat -A "$program/tonflux.ini")"
-wine "$build/cli/tonflux-convert.exe" -q -f -k 8 --no-running-status \
+wine "$convert" -q -f -k 8 --no-running-status \
     -o "$(winpath "$work/run/reference.mds")" "$(winpath "$music/sample.mid")" ||
     fail "tonflux-convert failed on the sample"
 cmp "$work/run/reference.mds" "$music/opened.mds" || fail "opened.mds differs from tonflux-convert's"
@@ -200,7 +211,7 @@ cmp "$work/run/reference.mds" "$music/dropped.mds" || fail "dropped.mds differs 
 step "a program folder too long for its paths"
 long="$work/long/$(printf 'l%.0s' {1..100})/$(printf 'o%.0s' {1..100})/$(printf 'n%.0s' {1..60})"
 mkdir -p "$long"
-cp "$build/tonflux.exe" "$build/tonflux.html" "$long/"
+cp "${sources[@]:0:2}" "$long/"
 rm -f "$opened"
 wine "$long/tonflux.exe" >"$work/run/tonflux-long.log" 2>&1 &
 app=$!

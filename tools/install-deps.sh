@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # install-deps.sh: install, on Debian 12 as root, what the native build, the fuzzers, the benchmarks,
-# the MinGW-w64 cross build and the headless Wine tests need. Packages already installed are skipped; when everything is in
-# place the script only checks (well under a second) and changes nothing.
+# the MinGW-w64 cross build, the headless Wine tests and the release packages need. Packages
+# already installed are skipped; when everything is in place the script only checks (well under a
+# second) and changes nothing.
 #
 #   tools/install-deps.sh            install what is missing
 #   tools/install-deps.sh --dry-run  only print what would be done
@@ -20,6 +21,9 @@ esac
 # Native build: CMake, GCC, GoogleTest (sources in /usr/src/googletest, also used by the cross build),
 # clang-format for the format check.
 NATIVE=(cmake make g++ googletest libgtest-dev libbenchmark-dev python3 clang-format git)
+# Releases (tools/release.sh, tools/check-release.sh): the Debian package's dependencies
+# (dpkg-shlibdeps), the man page's check and display, unpacking the zips.
+RELEASE=(dpkg-dev groff-base man-db unzip)
 # Fuzzing, sanitizer and leak checks: clang with libFuzzer and the sanitizer runtimes, valgrind.
 FUZZ=(clang libclang-rt-14-dev valgrind)
 # Benchmarks beside other MIDI file loaders, and measurement tools.
@@ -60,7 +64,7 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
 fi
 
 missing=()
-for pkg in "${NATIVE[@]}" "${FUZZ[@]}" "${PEERS[@]}" "${CROSS[@]}" "${WINE[@]}"; do
+for pkg in "${NATIVE[@]}" "${RELEASE[@]}" "${FUZZ[@]}" "${PEERS[@]}" "${CROSS[@]}" "${WINE[@]}"; do
     if installed "$pkg"; then
         say "have $pkg"
     else

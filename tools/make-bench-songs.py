@@ -1,13 +1,16 @@
 #!/usr/bin/env python3
 """make-bench-songs.py: write the benchmark songs, the same bytes on every run.
 
-    tools/make-bench-songs.py [DIR]      default DIR: build/bench-songs
+    tools/make-bench-songs.py [DIR]                 default DIR: build/bench-songs
+    tools/make-bench-songs.py --dense-mb N [DIR]    also dense-<N>mb.mid, dense.mid's music at N MB
 
 Songs (format 1, every track ending in End of Track):
     typical.mid   ~100 KB,  16 tracks   a conductor track and 15 instrument tracks
     large.mid     ~10 MB,   16 tracks   the same kind of music, much longer and denser
     dense.mid     ~50 MB,  500 tracks   "black MIDI": millions of short notes and chords
     tracks2000.mid ~10 MB, 2000 tracks  the events of large.mid's size spread over 2000 tracks
+    dense-<N>mb.mid N MB, 500 tracks    with --dense-mb N (repeatable): dense.mid made longer, for
+                                        finding how large a song a build can convert
 
 The music is made of what real files hold: chords and melodies with running status, note-offs
 both as Note On with velocity 0 and as Note Off, controllers, pitch-bend sweeps, program changes,
@@ -170,12 +173,26 @@ SONGS = {
 }
 
 
+def dense_of(megabytes):
+    """dense.mid's kind of music at about megabytes MB: as dense, proportionally longer."""
+    seed, tracks, size, beats, *rest = SONGS["dense"]
+    scale = megabytes * 1_000_000 / size
+    return (seed + 1000 * megabytes, tracks, megabytes * 1_000_000, round(beats * scale), *rest)
+
+
 def main():
-    directory = sys.argv[1] if len(sys.argv) > 1 else "build/bench-songs"
+    args = sys.argv[1:]
+    songs = dict(SONGS)
+    while args and args[0] == "--dense-mb":
+        if len(args) < 2 or not args[1].isdigit() or not 1 <= int(args[1]) <= 4000:
+            sys.exit("usage: make-bench-songs.py [--dense-mb N]... [DIR]   (N: 1 to 4000)")
+        songs["dense-%smb" % int(args[1])] = dense_of(int(args[1]))
+        args = args[2:]
+    directory = args[0] if args else "build/bench-songs"
     os.makedirs(directory, exist_ok=True)
     with open(__file__, "rb") as f:
         maker = hashlib.sha256(f.read()).hexdigest()  # a changed generator makes new songs
-    for name, params in SONGS.items():
+    for name, params in songs.items():
         path = os.path.join(directory, name + ".mid")
         stamp = path + ".sha256"
         try:

@@ -78,3 +78,9 @@ for arch in win32:i686 win64:x86_64; do
     unset WINE_ENV_BASE
     [[ "$status" == 0 ]] || exit "$status"
 done
+
+# The release, made from the trees tested above, and what a user gets from it: the unpacked
+# Windows program under Wine, the Debian package's files, an install into a DESTDIR, and a second
+# release from fresh trees that must be the same bytes.
+stage "release: tools/release.sh and what its packages give a user"
+bash tools/check-release.sh
