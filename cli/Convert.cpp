@@ -1,6 +1,7 @@
 #include "cli/Convert.h"
 
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <map>
@@ -11,9 +12,9 @@
 #include "cli/About.h"
 #include "cli/Dump.h"
 #include "cli/MdsInput.h"
+#include "cli/Messages.h"
 #include "cli/Platform.h"
 #include "cli/Printable.h"
-#include "cli/Texts.h"
 #include "core/Conversion.h"
 #include "core/FileSystem.h"
 #include "core/OutputFile.h"
@@ -79,8 +80,8 @@ std::string Quoted(const std::string& path) {
 
 int UsageError(std::ostream& err, const std::string& reason) {
     err << "tonflux-convert: " << reason << "\n"
-        << Texts::UsageLine << "\n"
-        << Texts::SeeHelp << "\n";
+        << Text(Msg::UsageLine) << "\n"
+        << Text(Msg::SeeHelp) << "\n";
     return ExitCode::Usage;
 }
 
@@ -115,12 +116,12 @@ int ParseArgs(const std::vector<std::string>& args, Settings& s, std::ostream& e
         const std::string name = o.longName;
         unsigned long n = 0;
         // An empty value is a slip (a variable that was not set), never a wish.
-        if (o.takesValue && value.empty()) return UsageError(err, Texts::EmptyValue + spelled);
+        if (o.takesValue && value.empty()) return UsageError(err, Text(Msg::EmptyValue) + spelled);
         if (name == "output") s.output = value;
         if (name == "output-dir") s.outputDir = value;
         if (name == "buffer-kb") {
             if (!ParseNumber(value, n) || !IsValidBufferKilobytes(uint32_t(n))) {
-                err << "tonflux-convert: " << Texts::BufferSize << "\n";
+                err << "tonflux-convert: " << Text(Msg::BufferSize) << "\n";
                 return ExitCode::Usage;
             }
             s.options.maxBufferBytes = uint32_t(n * 1024);
@@ -131,7 +132,7 @@ int ParseArgs(const std::vector<std::string>& args, Settings& s, std::ostream& e
         if (name == "jobs") {
             if (!ParseNumber(value, n) || n < 1 || n > MaxJobs) {
                 char text[160];
-                std::snprintf(text, sizeof text, Texts::BadJobs, MaxJobs);
+                std::snprintf(text, sizeof text, Text(Msg::BadJobs), MaxJobs);
                 return UsageError(err, text);
             }
             s.jobs = unsigned(n);
@@ -163,7 +164,7 @@ int ParseArgs(const std::vector<std::string>& args, Settings& s, std::ostream& e
             const Option* option = nullptr;
             for (const Option& o : Options)
                 if (name == o.longName) option = &o;
-            if (!option) return UsageError(err, Texts::UnknownOption + Printable(arg));
+            if (!option) return UsageError(err, Text(Msg::UnknownOption) + Printable(arg));
             std::string value;
             if (option->takesValue) {
                 if (equals != std::string::npos)
@@ -171,9 +172,9 @@ int ParseArgs(const std::vector<std::string>& args, Settings& s, std::ostream& e
                 else if (i + 1 < args.size())
                     value = args[++i];
                 else
-                    return UsageError(err, Texts::MissingValue + arg);
+                    return UsageError(err, Text(Msg::MissingValue) + arg);
             } else if (equals != std::string::npos) {
-                return UsageError(err, Texts::UnknownOption + Printable(arg));
+                return UsageError(err, Text(Msg::UnknownOption) + Printable(arg));
             }
             const int code = apply(*option, "--" + name, value);
             if (code >= 0) return code;
@@ -185,7 +186,7 @@ int ParseArgs(const std::vector<std::string>& args, Settings& s, std::ostream& e
             for (const Option& o : Options)
                 if (o.shortName && o.shortName == arg[k]) option = &o;
             const std::string spelled = std::string("-") + arg[k];
-            if (!option) return UsageError(err, Texts::UnknownOption + Printable(spelled));
+            if (!option) return UsageError(err, Text(Msg::UnknownOption) + Printable(spelled));
             std::string value;
             if (option->takesValue) {
                 if (k + 1 < arg.size())
@@ -193,7 +194,7 @@ int ParseArgs(const std::vector<std::string>& args, Settings& s, std::ostream& e
                 else if (i + 1 < args.size())
                     value = args[++i];
                 else
-                    return UsageError(err, Texts::MissingValue + spelled);
+                    return UsageError(err, Text(Msg::MissingValue) + spelled);
                 k = arg.size();
             }
             const int code = apply(*option, spelled, value);
@@ -314,13 +315,13 @@ public:
             case Result::Converted:
                 if (!s.quiet) {
                     char counts[128];
-                    std::snprintf(counts, sizeof counts, Texts::Converted, unsigned(job.blocks),
+                    std::snprintf(counts, sizeof counts, Text(Msg::Converted), unsigned(job.blocks),
                                   unsigned(job.events));
                     Say(Printable(job.input) + " -> " + Printable(job.output) + ": " + counts);
                 }
                 return true;
             case Result::Duplicate:
-                if (!s.quiet) Warn(job.input, Texts::Duplicate);
+                if (!s.quiet) Warn(job.input, Text(Msg::Duplicate));
                 return true;
             case Result::ReadFailed:
             case Result::ListFailed:
@@ -330,37 +331,37 @@ public:
                 Warn(job.input, Platform::ErrorText(OutOfMemoryErrorCode()));
                 break;
             case Result::NotAFile:
-                Warn(job.input, Texts::NotAFile);
+                Warn(job.input, Text(Msg::NotAFile));
                 break;
             case Result::NotSmf:
-                Warn(job.input, Texts::NotSmf);
+                Warn(job.input, Text(Msg::NotSmf));
                 break;
             case Result::SysexTooLarge:
-                Warn(job.input, Texts::SysexTooLarge);
+                Warn(job.input, Text(Msg::SysexTooLarge));
                 break;
             case Result::IsFolder:
-                Warn(job.input, Texts::IsFolder);
+                Warn(job.input, Text(Msg::IsFolder));
                 break;
             case Result::NoMidiFiles:
-                Warn(job.input, s.toMidi ? Texts::NoMdsFiles : Texts::NoMidiFiles);
+                Warn(job.input, s.toMidi ? Text(Msg::NoMdsFiles) : Text(Msg::NoMidiFiles));
                 break;
             case Result::Refused:
                 Warn(job.input, job.reason);
                 break;
             case Result::OutputExists:
-                Warn(job.output, Texts::OutputExists);
+                Warn(job.output, Text(Msg::OutputExists));
                 break;
             case Result::OutputIsInput:
-                Warn(job.output, Texts::OutputIsInput);
+                Warn(job.output, Text(Msg::OutputIsInput));
                 break;
             case Result::OutputClash:
-                Warn(job.output, Texts::OutputClash);
+                Warn(job.output, Text(Msg::OutputClash));
                 break;
             case Result::WriteFailed:
                 Warn(job.output, Platform::ErrorText(job.code));
                 break;
             case Result::Pending:
-                Warn(job.input, Texts::Unexpected);
+                Warn(job.input, Text(Msg::Unexpected));
                 break;
         }
         return false;
@@ -377,7 +378,7 @@ private:
         if (out) return;
         const uint32_t code = Platform::LastError();
         outFailed = true;
-        err << "tonflux-convert: " << Texts::ReportFailed
+        err << "tonflux-convert: " << Text(Msg::ReportFailed)
             << (code ? ": " + Platform::ErrorText(code) : std::string()) << "\n";
     }
     void Warn(const std::string& path, const std::string& reason) {
@@ -420,7 +421,7 @@ Job NamedInput(const std::string& input, const Settings& s) {
     job.toMidi = s.toMidi || probe == MdsProbe::Mds;
     if (s.toMidi && probe == MdsProbe::NotMds) {
         job.result = Result::Refused;
-        job.reason = Texts::NotMds;
+        job.reason = Text(Msg::NotMds);
     }
     return job;
 }
@@ -473,11 +474,47 @@ std::vector<Job> Plan(const Settings& s) {
     return jobs;
 }
 
-int Run(const Settings& s, std::ostream& out, std::ostream& err) {
+// A one-line counter on a terminal's standard error while a batch (or a single long file) is
+// converted: "[done/total] current file", redrawn in place at most ten times a second and wiped
+// before any report line.
+class Progress {
+public:
+    Progress(std::ostream& err, bool shown, size_t total)
+        : err(err), shown(shown), total(total), start(Clock::now()) {}
+
+    void Show(size_t done, const std::string& current) {
+        const Clock::time_point now = Clock::now();
+        if (!shown || now - last < std::chrono::milliseconds(100)) return;
+        // A single file gets a counter only once it takes longer than a second.
+        if (total < 2 && now - start < std::chrono::seconds(1)) return;
+        char counter[64];
+        std::snprintf(counter, sizeof counter, Text(Msg::Progress), done, total);
+        err << "\r" << counter << Printable(current) << "\x1b[K" << std::flush;
+        last = now;
+        drawn = true;
+    }
+    void Wipe() {
+        if (!drawn) return;
+        err << "\r\x1b[K" << std::flush;
+        drawn = false;
+    }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    std::ostream& err;
+    const bool shown;
+    const size_t total;
+    const Clock::time_point start;
+    Clock::time_point last{};
+    bool drawn = false;
+};
+
+int Run(const Settings& s, std::ostream& out, std::ostream& err, bool errIsTerminal) {
     std::vector<Job> jobs = Plan(s);
-    if (!s.output.empty() && jobs.size() > 1) return UsageError(err, Texts::OutputWithMany);
+    if (!s.output.empty() && jobs.size() > 1) return UsageError(err, Text(Msg::OutputWithMany));
     size_t runnable = 0;
     for (const Job& job : jobs) runnable += job.result == Result::Pending;
+    Progress progress(err, errIsTerminal && !s.quiet, jobs.size());
 
     unsigned threads = s.jobs ? s.jobs : std::thread::hardware_concurrency();
     if (threads == 0) threads = 1;
@@ -486,6 +523,7 @@ int Run(const Settings& s, std::ostream& out, std::ostream& err) {
     std::mutex mutex;
     std::condition_variable finished;
     size_t next = 0;
+    size_t started = 0;  // the job begun last, for the counter
     auto work = [&]() {
         for (;;) {
             size_t i;
@@ -493,7 +531,7 @@ int Run(const Settings& s, std::ostream& out, std::ostream& err) {
                 std::lock_guard<std::mutex> lock(mutex);
                 while (next < jobs.size() && jobs[next].result != Result::Pending) ++next;
                 if (next >= jobs.size()) return;
-                i = next++;
+                started = i = next++;
             }
             Job result = jobs[i];  // the worker fills its own copy; the list is shared
             Convert(result, s);
@@ -506,7 +544,8 @@ int Run(const Settings& s, std::ostream& out, std::ostream& err) {
         }
     };
     std::vector<std::thread> pool;
-    if (threads <= 1) {
+    // One thread needs none of its own, unless a counter is to be drawn meanwhile.
+    if (threads <= 1 && !(threads == 1 && errIsTerminal && !s.quiet)) {
         work();
     } else {
         for (unsigned t = 0; t < threads; ++t) pool.emplace_back(work);
@@ -519,23 +558,32 @@ int Run(const Settings& s, std::ostream& out, std::ostream& err) {
         Job job;
         {
             std::unique_lock<std::mutex> lock(mutex);
-            finished.wait(lock, [&] { return jobs[i].result != Result::Pending || jobs[i].done; });
+            auto ready = [&] { return jobs[i].result != Result::Pending || jobs[i].done; };
+            while (!finished.wait_for(lock, std::chrono::milliseconds(100), ready))
+                progress.Show(i, jobs[started].input);
             job = jobs[i];
         }
+        progress.Wipe();
         allConverted = reporter.Report(job) && allConverted;
+        if (i + 1 < jobs.size()) {
+            std::lock_guard<std::mutex> lock(mutex);
+            progress.Show(i + 1, jobs[started].input);
+        }
     }
+    progress.Wipe();
     for (std::thread& t : pool) t.join();
     return allConverted && reporter.Written() ? ExitCode::AllConverted : ExitCode::SomeFailed;
 }
 
 }  // namespace
 
-int RunConvert(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+int RunConvert(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+               bool errIsTerminal) {
     Settings s;
     const int parsed = ParseArgs(args, s, err);
     if (parsed >= 0) return parsed;
     if (s.help) {
-        out << Texts::Help;
+        out << Text(Msg::Help);
         return ExitCode::AllConverted;
     }
     if (s.version) {
@@ -543,17 +591,17 @@ int RunConvert(const std::vector<std::string>& args, std::ostream& out, std::ost
         return ExitCode::AllConverted;
     }
     if (!s.dumps.empty()) {
-        if (!s.inputs.empty()) return UsageError(err, Texts::DumpAndInput);
+        if (!s.inputs.empty()) return UsageError(err, Text(Msg::DumpAndInput));
         int code = ExitCode::AllConverted;
         for (const std::string& path : s.dumps)
             if (DumpMdsFile(path, out, err) != 0) code = ExitCode::SomeFailed;
         return code;
     }
-    if (s.inputs.empty()) return UsageError(err, Texts::NoInput);
-    if (!s.output.empty() && !s.outputDir.empty()) return UsageError(err, Texts::OutputAndDir);
-    if (!s.output.empty() && s.inputs.size() > 1) return UsageError(err, Texts::OutputWithMany);
+    if (s.inputs.empty()) return UsageError(err, Text(Msg::NoInput));
+    if (!s.output.empty() && !s.outputDir.empty()) return UsageError(err, Text(Msg::OutputAndDir));
+    if (!s.output.empty() && s.inputs.size() > 1) return UsageError(err, Text(Msg::OutputWithMany));
     if (!s.output.empty() && (Platform::EndsInSeparator(s.output) ||
                               Platform::Kind(s.output) == Platform::PathKind::Folder))
-        return UsageError(err, Texts::OutputIsFolder + Quoted(s.output));
-    return Run(s, out, err);
+        return UsageError(err, Text(Msg::OutputIsFolder) + Quoted(s.output));
+    return Run(s, out, err, errIsTerminal);
 }

@@ -2,9 +2,9 @@
 
 #include <cstdio>
 
+#include "cli/Messages.h"
 #include "cli/Platform.h"
 #include "cli/Printable.h"
-#include "cli/Texts.h"
 #include "core/ByteBuffer.h"
 #include "core/FileSystem.h"
 #include "core/MdsReader.h"
@@ -14,44 +14,41 @@ const char* MdsFaultText(MdsFault fault) {
         case MdsFault::None:
             return "";
         case MdsFault::NotRiff:
-            return "RIFF 形式 MIDS のファイルではありません。";
+            return ::Text(Msg::FaultNotRiff);
         case MdsFault::RiffSize:
-            return "RIFF チャンクのサイズがファイルのサイズと一致しません。";
+            return ::Text(Msg::FaultRiffSize);
         case MdsFault::ChunkOverrun:
-            return "チャンクが親チャンクまたはファイルの終わりを越えています。";
+            return ::Text(Msg::FaultChunkOverrun);
         case MdsFault::MissingFormat:
-            return "fmt チャンクまたは data チャンクがありません。";
+            return ::Text(Msg::FaultMissingFormat);
         case MdsFault::FormatChunk:
-            return "fmt チャンクが不正です。";
+            return ::Text(Msg::FaultFormatChunk);
         case MdsFault::DataSize:
-            return "data チャンクのサイズがブロック数・ブロック長と一致しません。";
+            return ::Text(Msg::FaultDataSize);
         case MdsFault::BlockOverrun:
-            return "ブロックが data チャンクの終わりを越えています。";
+            return ::Text(Msg::FaultBlockOverrun);
         case MdsFault::BlockAlignment:
-            return "ブロック長が 4 の倍数ではありません。";
+            return ::Text(Msg::FaultBlockAlignment);
         case MdsFault::BlockTooLarge:
-            return "ブロックがストリーム バッファの最大サイズを超えています。";
+            return ::Text(Msg::FaultBlockTooLarge);
         case MdsFault::TickStart:
-            return "ブロックの開始ティックが直前のイベントのティックと一致しません。";
+            return ::Text(Msg::FaultTickStart);
         case MdsFault::EventOverrun:
-            return "イベントがブロックの終わりを越えています。";
+            return ::Text(Msg::FaultEventOverrun);
         case MdsFault::UnknownEventType:
-            return "ショート、テンポ、ロング以外の種類のイベント、またはコールバック "
-                   "フラグがあります。";
+            return ::Text(Msg::FaultUnknownEventType);
         case MdsFault::BadShortMessage:
-            return "不正なショート メッセージ (ステータス 0xF0 以上、または最初のショート "
-                   "メッセージに"
-                   "ステータスがない) があります。";
+            return ::Text(Msg::FaultBadShortMessage);
         case MdsFault::NonZeroFill:
-            return "ロング メッセージの埋め草が 0 ではありません。";
+            return ::Text(Msg::FaultNonZeroFill);
         case MdsFault::StreamId:
-            return "ストリーム ID が 0 ではありません。";
+            return ::Text(Msg::FaultStreamId);
         case MdsFault::ListChunk:
-            return "INFO 以外の LIST チャンク、または 2 つ目の LIST チャンクがあります。";
+            return ::Text(Msg::FaultListChunk);
         case MdsFault::ShortMessageBytes:
-            return "ショート メッセージのイベント ワードに、メッセージ以外のバイトがあります。";
+            return ::Text(Msg::FaultShortMessageBytes);
         case MdsFault::RunningStatusReset:
-            return "テンポまたはロング メッセージの直後に、ランニング ステータスが使われています。";
+            return ::Text(Msg::FaultRunningStatusReset);
     }
     return "";
 }
@@ -90,31 +87,28 @@ public:
 
     void Header(const MdsHeader& h) override {
         char line[256];
-        std::snprintf(line, sizeof line, "RIFF MIDS: %u bytes (file %u bytes)\n",
-                      unsigned(h.riffBytes), unsigned(h.fileBytes));
+        std::snprintf(line, sizeof line, ::Text(Msg::DumpRiff), unsigned(h.riffBytes),
+                      unsigned(h.fileBytes));
         out << line;
         if (h.timeFormat & 0x8000) {
-            std::snprintf(line, sizeof line,
-                          "fmt: time format 0x%08X (SMPTE %d frames/s, %u ticks/frame)",
-                          unsigned(h.timeFormat), -int(int8_t(h.timeFormat >> 8)),
-                          unsigned(h.timeFormat & 0xFF));
+            std::snprintf(line, sizeof line, ::Text(Msg::DumpSmpte), unsigned(h.timeFormat),
+                          -int(int8_t(h.timeFormat >> 8)), unsigned(h.timeFormat & 0xFF));
         } else {
-            std::snprintf(line, sizeof line, "fmt: time format 0x%08X (%u ticks/quarter note)",
+            std::snprintf(line, sizeof line, ::Text(Msg::DumpTicksPerQuarter),
                           unsigned(h.timeFormat), unsigned(h.timeFormat));
         }
         out << line;
-        std::snprintf(line, sizeof line, ", max buffer %u bytes, flags %u (%s)\n",
-                      unsigned(h.maxBufferBytes), unsigned(h.flags),
-                      h.flags ? "no stream ids" : "stream ids");
+        std::snprintf(line, sizeof line, ::Text(Msg::DumpBuffer), unsigned(h.maxBufferBytes),
+                      unsigned(h.flags),
+                      ::Text(h.flags ? Msg::DumpNoStreamIds : Msg::DumpStreamIds));
         out << line;
-        std::snprintf(line, sizeof line, "data: block count %u\n", unsigned(h.blockCount));
+        std::snprintf(line, sizeof line, ::Text(Msg::DumpData), unsigned(h.blockCount));
         out << line;
     }
     void Block(const MdsBlock& b) override {
         char line[128];
-        std::snprintf(line, sizeof line, "block %u: tickStart %u, %u bytes, offset %u\n",
-                      unsigned(b.index), unsigned(b.tickStart), unsigned(b.length),
-                      unsigned(b.offset));
+        std::snprintf(line, sizeof line, ::Text(Msg::DumpBlock), unsigned(b.index),
+                      unsigned(b.tickStart), unsigned(b.length), unsigned(b.offset));
         out << line;
         ++blocks;
     }
@@ -174,12 +168,13 @@ int DumpMdsFile(const std::string& path, std::ostream& out, std::ostream& err) {
     char line[512];
     for (const MdsCheck& found : {printer.firstDeviation, check}) {
         if (found.fault == MdsFault::None) continue;
-        std::snprintf(line, sizeof line, &found == &check ? Texts::DumpFault : Texts::DumpDeviation,
+        std::snprintf(line, sizeof line,
+                      &found == &check ? ::Text(Msg::DumpFault) : ::Text(Msg::DumpDeviation),
                       unsigned(found.offset));
         err << "tonflux-convert: " << quoted << ": " << line << MdsFaultText(found.fault) << "\n";
     }
     if (check.fault != MdsFault::None || printer.firstDeviation.fault != MdsFault::None) return 1;
-    std::snprintf(line, sizeof line, Texts::DumpOk, unsigned(printer.blocks),
+    std::snprintf(line, sizeof line, ::Text(Msg::DumpOk), unsigned(printer.blocks),
                   unsigned(printer.events));
     out << line << "\n";
     return 0;

@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "cli/Convert.h"
+#include "cli/Messages.h"
 #include "cli/Platform.h"
 
 int main(int argc, char** argv) {
@@ -12,8 +13,9 @@ int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");
     std::ios::sync_with_stdio(false);
     Platform::InstallConsoleStreams();
+    SetLanguage(UserLanguage());
     const std::vector<std::string> args = Platform::Arguments(argc, argv);
-    const int code = RunConvert(args, std::cout, std::cerr);
+    const int code = RunConvert(args, std::cout, std::cerr, Platform::ErrorIsTerminal());
     std::cout.flush();
     return code;
 }

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "cli/Dump.h"
-#include "cli/Texts.h"
+#include "cli/Messages.h"
 #include "core/FileSystem.h"
 
 MdsProbe ProbeMdsFile(const std::string& path) {
@@ -20,16 +20,16 @@ std::string MdsRefusal(MdsConversionStatus status, const MdsCheck& fault) {
         case MdsConversionStatus::Ok:
             return "";
         case MdsConversionStatus::NotMds:
-            return Texts::NotMds;
+            return Text(Msg::NotMds);
         case MdsConversionStatus::Malformed:
-            std::snprintf(text, sizeof text, Texts::DumpFault, unsigned(fault.offset));
+            std::snprintf(text, sizeof text, Text(Msg::DumpFault), unsigned(fault.offset));
             return text + std::string(MdsFaultText(fault.fault));
         case MdsConversionStatus::DeltaTooLarge:
-            std::snprintf(text, sizeof text, Texts::DeltaTooLarge, unsigned(fault.offset));
+            std::snprintf(text, sizeof text, Text(Msg::DeltaTooLarge), unsigned(fault.offset));
             return text;
         case MdsConversionStatus::TextTooLong:
-            std::snprintf(text, sizeof text, Texts::TextTooLong, unsigned(fault.offset));
+            std::snprintf(text, sizeof text, Text(Msg::TextTooLong), unsigned(fault.offset));
             return text;
     }
-    return Texts::Unexpected;
+    return Text(Msg::Unexpected);
 }

@@ -17,6 +17,9 @@ std::vector<std::string> Arguments(int argc, char** argv);
 // elsewhere in the console's code page; nothing to do on other systems.
 void InstallConsoleStreams();
 
+// Whether standard error is a terminal (a console on Windows), where a counter can be redrawn.
+bool ErrorIsTerminal();
+
 // What a path names, following links. Other: a pipe, a device, a socket.
 enum class PathKind { Missing, File, Folder, Other };
 PathKind Kind(const std::string& path);

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <csignal>
 
+#include "cli/Messages.h"
 #include "core/OutputFile.h"
 
 namespace Platform {
@@ -30,6 +31,24 @@ std::vector<std::string> Arguments(int argc, char** argv) {
 }
 
 void InstallConsoleStreams() {}
+
+bool ErrorIsTerminal() {
+    return isatty(2) == 1;
+}
+
+}  // namespace Platform
+
+Language UserLanguage() {
+    // The first of these that is set decides, as it does for the C library's messages.
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        const char* value = getenv(name);
+        if (value && *value)
+            return strncmp(value, "ja", 2) == 0 ? Language::Japanese : Language::English;
+    }
+    return Language::English;
+}
+
+namespace Platform {
 
 PathKind Kind(const std::string& path) {
     struct stat info;

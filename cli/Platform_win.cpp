@@ -8,6 +8,7 @@
 #include <iostream>
 #include <streambuf>
 
+#include "cli/Messages.h"
 #include "core/OutputFile.h"
 #include "core/WidePath_win.h"
 #include "win/Handles.h"
@@ -121,7 +122,26 @@ private:
 
 void GuardStandardStreams() {}
 
+}  // namespace Platform
+
+Language UserLanguage() {
+    return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_JAPANESE ? Language::Japanese
+                                                                      : Language::English;
+}
+
+namespace Platform {
+
+bool ErrorIsTerminal() {
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+}
+
 void InstallConsoleStreams() {
+    // The counter wipes its line with a terminal sequence, which a console takes once asked to.
+    DWORD mode = 0;
+    HANDLE console = GetStdHandle(STD_ERROR_HANDLE);
+    if (GetConsoleMode(console, &mode))
+        SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
     static ConsoleBuffer out(STD_OUTPUT_HANDLE), err(STD_ERROR_HANDLE);
     std::cout.rdbuf(&out);
     std::cerr.rdbuf(&err);

@@ -25,8 +25,8 @@
 #endif
 
 #include "cli/Dump.h"
+#include "cli/Messages.h"
 #include "cli/Platform.h"
-#include "cli/Texts.h"
 #include "core/Conversion.h"
 #include "core/OutputFile.h"
 #include "tests/support/RandomSong.h"
@@ -114,10 +114,6 @@ public:  // the tables' set-up and check functions work on the fixture too
     fs::path dir;
 };
 
-std::string Text(const char* utf8) {
-    return utf8;
-}
-
 // The system's text for a failure, by the code each system gives it.
 std::string SystemText(int posixCode, uint32_t windowsCode) {
 #ifdef _WIN32
@@ -129,6 +125,70 @@ std::string SystemText(int posixCode, uint32_t windowsCode) {
 #endif
 }
 
+// The printf conversions of a text, in order: both languages must take the same arguments.
+std::string Conversions(const std::string& text) {
+    std::string out;
+    for (size_t at = text.find('%'); at != std::string::npos; at = text.find('%', at + 2))
+        out += text.substr(at, text.find_first_of("diuxXsc%", at + 1) - at + 1);
+    return out;
+}
+
+TEST(Messages, EveryMessageSpeaksBothLanguagesWithTheSameArguments) {
+    for (int i = 0; i < int(Msg::Count); ++i) {
+        SCOPED_TRACE(i);
+        const std::string english = Text(Msg(i), Language::English);
+        const std::string japanese = Text(Msg(i), Language::Japanese);
+        EXPECT_FALSE(english.empty());
+        EXPECT_FALSE(japanese.empty());
+        EXPECT_EQ(Conversions(english), Conversions(japanese));
+    }
+}
+
+#ifndef _WIN32
+TEST(Messages, TheLocaleChoosesTheLanguage) {
+    struct Case {
+        const char* lcAll;
+        const char* lcMessages;
+        const char* lang;
+        Language expected;
+    };
+    const Case cases[] = {
+        {nullptr, nullptr, "ja_JP.UTF-8", Language::Japanese},
+        {nullptr, nullptr, "C", Language::English},
+        {nullptr, nullptr, nullptr, Language::English},
+        {nullptr, "ja_JP.eucJP", "en_US.UTF-8", Language::Japanese},
+        {"en_GB.UTF-8", "ja_JP.UTF-8", "ja_JP.UTF-8", Language::English},
+        {"", "", "ja", Language::Japanese},  // an empty variable counts as unset
+    };
+    const char* names[] = {"LC_ALL", "LC_MESSAGES", "LANG"};
+    std::string saved[3];
+    bool had[3];
+    for (int i = 0; i < 3; ++i) {
+        const char* value = getenv(names[i]);
+        had[i] = value != nullptr;
+        saved[i] = value ? value : "";
+    }
+    for (const Case& c : cases) {
+        const char* values[] = {c.lcAll, c.lcMessages, c.lang};
+        for (int i = 0; i < 3; ++i) {
+            if (values[i])
+                setenv(names[i], values[i], 1);
+            else
+                unsetenv(names[i]);
+        }
+        EXPECT_EQ(UserLanguage(), c.expected)
+            << (c.lcAll ? c.lcAll : "-") << " " << (c.lcMessages ? c.lcMessages : "-") << " "
+            << (c.lang ? c.lang : "-");
+    }
+    for (int i = 0; i < 3; ++i) {
+        if (had[i])
+            setenv(names[i], saved[i].c_str(), 1);
+        else
+            unsetenv(names[i]);
+    }
+}
+#endif
+
 TEST_F(Cli, RefusesBadUsageWithExitCode2AndTouchesNothing) {
     Put("a.mid", GoodSong());
     Put("b.mid", GoodSong());
@@ -138,33 +198,37 @@ TEST_F(Cli, RefusesBadUsageWithExitCode2AndTouchesNothing) {
         std::string message;
     };
     const Case cases[] = {
-        {"no input", {}, Text(Texts::NoInput)},
-        {"an unknown option", {"--frobnicate", P("a.mid")}, Text(Texts::UnknownOption)},
-        {"a value missing", {P("a.mid"), "-k"}, Text(Texts::MissingValue)},
-        {"buffer size 0", {"-k", "0", P("a.mid")}, Text(Texts::BufferSize)},
-        {"buffer size 64", {"--buffer-kb=64", P("a.mid")}, Text(Texts::BufferSize)},
-        {"buffer size not a number", {"-k4k", P("a.mid")}, Text(Texts::BufferSize)},
-        {"no jobs", {"-j", "0", P("a.mid")}, "1 から 1024"},
-        {"more jobs than files can be written at once",
-         {"-j", "100000", P("a.mid")},
-         "1 から 1024"},
-        {"-o naming a folder", {"-o", dir.string(), P("a.mid")}, Text(Texts::OutputIsFolder)},
+        {"no input", {}, std::string(Text(Msg::NoInput))},
+        {"an unknown option", {"--frobnicate", P("a.mid")}, std::string(Text(Msg::UnknownOption))},
+        {"a value missing", {P("a.mid"), "-k"}, std::string(Text(Msg::MissingValue))},
+        {"buffer size 0", {"-k", "0", P("a.mid")}, std::string(Text(Msg::BufferSize))},
+        {"buffer size 64", {"--buffer-kb=64", P("a.mid")}, std::string(Text(Msg::BufferSize))},
+        {"buffer size not a number", {"-k4k", P("a.mid")}, std::string(Text(Msg::BufferSize))},
+        {"no jobs", {"-j", "0", P("a.mid")}, "1024"},
+        {"more jobs than files can be written at once", {"-j", "100000", P("a.mid")}, "1024"},
+        {"-o naming a folder",
+         {"-o", dir.string(), P("a.mid")},
+         std::string(Text(Msg::OutputIsFolder))},
         {"-o ending in a separator",
          {"-o", P("new") + "/", P("a.mid")},
-         Text(Texts::OutputIsFolder)},
-        {"-o empty", {"-o", "", P("a.mid")}, Text(Texts::EmptyValue) + "-o"},
-        {"--output= empty", {"--output=", P("a.mid")}, Text(Texts::EmptyValue) + "--output"},
-        {"-d empty", {"-d", "", P("a.mid")}, Text(Texts::EmptyValue) + "-d"},
+         std::string(Text(Msg::OutputIsFolder))},
+        {"-o empty", {"-o", "", P("a.mid")}, std::string(Text(Msg::EmptyValue)) + "-o"},
+        {"--output= empty",
+         {"--output=", P("a.mid")},
+         std::string(Text(Msg::EmptyValue)) + "--output"},
+        {"-d empty", {"-d", "", P("a.mid")}, std::string(Text(Msg::EmptyValue)) + "-d"},
         {"-o with two inputs",
          {"-o", P("x.mds"), P("a.mid"), P("b.mid")},
-         Text(Texts::OutputWithMany)},
+         std::string(Text(Msg::OutputWithMany))},
         {"-o for a folder of two",
          {"-r", "-o", P("x.mds"), dir.string()},
-         Text(Texts::OutputWithMany)},
+         std::string(Text(Msg::OutputWithMany))},
         {"-o and -d",
          {"-o", P("x.mds"), "-d", dir.string(), P("a.mid")},
-         Text(Texts::OutputAndDir)},
-        {"--dump with inputs", {"--dump", P("a.mds"), P("a.mid")}, Text(Texts::DumpAndInput)},
+         std::string(Text(Msg::OutputAndDir))},
+        {"--dump with inputs",
+         {"--dump", P("a.mds"), P("a.mid")},
+         std::string(Text(Msg::DumpAndInput))},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -205,15 +269,20 @@ TEST_F(Cli, ReportsEachFailedInputAndConvertsTheRest) {
          {{"f2.mid", SmfImage().Format(2).Track(EndOfTrack)}},
          {"@f2.mid"},
          1,
-         Text(Texts::NotSmf),
+         std::string(Text(Msg::NotSmf)),
          {"f2.mid"}},
-        {"an empty file", {{"e.mid", {}}}, {"@e.mid"}, 1, Text(Texts::NotSmf), {"e.mid"}},
+        {"an empty file",
+         {{"e.mid", {}}},
+         {"@e.mid"},
+         1,
+         std::string(Text(Msg::NotSmf)),
+         {"e.mid"}},
         {"a missing file", {}, {"@none.mid"}, 1, SystemText(ENOENT, 2), {}},
         {"a sysex larger than 1 KB blocks",
          {{"s.mid", BigSysexSong()}},
          {"-k", "1", "@s.mid"},
          1,
-         Text(Texts::SysexTooLarge),
+         std::string(Text(Msg::SysexTooLarge)),
          {"s.mid"}},
         {"the same fits 2 KB blocks",
          {{"s.mid", BigSysexSong()}},
@@ -225,19 +294,19 @@ TEST_F(Cli, ReportsEachFailedInputAndConvertsTheRest) {
          {{"a.mid", GoodSong()}, {"bad.mid", {'M', 'T', 'h', 'd'}}, {"c.mid", GoodSong()}},
          {"@a.mid", "@bad.mid", "@c.mid"},
          1,
-         Text(Texts::NotSmf),
+         std::string(Text(Msg::NotSmf)),
          {"a.mds", "a.mid", "bad.mid", "c.mds", "c.mid"}},
         {"an existing output is kept",
          {{"a.mid", GoodSong()}, {"a.mds", {'o', 'l', 'd'}}},
          {"@a.mid"},
          1,
-         Text(Texts::OutputExists),
+         std::string(Text(Msg::OutputExists)),
          {"a.mds", "a.mid"}},
         {"a folder without -r",
          {{"sub/a.mid", GoodSong()}},
          {"@sub"},
          1,
-         Text(Texts::IsFolder),
+         std::string(Text(Msg::IsFolder)),
          {"sub/a.mid"}},
         {"an output folder that does not exist",
          {{"a.mid", GoodSong()}},
@@ -255,7 +324,7 @@ TEST_F(Cli, ReportsEachFailedInputAndConvertsTheRest) {
          {{"a.mid", GoodSong()}, {"a.midi", GoodSong()}},
          {"@a.midi", "@a.mid"},
          1,
-         Text(Texts::OutputClash),
+         std::string(Text(Msg::OutputClash)),
          {"a.mds", "a.mid", "a.midi"}},
         {"-r finds *.mid and *.MIDI below, nothing else",
          {{"r/x.mid", GoodSong()}, {"r/deep/y.MIDI", GoodSong()}, {"r/z.txt", GoodSong()}},
@@ -267,19 +336,19 @@ TEST_F(Cli, ReportsEachFailedInputAndConvertsTheRest) {
          {{"a.mid", GoodSong()}},
          {"@a.mid", "@a.mid"},
          0,
-         Text(Texts::Duplicate),
+         std::string(Text(Msg::Duplicate)),
          {"a.mds", "a.mid"}},
         {"-r finds nothing to convert",
          {{"r/notes.txt", GoodSong()}},
          {"-r", "@r"},
          1,
-         Text(Texts::NoMidiFiles),
+         std::string(Text(Msg::NoMidiFiles)),
          {"r/notes.txt"}},
         {"-f -o onto its own input",
          {{"a.mid", GoodSong()}},
          {"-f", "-o", "@a.mid", "@a.mid"},
          1,
-         Text(Texts::OutputIsInput),
+         std::string(Text(Msg::OutputIsInput)),
          {"a.mid"}},
         {"-o names the output",
          {{"a.mid", GoodSong()}},
@@ -325,21 +394,21 @@ TEST_F(Cli, ReportsEachFailedInputAndConvertsTheRest) {
          {{"s.mid", GoodSong()}, {"s.mds", {'o', 'l', 'd'}}, {"t.mid", GoodSong()}},
          {"-f", "@s.mid", "@s.mds", "@t.mid"},
          1,
-         Text(Texts::OutputIsInput),
+         std::string(Text(Msg::OutputIsInput)),
          {"s.mds", "s.mid", "t.mds", "t.mid"},
          {{"s.mid", GoodSong()}, {"s.mds", {'o', 'l', 'd'}}}},
         {"an output named as its own input",
          {{"a.mid", GoodSong()}},
          {"-f", "-o", "@a.mid", "@a.mid"},
          1,
-         Text(Texts::OutputIsInput),
+         std::string(Text(Msg::OutputIsInput)),
          {"a.mid"},
          {{"a.mid", GoodSong()}}},
         {"--to-mid refuses what is not a MIDI stream file",
          {{"a.mid", GoodSong()}, {"b.mds", mds}},
          {"--to-mid", "@a.mid", "@b.mds"},
          1,
-         Text(Texts::NotMds),
+         std::string(Text(Msg::NotMds)),
          {"a.mid", "b.mds", "b.mid"}},
         {"-r --to-mid collects *.mds below, nothing else",
          {{"r/x.mds", mds}, {"r/deep/y.MDS", mds}, {"r/z.mid", GoodSong()}},
@@ -358,25 +427,25 @@ TEST_F(Cli, ReportsEachFailedInputAndConvertsTheRest) {
          {{"r/z.mid", GoodSong()}},
          {"-r", "--to-mid", "@r"},
          1,
-         Text(Texts::NoMdsFiles),
+         std::string(Text(Msg::NoMdsFiles)),
          {"r/z.mid"}},
         {"a malformed MIDI stream file: the reason and its offset",
          {{"bad.mds", malformed}},
          {"@bad.mds"},
          1,
-         Text((Filled(Texts::DumpFault, 60) + MdsFaultText(MdsFault::BadShortMessage)).c_str()),
+         Filled(Text(Msg::DumpFault), 60) + MdsFaultText(MdsFault::BadShortMessage),
          {"bad.mds"}},
         {"a delta no SMF can hold",
          {{"far.mds", farApart}},
          {"@far.mds"},
          1,
-         Text(Filled(Texts::DeltaTooLarge, 64).c_str()),
+         Filled(Text(Msg::DeltaTooLarge), 64),
          {"far.mds"}},
         {"an existing .mid is kept",
          {{"b.mds", mds}, {"b.mid", {'o', 'l', 'd'}}},
          {"@b.mds"},
          1,
-         Text(Texts::OutputExists),
+         std::string(Text(Msg::OutputExists)),
          {"b.mds", "b.mid"},
          {{"b.mid", {'o', 'l', 'd'}}}},
     };
@@ -395,6 +464,36 @@ TEST_F(Cli, ReportsEachFailedInputAndConvertsTheRest) {
             EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
         EXPECT_EQ(Files(), c.after);
         for (const auto& f : c.contents) EXPECT_EQ(Get(f.first), f.second) << f.first;
+    }
+}
+
+TEST_F(Cli, CountsTheWorkOnATerminalOnly) {
+    for (const char* name : {"a.mid", "b.mid", "c.mid"}) Put(name, GoodSong());
+    struct Case {
+        const char* what;
+        std::vector<std::string> args;
+        bool terminal;
+        bool counted;
+    };
+    const Case cases[] = {
+        {"a batch, standard error a terminal", {P("a.mid"), P("b.mid"), P("c.mid")}, true, true},
+        {"a batch, standard error redirected", {P("a.mid"), P("b.mid"), P("c.mid")}, false, false},
+        {"a batch, -q", {"-q", P("a.mid"), P("b.mid"), P("c.mid")}, true, false},
+        {"a single quick file", {P("a.mid")}, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<std::string> args = {"-f"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        std::ostringstream out, err;
+        EXPECT_EQ(RunConvert(args, out, err, c.terminal), 0);
+        const std::string text = err.str();
+        EXPECT_EQ(text.find("\r[1/3] ") != std::string::npos, c.counted) << text;
+        // Whatever was drawn is wiped at the end, and never lands among the report lines.
+        if (c.counted) {
+            EXPECT_EQ(text.substr(text.size() - 4), "\r\x1b[K");
+        }
+        EXPECT_EQ(out.str().find('\r'), std::string::npos);
     }
 }
 
@@ -538,7 +637,7 @@ TEST_F(Cli, DumpReportsAFaultyFile) {
     Put("f.mds", foreign);
     const Outcome f = Run({"--dump", P("f.mds")});
     EXPECT_EQ(f.code, 1);
-    EXPECT_NE(f.err.find(Text(Filled(Texts::DumpDeviation, 56).c_str())), std::string::npos);
+    EXPECT_NE(f.err.find(Filled(Text(Msg::DumpDeviation), 56)), std::string::npos);
     EXPECT_EQ(DumpedEvents(f.out).size(), 2u);
 }
 
@@ -667,7 +766,7 @@ TEST_F(Cli, HoldsItsPromisesInHostileSurroundings) {
          RLIM_INFINITY,
          false,
          1,
-         Texts::ReportFailed,
+         Text(Msg::ReportFailed),
          allSound},
         {"a file size limit of 8 KB",
          [](Cli& t) {
@@ -811,7 +910,7 @@ TEST_F(Cli, TakesOnlyRegularFilesAndNeverReplacesThroughALink) {
          [](Cli& t) { ASSERT_EQ(mkfifo(t.P("p.mid").c_str(), 0644), 0); },
          {"@p.mid"},
          1,
-         Text(Texts::NotAFile),
+         std::string(Text(Msg::NotAFile)),
          {},
          nothing},
         {"a FIFO met under -r",
@@ -824,7 +923,13 @@ TEST_F(Cli, TakesOnlyRegularFilesAndNeverReplacesThroughALink) {
          "",
          {"r/a.mds", "r/a.mid"},
          nothing},
-        {"a device given directly", nothing, {"/dev/null"}, 1, Text(Texts::NotAFile), {}, nothing},
+        {"a device given directly",
+         nothing,
+         {"/dev/null"},
+         1,
+         std::string(Text(Msg::NotAFile)),
+         {},
+         nothing},
         {"a socket given directly",
          [](Cli& t) {
              const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
@@ -836,7 +941,7 @@ TEST_F(Cli, TakesOnlyRegularFilesAndNeverReplacesThroughALink) {
          },
          {"@s.mid"},
          1,
-         Text(Texts::NotAFile),
+         std::string(Text(Msg::NotAFile)),
          {},
          nothing},
         {"-f and an output that is a hard link to the input",
@@ -846,28 +951,28 @@ TEST_F(Cli, TakesOnlyRegularFilesAndNeverReplacesThroughALink) {
          },
          {"-f", "-o", "@b.mds", "@a.mid"},
          1,
-         Text(Texts::OutputIsInput),
+         std::string(Text(Msg::OutputIsInput)),
          {"a.mid", "b.mds"},
          nothing},
         {"-f and an output that is a link to the input",
          link("a.mid", "a.mds"),
          {"-f", "@a.mid"},
          1,
-         Text(Texts::OutputIsInput),
+         std::string(Text(Msg::OutputIsInput)),
          {"a.mds", "a.mid"},
          stillALink},
         {"a link leading nowhere at the output",
          link("gone", "a.mds"),
          {"@a.mid"},
          1,
-         Text(Texts::OutputExists),
+         std::string(Text(Msg::OutputExists)),
          {"a.mid"},
          stillALink},
         {"a link in a loop at the output",
          link("a.mds", "a.mds"),
          {"@a.mid"},
          1,
-         Text(Texts::OutputExists),
+         std::string(Text(Msg::OutputExists)),
          {"a.mid"},
          stillALink},
         {"-f replaces a link leading nowhere, not what it leads to",
@@ -881,7 +986,7 @@ TEST_F(Cli, TakesOnlyRegularFilesAndNeverReplacesThroughALink) {
          link("a.mid", "b.mid"),
          {"@a.mid", "@b.mid"},
          0,
-         Text(Texts::Duplicate),
+         std::string(Text(Msg::Duplicate)),
          {"a.mds", "a.mid", "b.mid"},
          nothing},
     };

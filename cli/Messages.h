@@ -1,0 +1,85 @@
+// Messages.h: every text tonflux-convert shows, in English and in Japanese, in one table. The
+// language follows the user's locale. The texts the Windows program shows too come from
+// res/SharedTexts.h, the string table's own source, so the two cannot drift apart.
+#pragma once
+
+enum class Msg {
+    // Conversion results, one file each
+    NotSmf,
+    BufferSize,
+    SysexTooLarge,
+    Unexpected,
+    OutputExists,
+    OutputClash,
+    IsFolder,
+    NoMidiFiles,
+    NoMdsFiles,
+    NotAFile,
+    Duplicate,
+    OutputIsInput,
+    NotMds,
+    DeltaTooLarge,
+    TextTooLong,
+    ReportFailed,
+    Converted,
+    // Usage
+    UsageLine,
+    SeeHelp,
+    UnknownOption,
+    MissingValue,
+    BadJobs,
+    EmptyValue,
+    OutputIsFolder,
+    NoInput,
+    OutputWithMany,
+    OutputAndDir,
+    DumpAndInput,
+    Help,
+    // --dump
+    DumpOk,
+    DumpFault,
+    DumpDeviation,
+    DumpRiff,
+    DumpTicksPerQuarter,
+    DumpSmpte,
+    DumpBuffer,
+    DumpStreamIds,
+    DumpNoStreamIds,
+    DumpData,
+    DumpBlock,
+    FaultNotRiff,
+    FaultRiffSize,
+    FaultChunkOverrun,
+    FaultMissingFormat,
+    FaultFormatChunk,
+    FaultDataSize,
+    FaultBlockOverrun,
+    FaultBlockAlignment,
+    FaultBlockTooLarge,
+    FaultTickStart,
+    FaultEventOverrun,
+    FaultUnknownEventType,
+    FaultBadShortMessage,
+    FaultNonZeroFill,
+    FaultStreamId,
+    FaultListChunk,
+    FaultShortMessageBytes,
+    FaultRunningStatusReset,
+    // Progress
+    Progress,
+    Count  // not a message
+};
+
+enum class Language { English, Japanese };
+
+// The language of the user's locale: Japanese when it selects Japanese (LC_ALL, LC_MESSAGES or
+// LANG on POSIX systems; the user interface language on Windows), English otherwise.
+Language UserLanguage();
+// The language Text speaks from now on; English until set.
+void SetLanguage(Language language);
+Language CurrentLanguage();
+
+// The text of id, UTF-8, in the current language; some are printf formats.
+const char* Text(Msg id);
+// The text of id in language; empty only for an id the table lacks.
+const char* Text(Msg id, Language language);
