@@ -19,10 +19,6 @@
 #include "core/FileSystem.h"
 #include "core/OutputFile.h"
 
-#ifndef TONFLUX_VERSION
-#define TONFLUX_VERSION "0"
-#endif
-
 namespace {
 
 // No more files are written at once than the interrupt cleanup can keep track of.
@@ -583,7 +579,7 @@ int RunConvert(const std::vector<std::string>& args, std::ostream& out, std::ost
     const int parsed = ParseArgs(args, s, err);
     if (parsed >= 0) return parsed;
     if (s.help) {
-        out << Text(Msg::Help);
+        out << Text(Msg::Help) << "\n" << About::LicenceLine << "\n";
         return ExitCode::AllConverted;
     }
     if (s.version) {
