@@ -21,6 +21,7 @@ namespace {
 
 struct Settings {
     ConversionOptions options;
+    SmfReadMode mode = SmfReadMode::Strict;
     std::string output;
     std::string outputDir;
     bool force = false;
@@ -55,6 +56,7 @@ struct Job {
     uint32_t blocks = 0;
     uint32_t events = 0;
     bool done = false;
+    SmfReading reading{};  // after NotSmf: why
 };
 
 std::string Say(const char* utf8) {
@@ -97,6 +99,7 @@ int ParseArgs(const std::vector<std::string>& args, Settings& s, std::ostream& e
         {"jobs", 'j', true},           {"recursive", 'r', false},
         {"quiet", 'q', false},         {"dump", 0, true},
         {"help", 'h', false},          {"version", 0, false},
+        {"lenient", 0, false},
     };
     auto apply = [&](const Option& o, const std::string& value) -> int {
         const std::string name = o.longName;
@@ -123,6 +126,7 @@ int ParseArgs(const std::vector<std::string>& args, Settings& s, std::ostream& e
         if (name == "dump") s.dumps.push_back(value);
         if (name == "help") s.help = true;
         if (name == "version") s.version = true;
+        if (name == "lenient") s.mode = SmfReadMode::Lenient;
         return -1;
     };
 
@@ -183,13 +187,13 @@ int ParseArgs(const std::vector<std::string>& args, Settings& s, std::ostream& e
     return -1;
 }
 
-bool IsMidiName(const std::string& path) {
+bool IsMidiName(const std::string& path, SmfReadMode mode) {
     const size_t dot = path.rfind('.');
     if (dot == std::string::npos || dot < FileSystem::FolderLength(path.c_str())) return false;
     std::string ext = path.substr(dot + 1);
     for (char& c : ext)
         if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-    return ext == "mid" || ext == "midi";
+    return ext == "mid" || ext == "midi" || (mode == SmfReadMode::Lenient && ext == "rmi");
 }
 
 // The input's base name (the file name before its last dot) with .mds, in dir or else beside it.
@@ -221,7 +225,8 @@ void Convert(Job& job, const Settings& s) {
                 job.code == OutOfMemoryErrorCode() ? Result::OutOfMemory : Result::ReadFailed;
             return;
         }
-        switch (ConvertSmf(image, s.options, song)) {
+        job.reading.mode = s.mode;
+        switch (ConvertSmf(image, s.options, job.reading, song)) {
             case ConversionStatus::Ok:
                 break;
             case ConversionStatus::NotSmf:
@@ -247,6 +252,25 @@ void Convert(Job& job, const Settings& s) {
     job.events = song.blocks.EventCount();
 }
 
+// Where the file is wrong and what is wrong there, and whether --lenient would convert it.
+std::string RefusalText(const SmfReading& reading) {
+    const SmfFault& fault = reading.fault;
+    std::string text;
+    if (fault.kind == SmfFaultKind::None || fault.kind == SmfFaultKind::NotSmf) {
+        text = Texts::NotSmf;
+    } else {
+        char where[128];
+        if (fault.chunk == 0)
+            std::snprintf(where, sizeof where, Texts::AtHeader, unsigned(fault.offset));
+        else
+            std::snprintf(where, sizeof where, fault.trackChunk ? Texts::AtTrack : Texts::AtChunk,
+                          unsigned(fault.chunk), unsigned(fault.offset));
+        text = std::string(where) + ": " + Texts::FaultText(fault.kind);
+    }
+    if (reading.lenientReads) text += Texts::LenientConverts;
+    return Say(text.c_str());
+}
+
 // True when the job converted.
 bool Report(const Job& job, const Settings& s, std::ostream& out, std::ostream& err) {
     const std::string prefix = "tonflux-convert: ";
@@ -269,7 +293,7 @@ bool Report(const Job& job, const Settings& s, std::ostream& out, std::ostream& 
                 << Platform::ErrorText(OutOfMemoryErrorCode()) << "\n";
             break;
         case Result::NotSmf:
-            err << prefix << Quoted(job.input) << ": " << Say(Texts::NotSmf) << "\n";
+            err << prefix << Quoted(job.input) << ": " << RefusalText(job.reading) << "\n";
             break;
         case Result::SysexTooLarge:
             err << prefix << Quoted(job.input) << ": " << Say(Texts::SysexTooLarge) << "\n";
@@ -313,9 +337,12 @@ std::vector<Job> Plan(const Settings& s, std::ostream& err) {
         }
         const size_t before = jobs.size();
         for (const std::string& file : files)
-            if (IsMidiName(file)) jobs.push_back(Job{file, "", Result::Pending});
+            if (IsMidiName(file, s.mode)) jobs.push_back(Job{file, "", Result::Pending});
         if (jobs.size() == before && !s.quiet)
-            err << "tonflux-convert: " << Quoted(input) << ": " << Say(Texts::NoMidiFiles) << "\n";
+            err << "tonflux-convert: " << Quoted(input) << ": "
+                << Say(s.mode == SmfReadMode::Lenient ? Texts::NoMidiFilesLenient
+                                                      : Texts::NoMidiFiles)
+                << "\n";
     }
     // Two inputs that would write the same file: the first one wins, whatever the job count.
     std::map<std::string, size_t> claimed;

@@ -1,6 +1,7 @@
 // Texts.h: the converter's own texts, in UTF-8. Where the desktop program has a text for the same
 // situation, it is that text word for word.
 #pragma once
+#include "core/SmfReader.h"
 
 namespace Texts {
 
@@ -19,7 +20,57 @@ constexpr const char* OutputClash =
 constexpr const char* IsFolder =
     "フォルダーです。中の MIDI ファイルを変換するには -r を指定してください。";
 constexpr const char* NoMidiFiles = "変換する MIDI ファイル (*.mid, *.midi) がありません。";
+constexpr const char* NoMidiFilesLenient =
+    "変換する MIDI ファイル (*.mid, *.midi, *.rmi) がありません。";
 constexpr const char* Converted = "ブロック数 %u、イベント数 %u";
+
+// Where a refused file is wrong, before what is wrong there; offsets in hexadecimal.
+constexpr const char* AtHeader = "ヘッダー (オフセット 0x%X)";
+constexpr const char* AtTrack = "トラック %u (オフセット 0x%X)";
+constexpr const char* AtChunk = "チャンク %u (オフセット 0x%X)";
+constexpr const char* LenientConverts = " (--lenient で変換できます)";
+
+// What is wrong with a refused file; NotSmf and None say it is no MIDI file at all.
+inline const char* FaultText(SmfFaultKind kind) {
+    switch (kind) {
+        case SmfFaultKind::None:
+        case SmfFaultKind::NotSmf:
+            return NotSmf;
+        case SmfFaultKind::CutShort:
+            return "ファイルが途中で終わっています";
+        case SmfFaultKind::HeaderLength:
+            return "ヘッダー チャンクの長さが 6 未満です";
+        case SmfFaultKind::Format:
+            return "SMF フォーマット 0 または 1 ではありません";
+        case SmfFaultKind::Division:
+            return "時間単位 (division) の SMPTE フレーム レートが不正です";
+        case SmfFaultKind::MissingChunks:
+            return "ヘッダーが示す数のチャンクがありません";
+        case SmfFaultKind::SecondHeader:
+            return "2 つ目のヘッダー チャンク (MThd) があります";
+        case SmfFaultKind::ChunkPastEnd:
+            return "チャンクの長さがファイルの終わりを越えています";
+        case SmfFaultKind::EmptyTrack:
+            return "長さ 0 のトラック チャンク";
+        case SmfFaultKind::LongNumber:
+            return "5 バイト以上の可変長数値";
+        case SmfFaultKind::DataWithoutStatus:
+            return "ランニング ステータスのないデータ バイト";
+        case SmfFaultKind::BadStatus:
+            return "トラックに置けないステータス バイト (F1-F6, F8-FE)";
+        case SmfFaultKind::MetaType:
+            return "0x80 以上のメタ イベント タイプ";
+        case SmfFaultKind::MetaLength:
+            return "長さが規定と違うメタ イベント";
+        case SmfFaultKind::EndOfTrackNotAtEnd:
+            return "End of Track がトラック チャンクの終わりと一致しません";
+        case SmfFaultKind::NoEndOfTrack:
+            return "End of Track のないままトラック チャンクが終わっています";
+        case SmfFaultKind::NoTrack:
+            return "トラック チャンクがありません";
+    }
+    return NotSmf;
+}
 
 constexpr const char* UsageLine = "使い方: tonflux-convert [オプション] 入力ファイル...";
 constexpr const char* SeeHelp = "詳しくは tonflux-convert --help を参照してください。";
@@ -46,6 +97,9 @@ constexpr const char* Help =
     "  -f, --force              既存の出力ファイルを置き換える (既定: 置き換えずにエラー)\n"
     "  -j, --jobs N             N 個のファイルを同時に変換する (既定: CPU のコア数)\n"
     "  -r, --recursive          フォルダーを指定すると、その下の *.mid / *.midi をすべて変換する\n"
+    "                           (--lenient と共に指定すると *.rmi も)\n"
+    "      --lenient            規則に反する実際のファイルによくある誤りを補って読む\n"
+    "                           (既定: 誤りがあれば変換しない)\n"
     "  -q, --quiet              エラーだけを表示する\n"
     "      --dump FILE.mds      MDS "
     "ファイルのヘッダー、ブロック、イベントを表示し、構造を検査する\n"

@@ -36,6 +36,12 @@ Bytes GoodSong() {
         .Track(Cat({{0x00, 0x90, 0x30, 0x40, 0x10, 0x30, 0x00}, EndOfTrack}));
 }
 
+// Running status after a lyric, as many real files have it (the data byte at 0x21).
+Bytes LyricSong() {
+    return SmfImage().Format(0).Track({0x00, 0x90, 0x3C, 0x40, 0x00, 0xFF, 0x05, 0x02, 'l', 'a',
+                                       0x10, 0x3C, 0x00, 0x00, 0xFF, 0x2F, 0x00});
+}
+
 Bytes BigSysexSong() {
     Bytes data(1500, 0x11);
     data.push_back(0xF7);
@@ -151,8 +157,41 @@ TEST_F(Cli, ReportsEachFailedInputAndConvertsTheRest) {
          {{"f2.mid", SmfImage().Format(2).Track(EndOfTrack)}},
          {"@f2.mid"},
          1,
-         Text(Texts::NotSmf),
+         Text("f2.mid': ヘッダー (オフセット 0x8): SMF フォーマット 0 または 1 ではありません\n"),
          {"f2.mid"}},
+        {"running status after a lyric: where, what, and that --lenient converts it",
+         {{"lyric.mid", LyricSong()}},
+         {"@lyric.mid"},
+         1,
+         Text("lyric.mid': トラック 1 (オフセット 0x21): ランニング ステータスのないデータ バイト "
+              "(--lenient で変換できます)\n"),
+         {"lyric.mid"}},
+        {"--lenient converts it",
+         {{"lyric.mid", LyricSong()}},
+         {"--lenient", "@lyric.mid"},
+         0,
+         "",
+         {"lyric.mds", "lyric.mid"}},
+        {"a fault no rule mends, with --lenient too",
+         {{"f4.mid", SmfImage().Format(0).Track({0x00, 0x90, 0x3C, 0x40, 0x00, 0xF4})}},
+         {"--lenient", "@f4.mid"},
+         1,
+         Text("f4.mid': トラック 1 (オフセット 0x1B): トラックに置けないステータス バイト "
+              "(F1-F6, F8-FE)\n"),
+         {"f4.mid"}},
+        {"an RMID file without --lenient",
+         {{"song.rmi", Rmid(GoodSong())}},
+         {"@song.rmi"},
+         1,
+         Text("song.rmi': このファイルは、標準 MIDI ファイル (SMF) フォーマット 0 または 1 "
+              "ではありません。 (--lenient で変換できます)\n"),
+         {"song.rmi"}},
+        {"-r --lenient collects *.rmi as well",
+         {{"r/a.rmi", Rmid(GoodSong())}, {"r/b.mid", GoodSong()}},
+         {"-r", "--lenient", "@r"},
+         0,
+         "",
+         {"r/a.mds", "r/a.rmi", "r/b.mds", "r/b.mid"}},
         {"an empty file", {{"e.mid", {}}}, {"@e.mid"}, 1, Text(Texts::NotSmf), {"e.mid"}},
         {"a missing file", {}, {"@none.mid"}, 1, SystemText(ENOENT, 2), {}},
         {"a sysex larger than 1 KB blocks",
@@ -171,7 +210,7 @@ TEST_F(Cli, ReportsEachFailedInputAndConvertsTheRest) {
          {{"a.mid", GoodSong()}, {"bad.mid", {'M', 'T', 'h', 'd'}}, {"c.mid", GoodSong()}},
          {"@a.mid", "@bad.mid", "@c.mid"},
          1,
-         Text(Texts::NotSmf),
+         Text("bad.mid': ヘッダー (オフセット 0x4): ファイルが途中で終わっています\n"),
          {"a.mds", "a.mid", "bad.mid", "c.mds", "c.mid"}},
         {"an existing output is kept",
          {{"a.mid", GoodSong()}, {"a.mds", {'o', 'l', 'd'}}},
