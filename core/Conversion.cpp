@@ -91,7 +91,7 @@ ConversionStatus PrepareSong(const uint8_t* image, uint32_t size, SmfReading& re
         }
         return ConversionStatus::NotSmf;
     }
-    // Both are read alike in either mode; the count of chunks stands 2 bytes after the format.
+    // Neither depends on the mode, so no second reading; the chunk count follows the format.
     if (song.Format() > 1 || song.TrackCount() == 0) {
         reading.fault.kind = song.Format() > 1 ? SmfFaultKind::Format : SmfFaultKind::NoTrack;
         reading.fault.offset = reader.HeaderOffset() + (song.Format() > 1 ? 8 : 10);

@@ -46,10 +46,10 @@ struct SmfReading {
     uint32_t mends = 0;
 };
 
-// Parses image (a MacBinary header allowed), refuses what cannot be converted, takes the title
-// and the copyright from the first track before merging a format 1 song, and encodes the first
-// track with options into out. The image is released as soon as the song is read, and the song
-// before this returns. On any status but Ok, out holds no blocks and no texts.
+// Parses image strictly (a MacBinary header allowed), refuses what cannot be converted, takes the
+// title and the copyright from the first track before merging a format 1 song, and encodes the
+// first track with options into out. The image is released as soon as the song is read, and the
+// song before this returns. On any status but Ok, out holds no blocks and no texts.
 ConversionStatus ConvertSmf(ByteBuffer& image, const ConversionOptions& options, ConvertedSong& out,
                             ConversionObserver* observer = nullptr);
 // The same for an image the caller keeps.

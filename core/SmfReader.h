@@ -87,7 +87,7 @@ enum class SmfFaultKind : uint8_t {
 // type, the length field, the delta time; at the event itself (its delta time) when the event as
 // a whole is wrong (cut short by the end of the file, an End of Track out of place, the event
 // that reached its chunk's end); at the chunk's identifier for a chunk found wrong or missing;
-// 0 for a file that is no SMF at all.
+// at the start of the SMF data (0, or an RMID file's data chunk) for a file that holds no SMF.
 struct SmfFault {
     SmfFaultKind kind = SmfFaultKind::None;
     uint32_t chunk = 0;       // 1-based, counted as the header counts chunks; 0: the header
