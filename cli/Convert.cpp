@@ -26,6 +26,7 @@ constexpr unsigned MaxJobs = MaxUnfinishedOutputs;
 
 struct Settings {
     ConversionOptions options;
+    SmfReadMode mode = SmfReadMode::Strict;
     std::string output;
     std::string outputDir;
     bool force = false;
@@ -68,6 +69,7 @@ struct Job {
     bool done = false;
     bool toMidi = false;  // a MIDI stream file, back to SMF
     std::string reason{};
+    SmfReading reading{};  // after NotSmf: why
 };
 
 std::string Quoted(const std::string& path) {
@@ -106,7 +108,7 @@ int ParseArgs(const std::vector<std::string>& args, Settings& s, std::ostream& e
         {"jobs", 'j', true},           {"recursive", 'r', false},
         {"quiet", 'q', false},         {"dump", 0, true},
         {"help", 'h', false},          {"version", 0, false},
-        {"to-mid", 0, false},
+        {"to-mid", 0, false},          {"lenient", 0, false},
     };
     auto apply = [&](const Option& o, const std::string& spelled, const std::string& value) {
         const std::string name = o.longName;
@@ -139,6 +141,7 @@ int ParseArgs(const std::vector<std::string>& args, Settings& s, std::ostream& e
         if (name == "dump") s.dumps.push_back(value);
         if (name == "help") s.help = true;
         if (name == "version") s.version = true;
+        if (name == "lenient") s.mode = SmfReadMode::Lenient;
         return -1;
     };
 
@@ -200,14 +203,15 @@ int ParseArgs(const std::vector<std::string>& args, Settings& s, std::ostream& e
     return -1;
 }
 
-// What -r collects: *.mid and *.midi, or *.mds for the way back.
-bool IsInputName(const std::string& path, bool toMidi) {
+// What -r collects: *.mid and *.midi (and *.rmi with --lenient), or *.mds for the way back.
+bool IsInputName(const std::string& path, bool toMidi, SmfReadMode mode) {
     const size_t dot = path.rfind('.');
     if (dot == std::string::npos || dot < FileSystem::FolderLength(path.c_str())) return false;
     std::string ext = path.substr(dot + 1);
     for (char& c : ext)
         if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-    return toMidi ? ext == "mds" : ext == "mid" || ext == "midi";
+    if (toMidi) return ext == "mds";
+    return ext == "mid" || ext == "midi" || (mode == SmfReadMode::Lenient && ext == "rmi");
 }
 
 // The input's base name (the file name before its last dot) with extension, in dir or else
@@ -281,7 +285,8 @@ void Convert(Job& job, const Settings& s) {
     {
         ByteBuffer image;
         if (!ReadInput(job, image)) return;
-        switch (ConvertSmf(image, s.options, song)) {
+        job.reading.mode = s.mode;
+        switch (ConvertSmf(image, s.options, job.reading, song)) {
             case ConversionStatus::Ok:
                 break;
             case ConversionStatus::NotSmf:
@@ -297,6 +302,66 @@ void Convert(Job& job, const Settings& s) {
     }
     Finish(job, s, WriteConvertedSong(job.output.c_str(), song, s.force), song.blocks.Count(),
            song.blocks.EventCount());
+}
+
+const char* SmfFaultText(SmfFaultKind kind) {
+    switch (kind) {
+        case SmfFaultKind::None:
+        case SmfFaultKind::NotSmf:
+            return Text(Msg::NotSmf);
+        case SmfFaultKind::CutShort:
+            return Text(Msg::SmfCutShort);
+        case SmfFaultKind::HeaderLength:
+            return Text(Msg::SmfHeaderLength);
+        case SmfFaultKind::Format:
+            return Text(Msg::SmfFormat);
+        case SmfFaultKind::Division:
+            return Text(Msg::SmfDivision);
+        case SmfFaultKind::MissingChunks:
+            return Text(Msg::SmfMissingChunks);
+        case SmfFaultKind::SecondHeader:
+            return Text(Msg::SmfSecondHeader);
+        case SmfFaultKind::ChunkPastEnd:
+            return Text(Msg::SmfChunkPastEnd);
+        case SmfFaultKind::EmptyTrack:
+            return Text(Msg::SmfEmptyTrack);
+        case SmfFaultKind::LongNumber:
+            return Text(Msg::SmfLongNumber);
+        case SmfFaultKind::DataWithoutStatus:
+            return Text(Msg::SmfDataWithoutStatus);
+        case SmfFaultKind::BadStatus:
+            return Text(Msg::SmfBadStatus);
+        case SmfFaultKind::MetaType:
+            return Text(Msg::SmfMetaType);
+        case SmfFaultKind::MetaLength:
+            return Text(Msg::SmfMetaLength);
+        case SmfFaultKind::EndOfTrackNotAtEnd:
+            return Text(Msg::SmfEndOfTrackNotAtEnd);
+        case SmfFaultKind::NoEndOfTrack:
+            return Text(Msg::SmfNoEndOfTrack);
+        case SmfFaultKind::NoTrack:
+            return Text(Msg::SmfNoTrack);
+    }
+    return Text(Msg::NotSmf);
+}
+
+// Where the file is wrong and what is wrong there, and whether --lenient would convert it.
+std::string RefusalText(const SmfReading& reading) {
+    const SmfFault& fault = reading.fault;
+    std::string text;
+    if (fault.kind == SmfFaultKind::None || fault.kind == SmfFaultKind::NotSmf) {
+        text = Text(Msg::NotSmf);
+    } else {
+        char where[128];
+        if (fault.chunk == 0)
+            std::snprintf(where, sizeof where, Text(Msg::AtHeader), unsigned(fault.offset));
+        else
+            std::snprintf(where, sizeof where, Text(fault.trackChunk ? Msg::AtTrack : Msg::AtChunk),
+                          unsigned(fault.chunk), unsigned(fault.offset));
+        text = std::string(where) + ": " + SmfFaultText(fault.kind);
+    }
+    if (reading.lenientReads) text += Text(Msg::LenientConverts);
+    return text;
 }
 
 // Writes the report lines of the run. Standard output may be a pipe whose reader has gone (a
@@ -330,7 +395,7 @@ public:
                 Warn(job.input, Text(Msg::NotAFile));
                 break;
             case Result::NotSmf:
-                Warn(job.input, Text(Msg::NotSmf));
+                Warn(job.input, RefusalText(job.reading));
                 break;
             case Result::SysexTooLarge:
                 Warn(job.input, Text(Msg::SysexTooLarge));
@@ -339,7 +404,9 @@ public:
                 Warn(job.input, Text(Msg::IsFolder));
                 break;
             case Result::NoMidiFiles:
-                Warn(job.input, s.toMidi ? Text(Msg::NoMdsFiles) : Text(Msg::NoMidiFiles));
+                Warn(job.input, Text(s.toMidi                         ? Msg::NoMdsFiles
+                                     : s.mode == SmfReadMode::Lenient ? Msg::NoMidiFilesLenient
+                                                                      : Msg::NoMidiFiles));
                 break;
             case Result::Refused:
                 Warn(job.input, job.reason);
@@ -389,7 +456,7 @@ private:
 
 // The files a folder given with -r holds, as jobs; the entries that could not be read, in their
 // place, as failures naming them.
-void Collect(const std::string& folder, bool toMidi, std::vector<Job>& jobs) {
+void Collect(const std::string& folder, const Settings& s, std::vector<Job>& jobs) {
     std::vector<Platform::FolderEntry> entries;
     uint32_t error = 0;
     if (!Platform::ListFiles(folder, entries, error)) {
@@ -400,9 +467,9 @@ void Collect(const std::string& folder, bool toMidi, std::vector<Job>& jobs) {
     for (const Platform::FolderEntry& entry : entries) {
         if (entry.error) {
             jobs.push_back(Job{entry.path, "", Result::ListFailed, entry.error});
-        } else if (IsInputName(entry.path, toMidi)) {
+        } else if (IsInputName(entry.path, s.toMidi, s.mode)) {
             jobs.push_back(Job{entry.path, "", Result::Pending});
-            jobs.back().toMidi = toMidi;
+            jobs.back().toMidi = s.toMidi;
             found = true;
         }
     }
@@ -429,7 +496,7 @@ std::vector<Job> Plan(const Settings& s) {
         switch (Platform::Kind(input)) {
             case Platform::PathKind::Folder:
                 if (s.recursive)
-                    Collect(input, s.toMidi, jobs);
+                    Collect(input, s, jobs);
                 else
                     jobs.push_back(Job{input, "", Result::IsFolder});
                 break;

@@ -36,6 +36,8 @@ const Entry Table[] = {
      "変換する MIDI ファイル (*.mid, *.midi) がありません。"},
     {Msg::NoMdsFiles, "There is no MIDI stream file (*.mds) to convert.",
      "変換する MIDI ストリーム ファイル (*.mds) がありません。"},
+    {Msg::NoMidiFilesLenient, "There is no MIDI file (*.mid, *.midi, *.rmi) to convert.",
+     "変換する MIDI ファイル (*.mid, *.midi, *.rmi) がありません。"},
     {Msg::NotAFile, "This is not a regular file (a pipe, a device or a socket); not converted.",
      "通常のファイルではありません (パイプ、デバイスまたはソケット)。変換しません。"},
     {Msg::Duplicate, "The same file as an earlier input; converted once.",
@@ -56,6 +58,38 @@ const Entry Table[] = {
     {Msg::ReportFailed, "The conversion reports could not be written to standard output",
      "変換結果の報告を標準出力に書き込めませんでした"},
     {Msg::Converted, "%u blocks, %u events", "ブロック数 %u、イベント数 %u"},
+
+    // Offsets in hexadecimal, as a hex viewer shows them.
+    {Msg::AtHeader, "header (offset 0x%X)", "ヘッダー (オフセット 0x%X)"},
+    {Msg::AtTrack, "track %u (offset 0x%X)", "トラック %u (オフセット 0x%X)"},
+    {Msg::AtChunk, "chunk %u (offset 0x%X)", "チャンク %u (オフセット 0x%X)"},
+    {Msg::LenientConverts, " (--lenient converts it)", " (--lenient で変換できます)"},
+    {Msg::SmfCutShort, "the file ends early", "ファイルが途中で終わっています"},
+    {Msg::SmfHeaderLength, "a header chunk shorter than 6 bytes",
+     "ヘッダー チャンクの長さが 6 未満です"},
+    {Msg::SmfFormat, "not SMF format 0 or 1", "SMF フォーマット 0 または 1 ではありません"},
+    {Msg::SmfDivision, "an SMPTE frame rate in the division that does not exist",
+     "時間単位 (division) の SMPTE フレーム レートが不正です"},
+    {Msg::SmfMissingChunks, "fewer chunks than the header announces",
+     "ヘッダーが示す数のチャンクがありません"},
+    {Msg::SmfSecondHeader, "a second header chunk (MThd)",
+     "2 つ目のヘッダー チャンク (MThd) があります"},
+    {Msg::SmfChunkPastEnd, "a chunk length that runs past the end of the file",
+     "チャンクの長さがファイルの終わりを越えています"},
+    {Msg::SmfEmptyTrack, "a track chunk of length 0", "長さ 0 のトラック チャンク"},
+    {Msg::SmfLongNumber, "a variable-length number of 5 bytes or more", "5 バイト以上の可変長数値"},
+    {Msg::SmfDataWithoutStatus, "a data byte without running status",
+     "ランニング ステータスのないデータ バイト"},
+    {Msg::SmfBadStatus, "a status byte that has no place in a track (F1-F6, F8-FE)",
+     "トラックに置けないステータス バイト (F1-F6, F8-FE)"},
+    {Msg::SmfMetaType, "a meta event type of 0x80 or above", "0x80 以上のメタ イベント タイプ"},
+    {Msg::SmfMetaLength, "a meta event of another length than its type has",
+     "長さが規定と違うメタ イベント"},
+    {Msg::SmfEndOfTrackNotAtEnd, "an End of Track that is not at the end of its track chunk",
+     "End of Track がトラック チャンクの終わりと一致しません"},
+    {Msg::SmfNoEndOfTrack, "a track chunk that ends without an End of Track",
+     "End of Track のないままトラック チャンクが終わっています"},
+    {Msg::SmfNoTrack, "no track chunk", "トラック チャンクがありません"},
 
     {Msg::UsageLine, "Usage: tonflux-convert [options] INPUT...",
      "使い方: tonflux-convert [オプション] 入力ファイル..."},
@@ -89,6 +123,9 @@ const Entry Table[] = {
      "  -f, --force              replace existing output files (default: refuse and report)\n"
      "  -j, --jobs N             convert N files at once, 1 to 1024 (default: number of cores)\n"
      "  -r, --recursive          an INPUT folder converts every *.mid / *.midi file below it\n"
+     "                           (and *.rmi with --lenient)\n"
+     "      --lenient            read files that break the rules as real files often do\n"
+     "                           (default: refuse them, saying what is wrong where)\n"
      "      --to-mid             only the way back: -r collects *.mds instead\n"
      "  -q, --quiet              only errors\n"
      "      --dump FILE.mds      print an MDS file's header, blocks and events; check it\n"
@@ -114,6 +151,9 @@ const Entry Table[] = {
      "  -f, --force              既存の出力ファイルを置き換える (既定: 置き換えずにエラー)\n"
      "  -j, --jobs N             N 個のファイルを同時に変換する (1〜1024, 既定: CPU のコア数)\n"
      "  -r, --recursive          フォルダーを指定すると、その下の *.mid / *.midi をすべて変換する\n"
+     "                           (--lenient と共に指定すると *.rmi も)\n"
+     "      --lenient            規則に反する実際のファイルによくある誤りを補って読む\n"
+     "                           (既定: 誤りがあれば変換しない)\n"
      "      --to-mid             MIDI ストリーム ファイルだけを SMF に戻す (-r では *.mds "
      "を集める)\n"
      "  -q, --quiet              エラーだけを表示する\n"

@@ -19,13 +19,23 @@ void Notify(ConversionObserver* observer, ConversionStep step) {
     if (observer) observer->StepDone(step);
 }
 
+// Whether the lenient mode would convert image; song is scratch space, left empty.
+bool LenientReads(const uint8_t* image, uint32_t size, Song& song) {
+    SmfReader lenient(SmfReadMode::Lenient);
+    const bool reads =
+        lenient.Parse(image, size, song, true) && song.Format() <= 1 && song.TrackCount() > 0;
+    song.Reset();
+    return reads;
+}
+
 ConversionStatus Convert(const uint8_t* image, uint32_t size, ByteBuffer* owned,
-                         const ConversionOptions& options, ConvertedSong& out,
+                         const ConversionOptions& options, SmfReading& reading, ConvertedSong& out,
                          ConversionObserver* observer) {
     out.blocks.Clear();
     out.options = options;
     Song song;
-    ConversionStatus status = PrepareSong(image, size, song, out.title, out.copyright, observer);
+    ConversionStatus status =
+        PrepareSong(image, size, reading, song, out.title, out.copyright, observer);
     // The song holds its own copy of every event: the image is only weight from here on.
     if (owned) owned->Clear();
     if (status == ConversionStatus::Ok) {
@@ -57,14 +67,36 @@ ConversionStatus Convert(const uint8_t* image, uint32_t size, ByteBuffer* owned,
 
 ConversionStatus PrepareSong(const uint8_t* image, uint32_t size, Song& song, ByteBuffer& title,
                              ByteBuffer& copyright, ConversionObserver* observer) {
+    SmfReading reading;
+    return PrepareSong(image, size, reading, song, title, copyright, observer);
+}
+
+ConversionStatus PrepareSong(const uint8_t* image, uint32_t size, SmfReading& reading, Song& song,
+                             ByteBuffer& title, ByteBuffer& copyright,
+                             ConversionObserver* observer) {
     title.Clear();
     copyright.Clear();
-    SmfReader reader;
+    reading.fault = SmfFault();
+    reading.lenientReads = false;
+    SmfReader reader(reading.mode);
     const bool parsed = reader.Parse(image, size, song, true);
+    reading.mends = reader.Mends();
     Notify(observer, ConversionStep::Parsed);
-    if (!parsed)
-        return reader.OutOfMemory() ? ConversionStatus::OutOfMemory : ConversionStatus::NotSmf;
-    if (song.Format() > 1 || song.TrackCount() == 0) return ConversionStatus::NotSmf;
+    if (!parsed) {
+        if (reader.OutOfMemory()) return ConversionStatus::OutOfMemory;
+        reading.fault = reader.Fault();
+        if (reading.mode == SmfReadMode::Strict) {
+            song.Reset();  // the failed song's memory is free for the second reading
+            reading.lenientReads = LenientReads(image, size, song);
+        }
+        return ConversionStatus::NotSmf;
+    }
+    // Neither depends on the mode, so no second reading; the chunk count follows the format.
+    if (song.Format() > 1 || song.TrackCount() == 0) {
+        reading.fault.kind = song.Format() > 1 ? SmfFaultKind::Format : SmfFaultKind::NoTrack;
+        reading.fault.offset = reader.HeaderOffset() + (song.Format() > 1 ? 8 : 10);
+        return ConversionStatus::NotSmf;
+    }
     // GetTitle, step by step: a name that cannot be copied must not let a text event stand in.
     if (!song.FindFirstTrackMeta(0x03, title)) {
         if (HasFirstTrackMeta(song, 0x03)) return ConversionStatus::OutOfMemory;
@@ -80,12 +112,24 @@ ConversionStatus PrepareSong(const uint8_t* image, uint32_t size, Song& song, By
 
 ConversionStatus ConvertSmf(ByteBuffer& image, const ConversionOptions& options, ConvertedSong& out,
                             ConversionObserver* observer) {
-    return Convert(image.Data(), image.Size(), &image, options, out, observer);
+    SmfReading reading;
+    return ConvertSmf(image, options, reading, out, observer);
 }
 
 ConversionStatus ConvertSmf(const uint8_t* image, uint32_t size, const ConversionOptions& options,
                             ConvertedSong& out, ConversionObserver* observer) {
-    return Convert(image, size, nullptr, options, out, observer);
+    SmfReading reading;
+    return ConvertSmf(image, size, options, reading, out, observer);
+}
+
+ConversionStatus ConvertSmf(ByteBuffer& image, const ConversionOptions& options,
+                            SmfReading& reading, ConvertedSong& out, ConversionObserver* observer) {
+    return Convert(image.Data(), image.Size(), &image, options, reading, out, observer);
+}
+
+ConversionStatus ConvertSmf(const uint8_t* image, uint32_t size, const ConversionOptions& options,
+                            SmfReading& reading, ConvertedSong& out, ConversionObserver* observer) {
+    return Convert(image, size, nullptr, options, reading, out, observer);
 }
 
 WriteResult WriteConvertedSong(const char* path, const ConvertedSong& song, bool replace) {

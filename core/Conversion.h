@@ -7,13 +7,14 @@
 #include "core/ByteBuffer.h"
 #include "core/ConversionOptions.h"
 #include "core/MdsWriter.h"
+#include "core/SmfReader.h"
 #include "core/SmfWriter.h"
 #include "core/Song.h"
 #include "core/StreamBlocks.h"
 
 enum class ConversionStatus {
     Ok,
-    NotSmf,         // a failed parse, format 2, or a song without any track
+    NotSmf,         // a failed parse, format 2, or a song without any track: see SmfReading
     EventTooLarge,  // an event does not fit even into an empty block (a long system exclusive)
     OutOfMemory,
 };
@@ -35,15 +36,34 @@ public:
     virtual void StepDone(ConversionStep step) = 0;
 };
 
-// Parses image (a MacBinary header allowed), refuses what cannot be converted, takes the title
-// and the copyright from the first track before merging a format 1 song, and encodes the first
-// track with options into out. The image is released as soon as the song is read, and the song
-// before this returns. On any status but Ok, out holds no blocks and no texts.
+// How a conversion reads its input, and what it found there.
+struct SmfReading {
+    SmfReadMode mode = SmfReadMode::Strict;
+    // After NotSmf: why (format 2 is a Format fault in the header, a song without any track a
+    // NoTrack fault at the header's chunk count).
+    SmfFault fault;
+    // After NotSmf in the strict mode: the lenient mode would convert the file.
+    bool lenientReads = false;
+    // After a lenient read: the SmfMend rules it needed.
+    uint32_t mends = 0;
+};
+
+// Parses image strictly (a MacBinary header allowed), refuses what cannot be converted, takes the
+// title and the copyright from the first track before merging a format 1 song, and encodes the
+// first track with options into out. The image is released as soon as the song is read, and the
+// song before this returns. On any status but Ok, out holds no blocks and no texts.
 ConversionStatus ConvertSmf(ByteBuffer& image, const ConversionOptions& options, ConvertedSong& out,
                             ConversionObserver* observer = nullptr);
 // The same for an image the caller keeps.
 ConversionStatus ConvertSmf(const uint8_t* image, uint32_t size, const ConversionOptions& options,
                             ConvertedSong& out, ConversionObserver* observer = nullptr);
+// Both, read as reading.mode says; reading receives what the reader found.
+ConversionStatus ConvertSmf(ByteBuffer& image, const ConversionOptions& options,
+                            SmfReading& reading, ConvertedSong& out,
+                            ConversionObserver* observer = nullptr);
+ConversionStatus ConvertSmf(const uint8_t* image, uint32_t size, const ConversionOptions& options,
+                            SmfReading& reading, ConvertedSong& out,
+                            ConversionObserver* observer = nullptr);
 
 // Writes song as a MIDI stream file at path, as WriteMdsFile does.
 WriteResult WriteConvertedSong(const char* path, const ConvertedSong& song, bool replace = true);
@@ -55,6 +75,9 @@ bool WriteConvertedImage(const ConvertedSong& song, MemoryFile& out);
 // one ConvertSmf encodes.
 ConversionStatus PrepareSong(const uint8_t* image, uint32_t size, Song& song, ByteBuffer& title,
                              ByteBuffer& copyright, ConversionObserver* observer = nullptr);
+ConversionStatus PrepareSong(const uint8_t* image, uint32_t size, SmfReading& reading, Song& song,
+                             ByteBuffer& title, ByteBuffer& copyright,
+                             ConversionObserver* observer = nullptr);
 
 // The way back: a MIDI stream file, ours or another writer's, as a format 0 SMF.
 using MdsConversionStatus = SmfPlanStatus;

@@ -46,11 +46,17 @@ int FixedMetaLength(uint8_t type) {
     }
 }
 
+bool IsRmid(const uint8_t* image, uint32_t size) {
+    return size >= 12 && std::memcmp(image, "RIFF", 4) == 0 &&
+           std::memcmp(image + 8, "RMID", 4) == 0;
+}
+
 }  // namespace
 
-SmfReader::SmfReader()
+SmfReader::SmfReader(SmfReadMode mode)
     : scratch(new (std::nothrow) uint8_t[ScratchBytes]),
-      scratchCapacity(scratch ? ScratchBytes : 0) {}
+      scratchCapacity(scratch ? ScratchBytes : 0),
+      mode(mode) {}
 
 SmfReader::~SmfReader() {
     delete[] scratch;
@@ -61,10 +67,37 @@ bool SmfReader::Parse(const uint8_t* image, uint32_t size, Song& target, bool al
     song = &target;
     song->Reset();
     outOfMemory = false;
+    fault = SmfFault();
+    mends = 0;
+    imageOffset = 0;
+    headerOffset = 0;
+    chunkNumber = 0;
+    inTrackChunk = false;
+    if (ReadImage(allowMacBinary)) return true;
+    if (outOfMemory) fault = SmfFault();
+    return false;
+}
+
+bool SmfReader::ReadImage(bool allowMacBinary) {
+    const bool lenient = mode == SmfReadMode::Lenient;
+    if (lenient && IsRmid(cursor.Base(), cursor.Size())) {
+        if (!EnterRmid()) return false;
+        allowMacBinary = false;
+    }
     if (!ReadHeader(allowMacBinary)) return false;
     // The count covers chunks of every type; whatever follows the last one is never looked at.
-    for (uint32_t i = 0; i < chunkCount; ++i)
-        if (!ReadChunk()) return false;
+    for (uint32_t i = 1; i <= chunkCount; ++i) {
+        if (!lenient) {
+            if (!ReadChunk<false>(i)) return false;
+            continue;
+        }
+        // Writers that count their chunks wrong, or files cut off after a whole chunk.
+        if (cursor.Size() - cursor.Position() < 8) {
+            mends |= SmfMend::MissingChunks;
+            return true;
+        }
+        if (!ReadChunk<true>(i)) return false;
+    }
     return true;
 }
 
@@ -93,62 +126,148 @@ bool SmfReader::ReadUInt32(uint32_t& out) {
     return true;
 }
 
+bool SmfReader::Fail(SmfFaultKind kind, uint32_t position) {
+    fault.kind = kind;
+    fault.chunk = chunkNumber;
+    fault.trackChunk = inTrackChunk;
+    fault.offset = imageOffset + position;
+    return false;
+}
+
+// Windows wraps a MIDI file in RIFF: the form RMID, then chunks of an identifier, a little-endian
+// length and the data, padded to an even length. The SMF is the data chunk. The RIFF length is
+// not trusted: writers get it wrong, and the chunks tell where they end.
+bool SmfReader::EnterRmid() {
+    const uint8_t* const image = cursor.Base();
+    const uint32_t size = cursor.Size();
+    uint32_t at = 12;
+    while (size - at >= 8) {
+        const uint32_t length = GetLe32(image + at + 4);
+        const uint32_t start = at + 8;
+        const uint32_t available = size - start;
+        if (std::memcmp(image + at, "data", 4) == 0) {
+            mends |= SmfMend::Rmid;
+            if (length > available) mends |= SmfMend::ChunkCut;
+            cursor.Attach(image + start, length < available ? length : available);
+            imageOffset = start;
+            return true;
+        }
+        const uint64_t next = uint64_t(start) + length + (length & 1);
+        if (next > size) break;
+        at = uint32_t(next);
+    }
+    return Fail(SmfFaultKind::NotSmf, 0u);
+}
+
 bool SmfReader::ReadHeader(bool allowMacBinary) {
-    if (ReadScratch(4) != 4) return false;
+    if (ReadScratch(4) != 4) return Fail(SmfFaultKind::NotSmf, 0u);
     if (std::memcmp(scratch, "MThd", 4) != 0) {
         // A Macintosh file may carry its MacBinary header: byte 0 (version) and the zero fill
         // bytes at 74 and 82 are all that tell one apart from garbage.
-        if (!allowMacBinary || scratch[0] != 0) return false;
-        if (ReadScratch(MacBinaryBytes - 4) != MacBinaryBytes - 4) return false;
-        if (scratch[74 - 4] != 0 || scratch[82 - 4] != 0) return false;
-        if (ReadScratch(4) != 4 || std::memcmp(scratch, "MThd", 4) != 0) return false;
+        if (!allowMacBinary || scratch[0] != 0) return Fail(SmfFaultKind::NotSmf, 0u);
+        if (ReadScratch(MacBinaryBytes - 4) != MacBinaryBytes - 4)
+            return Fail(SmfFaultKind::NotSmf, 0u);
+        if (scratch[74 - 4] != 0 || scratch[82 - 4] != 0) return Fail(SmfFaultKind::NotSmf, 0u);
+        if (ReadScratch(4) != 4 || std::memcmp(scratch, "MThd", 4) != 0)
+            return Fail(SmfFaultKind::NotSmf, 0u);
     }
+    headerOffset = imageOffset + cursor.Position() - 4;
+    uint32_t at = cursor.Position();
     uint32_t length = 0;
     uint16_t format = 0, division = 0;
-    if (!ReadUInt32(length) || length < 6) return false;
-    if (!ReadUInt16(format) || !song->SetFormat(format)) return false;
-    if (!ReadUInt16(chunkCount)) return false;
-    if (!ReadUInt16(division) || !song->SetDivision(division)) return false;
+    if (!ReadUInt32(length)) return Fail(SmfFaultKind::CutShort, at);
+    if (length < 6) return Fail(SmfFaultKind::HeaderLength, at);
+    at += 4;
+    if (!ReadUInt16(format)) return Fail(SmfFaultKind::CutShort, at);
+    if (!song->SetFormat(format)) return Fail(SmfFaultKind::Format, at);
+    at += 2;
+    if (!ReadUInt16(chunkCount)) return Fail(SmfFaultKind::CutShort, at);
+    at += 2;
+    if (!ReadUInt16(division)) return Fail(SmfFaultKind::CutShort, at);
+    if (!song->SetDivision(division)) return Fail(SmfFaultKind::Division, at);
+    at += 2;
     // The header chunk may grow in later revisions: honour its length, skip what we don't know.
-    return cursor.SkipBytes(length - 6);
+    if (cursor.SkipBytes(length - 6)) return true;
+    if (mode == SmfReadMode::Strict) return Fail(SmfFaultKind::CutShort, at);
+    mends |= SmfMend::ChunkCut;
+    return true;
 }
 
-bool SmfReader::ReadChunk() {
-    if (ReadScratch(4) != 4) return false;
+template <bool Lenient>
+bool SmfReader::ReadChunk(uint32_t number) {
+    chunkNumber = number;
+    inTrackChunk = false;
+    const uint32_t chunkStart = cursor.Position();
+    if (ReadScratch(4) != 4) return Fail(SmfFaultKind::MissingChunks, chunkStart);
     const bool isTrack = std::memcmp(scratch, "MTrk", 4) == 0;
-    if (std::memcmp(scratch, "MThd", 4) == 0) return false;
+    if (std::memcmp(scratch, "MThd", 4) == 0) return Fail(SmfFaultKind::SecondHeader, chunkStart);
     uint32_t length = 0;
-    if (!ReadUInt32(length)) return false;
+    if (!ReadUInt32(length)) return Fail(SmfFaultKind::MissingChunks, chunkStart);
+    inTrackChunk = isTrack;
+    const uint32_t rest = cursor.Size() - cursor.Position();
+    if (length > rest) {
+        if constexpr (Lenient) {
+            mends |= SmfMend::ChunkCut;
+            length = rest;
+        } else if (!isTrack) {
+            return Fail(SmfFaultKind::ChunkPastEnd, chunkStart);
+        }
+    }
     if (!isTrack) return cursor.SkipBytes(length);
-    if (length == 0) return false;
+    if (!Lenient && length == 0) return Fail(SmfFaultKind::EmptyTrack, chunkStart);
 
     Track* track = song->AppendTrack();
     if (!track) {
         outOfMemory = true;
         return false;
     }
-    // Events are read straight from the image: every read below checks the end of the image
-    // itself, as the cursor would, and the cursor catches up once the chunk is done.
-    const uint8_t* const chunkStart = cursor.Base() + cursor.Position();
-    const uint8_t* const end = cursor.Base() + cursor.Size();
-    const uint8_t* p = chunkStart;
+    // Events are read straight from the image: every read below checks its end itself, as the
+    // cursor would, and the cursor catches up once the chunk is done.
+    const uint8_t* const chunkBegin = cursor.Base() + cursor.Position();
+    const uint8_t* p = chunkBegin;
     uint32_t tick = 0;
     uint8_t runningStatus = 0;  // none: it never passes from one chunk to the next
-    bool ok = false;
-    for (;;) {
-        bool endOfTrack = false;
-        if (!ReadEvent(p, end, *track, tick, runningStatus, endOfTrack)) break;
-        // An event that runs past the chunk is read in full from the bytes after it; this test
-        // then refuses it, as it refuses a chunk that ends without an End of Track.
-        const size_t read = size_t(p - chunkStart);
-        if (endOfTrack) {
-            ok = read == length;
-            break;
+    if constexpr (!Lenient) {
+        // The strict reader reads up to the end of the image: an event that runs past the chunk
+        // is read in full from the bytes after it, and the tests below refuse it, as they refuse
+        // a chunk that ends without an End of Track.
+        const uint8_t* const end = cursor.Base() + cursor.Size();
+        bool ok = false;
+        for (;;) {
+            const uint8_t* const event = p;
+            bool endOfTrack = false;
+            if (!ReadEvent<false>(p, end, *track, tick, runningStatus, endOfTrack)) break;
+            const size_t read = size_t(p - chunkBegin);
+            if (endOfTrack) {
+                ok = read == length || Fail(SmfFaultKind::EndOfTrackNotAtEnd, event);
+                break;
+            }
+            if (read >= length) {
+                Fail(SmfFaultKind::NoEndOfTrack, event);
+                break;
+            }
         }
-        if (read >= length) break;
+        cursor.SkipBytes(uint32_t(p - chunkBegin));
+        return ok;
+    } else {
+        const uint8_t* const end = chunkBegin + length;
+        statusCarried = false;
+        eventCut = false;
+        bool endOfTrack = false;
+        while (p != end && !endOfTrack) {
+            if (!ReadEvent<true>(p, end, *track, tick, runningStatus, endOfTrack)) {
+                if (!eventCut) return false;
+                break;
+            }
+        }
+        cursor.SkipBytes(length);
+        if (endOfTrack && p == end) return true;
+        mends |= SmfMend::TrackEnd;
+        if (endOfTrack) return true;
+        static const uint8_t EndOfTrack[2] = {0x2F, 0x00};
+        const uint32_t last = track->Empty() ? 0 : track->Last()->tick;
+        return Store(*track, 0xFF, EndOfTrack, EndOfTrack + 2, last);
     }
-    cursor.SkipBytes(uint32_t(p - chunkStart));
-    return ok;
 }
 
 namespace {
@@ -169,15 +288,34 @@ bool SmfReader::Store(Track& track, uint8_t status, const uint8_t* from, const u
     return false;
 }
 
+template <bool Lenient>
+bool SmfReader::CutShort(const uint8_t* event) {
+    if constexpr (Lenient) {
+        eventCut = true;
+        return false;
+    } else {
+        return Fail(SmfFaultKind::CutShort, event);
+    }
+}
+
+template <bool Lenient>
+bool SmfReader::BadNumber(const uint8_t* event, const uint8_t* at, const uint8_t* end) {
+    if (end - at >= 4) return Fail(SmfFaultKind::LongNumber, at);
+    return CutShort<Lenient>(event);
+}
+
+template <bool Lenient>
 bool SmfReader::ReadEvent(const uint8_t*& p, const uint8_t* end, Track& track, uint32_t& tick,
                           uint8_t& runningStatus, bool& endOfTrack) {
+    const uint8_t* const event = p;
     uint32_t delta = 0;
-    if (!ReadVarLenAt(p, end, delta)) return false;
+    if (!ReadVarLenAt(p, end, delta)) return BadNumber<Lenient>(event, event, end);
     tick += delta;  // wraps at 2^32, as the tick is unsigned 32-bit
-    if (p == end) return false;
+    if (p == end) return CutShort<Lenient>(event);
     uint8_t status = *p;
-    if (status < 0x80) {
-        if (!runningStatus) return false;
+    const bool statusByte = status >= 0x80;
+    if (!statusByte) {
+        if (!runningStatus) return Fail(SmfFaultKind::DataWithoutStatus, p);
         status = runningStatus;  // the byte stays unread: it is the first data byte
     } else {
         ++p;
@@ -186,27 +324,45 @@ bool SmfReader::ReadEvent(const uint8_t*& p, const uint8_t* end, Track& track, u
     if (status < 0xF0) {
         // Data bytes are not examined: a byte of 0x80 or above in a data position is data.
         const uint32_t dataBytes = (status & 0xE0) == 0xC0 ? 1 : 2;
-        if (uint32_t(end - p) < dataBytes) return false;
+        if (uint32_t(end - p) < dataBytes) return CutShort<Lenient>(event);
         p += dataBytes;
+        if constexpr (Lenient) {
+            if (statusByte)
+                statusCarried = false;
+            else if (statusCarried)
+                mends |= SmfMend::RunningStatusAfterMeta;
+        }
         runningStatus = status;
         return Store(track, status, from, p, tick);
     }
-    runningStatus = 0;
+    if constexpr (Lenient)
+        statusCarried = statusCarried || runningStatus != 0;
+    else
+        runningStatus = 0;
     uint32_t length = 0;
+    const uint8_t* lengthAt = p;
     if (status == 0xF0 || status == 0xF7) {
-        if (!ReadVarLenAt(p, end, length) || uint32_t(end - p) < length) return false;
+        if (!ReadVarLenAt(p, end, length)) return BadNumber<Lenient>(event, lengthAt, end);
+        if (uint32_t(end - p) < length) return CutShort<Lenient>(event);
         p += length;
         return Store(track, status, from, p, tick);
     }
-    if (status != 0xFF) return false;  // system common and real-time messages have no place here
-    if (p == end) return false;
+    // System common and real-time messages have no place here.
+    if (status != 0xFF) return Fail(SmfFaultKind::BadStatus, p - 1);
+    if (p == end) return CutShort<Lenient>(event);
     const uint8_t type = *p++;
-    if (type >= 0x80) return false;
-    if (!ReadVarLenAt(p, end, length)) return false;
+    if (type >= 0x80) return Fail(SmfFaultKind::MetaType, p - 1);
+    lengthAt = p;
+    if (!ReadVarLenAt(p, end, length)) return BadNumber<Lenient>(event, lengthAt, end);
     const int fixed = FixedMetaLength(type);
-    if (fixed >= 0 && length != uint32_t(fixed)) return false;
-    if (uint32_t(end - p) < length) return false;
+    bool misfit = false;
+    if (fixed >= 0 && length != uint32_t(fixed)) {
+        if constexpr (!Lenient) return Fail(SmfFaultKind::MetaLength, lengthAt);
+        misfit = true;
+    }
+    if (uint32_t(end - p) < length) return CutShort<Lenient>(event);
     p += length;
+    if (misfit) mends |= SmfMend::MetaLength;
     if (!Store(track, status, from, p, tick)) return false;
     endOfTrack = type == 0x2F;
     return true;

@@ -45,6 +45,12 @@ Bytes GoodSong() {
         .Track(Cat({{0x00, 0x90, 0x30, 0x40, 0x10, 0x30, 0x00}, EndOfTrack}));
 }
 
+// Running status after a lyric, as many real files have it (the data byte at 0x21).
+Bytes LyricSong() {
+    return SmfImage().Format(0).Track({0x00, 0x90, 0x3C, 0x40, 0x00, 0xFF, 0x05, 0x02, 'l', 'a',
+                                       0x10, 0x3C, 0x00, 0x00, 0xFF, 0x2F, 0x00});
+}
+
 Bytes BigSysexSong() {
     Bytes data(1500, 0x11);
     data.push_back(0xF7);
@@ -269,8 +275,41 @@ TEST_F(Cli, ReportsEachFailedInputAndConvertsTheRest) {
          {{"f2.mid", SmfImage().Format(2).Track(EndOfTrack)}},
          {"@f2.mid"},
          1,
-         std::string(Text(Msg::NotSmf)),
+         std::string("f2.mid': header (offset 0x8): not SMF format 0 or 1\n"),
          {"f2.mid"}},
+        {"running status after a lyric: where, what, and that --lenient converts it",
+         {{"lyric.mid", LyricSong()}},
+         {"@lyric.mid"},
+         1,
+         std::string("lyric.mid': track 1 (offset 0x21): a data byte without running status "
+                     "(--lenient converts it)\n"),
+         {"lyric.mid"}},
+        {"--lenient converts it",
+         {{"lyric.mid", LyricSong()}},
+         {"--lenient", "@lyric.mid"},
+         0,
+         "",
+         {"lyric.mds", "lyric.mid"}},
+        {"a fault no rule mends, with --lenient too",
+         {{"f4.mid", SmfImage().Format(0).Track({0x00, 0x90, 0x3C, 0x40, 0x00, 0xF4})}},
+         {"--lenient", "@f4.mid"},
+         1,
+         std::string("f4.mid': track 1 (offset 0x1B): a status byte that has no place in a "
+                     "track (F1-F6, F8-FE)\n"),
+         {"f4.mid"}},
+        {"an RMID file without --lenient",
+         {{"song.rmi", Rmid(GoodSong())}},
+         {"@song.rmi"},
+         1,
+         std::string("song.rmi': This file is not a Standard MIDI File (SMF) of format 0 or 1. "
+                     "(--lenient converts it)\n"),
+         {"song.rmi"}},
+        {"-r --lenient collects *.rmi as well",
+         {{"r/a.rmi", Rmid(GoodSong())}, {"r/b.mid", GoodSong()}},
+         {"-r", "--lenient", "@r"},
+         0,
+         "",
+         {"r/a.mds", "r/a.rmi", "r/b.mds", "r/b.mid"}},
         {"an empty file",
          {{"e.mid", {}}},
          {"@e.mid"},
@@ -294,7 +333,7 @@ TEST_F(Cli, ReportsEachFailedInputAndConvertsTheRest) {
          {{"a.mid", GoodSong()}, {"bad.mid", {'M', 'T', 'h', 'd'}}, {"c.mid", GoodSong()}},
          {"@a.mid", "@bad.mid", "@c.mid"},
          1,
-         std::string(Text(Msg::NotSmf)),
+         std::string("bad.mid': header (offset 0x4): the file ends early\n"),
          {"a.mds", "a.mid", "bad.mid", "c.mds", "c.mid"}},
         {"an existing output is kept",
          {{"a.mid", GoodSong()}, {"a.mds", {'o', 'l', 'd'}}},

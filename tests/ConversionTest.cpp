@@ -25,30 +25,51 @@ TEST(ConvertSmf, RefusesWhatCannotBeConvertedWithOneStatusAndNothingKept) {
         const char* what;
         Bytes image;
         ConversionStatus status;
+        SmfFaultKind fault;  // what the refusal names, at offset
+        uint32_t offset;
+        bool lenientReads;  // the lenient mode would convert it
     };
     Bytes sysex(1100, 0x11);
     sysex.back() = 0xF7;
+    using K = SmfFaultKind;
     const Case cases[] = {
-        {"an empty file", {}, ConversionStatus::NotSmf},
-        {"not an SMF", {'R', 'I', 'F', 'F', 0, 0, 0, 0}, ConversionStatus::NotSmf},
+        {"an empty file", {}, ConversionStatus::NotSmf, K::NotSmf, 0, false},
+        {"not an SMF",
+         {'R', 'I', 'F', 'F', 0, 0, 0, 0},
+         ConversionStatus::NotSmf,
+         K::NotSmf,
+         0,
+         false},
         {"a damaged track", SmfImage().Format(0).Track({0x00, 0x90, 0x30}),
-         ConversionStatus::NotSmf},
-        {"format 2", SmfImage().Format(2).Track(EndOfTrack), ConversionStatus::NotSmf},
+         ConversionStatus::NotSmf, K::CutShort, 22, true},
+        {"format 2", SmfImage().Format(2).Track(EndOfTrack), ConversionStatus::NotSmf, K::Format, 8,
+         false},
+        {"format 2 behind a MacBinary header",
+         SmfImage().MacBinary(MacBinaryHeader()).Format(2).Track(EndOfTrack),
+         ConversionStatus::NotSmf, K::Format, 136, false},
         {"a header announcing no track", SmfImage().Format(0).ChunkCount(0),
-         ConversionStatus::NotSmf},
+         ConversionStatus::NotSmf, K::NoTrack, 10, false},
         {"only foreign chunks", SmfImage().Format(1).Chunk("XFIH", {1, 2}),
-         ConversionStatus::NotSmf},
+         ConversionStatus::NotSmf, K::NoTrack, 10, false},
+        {"a mended file that is format 2 all the same",
+         SmfImage().Format(2).Track({0x00, 0x90, 0x30, 0x40}), ConversionStatus::NotSmf,
+         K::NoEndOfTrack, 22, false},
         {"a system exclusive larger than a 1 KB block",
          SmfImage().Format(0).Track(Cat(
              {Meta(0x03, "Big"), {0x00, 0xF0}, VarLen(uint32_t(sysex.size())), sysex, EndOfTrack})),
-         ConversionStatus::EventTooLarge},
+         ConversionStatus::EventTooLarge, K::None, 0, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         ByteBuffer image;
         image.Assign(c.image.data(), uint32_t(c.image.size()));
         ConvertedSong song;
-        EXPECT_EQ(ConvertSmf(image, MakeConversionOptions(1, true, false), song), c.status);
+        SmfReading reading;
+        EXPECT_EQ(ConvertSmf(image, MakeConversionOptions(1, true, false), reading, song),
+                  c.status);
+        EXPECT_EQ(reading.fault.kind, c.fault);
+        EXPECT_EQ(reading.fault.offset, c.offset);
+        EXPECT_EQ(reading.lenientReads, c.lenientReads);
         EXPECT_TRUE(image.Empty()) << "the image is released once read";
         EXPECT_EQ(song.blocks.Count(), 0u);
         EXPECT_TRUE(song.title.Empty());

@@ -2,32 +2,54 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/RandomSong.h"
 #include "tests/support/SmfImage.h"
 
 namespace {
 
 const Bytes EndOfTrack{0x00, 0xFF, 0x2F, 0x00};
 
-bool Parse(const Bytes& image, Song& song, bool allowMacBinary = false) {
-    HeapImage heap(image);
-    return SmfReader().Parse(heap.data, heap.size, song, allowMacBinary);
-}
-
-bool Parses(const Bytes& image, bool allowMacBinary = false) {
-    Song song;
-    return Parse(image, song, allowMacBinary);
-}
-
 struct Expected {
     uint32_t tick;
     Bytes bytes;
+    bool operator==(const Expected& o) const { return tick == o.tick && bytes == o.bytes; }
 };
+using SongEvents = std::vector<std::vector<Expected>>;  // track by track
 
 std::vector<Expected> Events(const Track& track) {
     std::vector<Expected> out;
     for (const MidiEvent* e = track.First(); e; e = e->Next())
         out.push_back({e->tick, Bytes(e->bytes.Data(), e->bytes.Data() + e->bytes.Size())});
     return out;
+}
+
+SongEvents Events(const Song& song) {
+    SongEvents out;
+    for (const Track* t = song.FirstTrack(); t; t = t->Next()) out.push_back(Events(*t));
+    return out;
+}
+
+// Every file the strict reader takes must read the same in the lenient mode, without a rule.
+void ExpectLenientReadsTheSame(const HeapImage& heap, const Song& strict, bool allowMacBinary) {
+    SmfReader lenient(SmfReadMode::Lenient);
+    Song song;
+    ASSERT_TRUE(lenient.Parse(heap.data, heap.size, song, allowMacBinary));
+    EXPECT_EQ(lenient.Mends(), 0u);
+    EXPECT_EQ(song.Format(), strict.Format());
+    EXPECT_EQ(song.Division(), strict.Division());
+    EXPECT_TRUE(Events(song) == Events(strict));
+}
+
+bool Parse(const Bytes& image, Song& song, bool allowMacBinary = false) {
+    HeapImage heap(image);
+    const bool read = SmfReader().Parse(heap.data, heap.size, song, allowMacBinary);
+    if (read) ExpectLenientReadsTheSame(heap, song, allowMacBinary);
+    return read;
+}
+
+bool Parses(const Bytes& image, bool allowMacBinary = false) {
+    Song song;
+    return Parse(image, song, allowMacBinary);
 }
 
 void ExpectEvents(const Track& track, const std::vector<Expected>& expected) {
@@ -217,6 +239,208 @@ TEST(SmfReader, RefusesDamagedFiles) {  // each case is one way a real file goes
         SCOPED_TRACE(c.fault);
         EXPECT_FALSE(Parses(c.image, false));
         EXPECT_FALSE(Parses(c.image, true));
+    }
+}
+
+TEST(SmfReader, NamesTheFaultAndReadsWhatTheLenientRulesMend) {
+    struct Where {
+        SmfFaultKind kind;
+        uint32_t chunk;
+        bool trackChunk;
+        uint32_t offset;
+    };
+    struct Case {
+        const char* what;
+        Bytes image;
+        Where strict;
+        uint32_t mends = 0;    // the rules the lenient reader needed (up to its fault)
+        SongEvents song = {};  // what it reads; none: it refuses the file too...
+        Where lenient = {};    // ...with this fault, when it is not the strict reader's
+    };
+    using K = SmfFaultKind;
+    const Bytes note{0x00, 0x90, 0x3C, 0x40};
+    const Bytes notes{0x00, 0x90, 0x3C, 0x40, 0x60, 0x3C, 0x00};  // on, off by running status
+    const std::vector<Expected> eot{{0, {0xFF, 0x2F, 0x00}}};
+    const std::vector<Expected> noteEot{{0, {0x90, 0x3C, 0x40}}, {0, {0xFF, 0x2F, 0x00}}};
+    const std::vector<Expected> noteOnOff{
+        {0, {0x90, 0x3C, 0x40}}, {96, {0x90, 0x3C, 0x00}}, {96, {0xFF, 0x2F, 0x00}}};
+    const Bytes lyric =
+        Cat({note, {0x00, 0xFF, 0x05, 0x02, 'l', 'a'}, {0x10, 0x3C, 0x00}, EndOfTrack});
+    const Bytes badStatus = SmfImage().Format(0).Track(Cat({note, {0x00, 0xF4}, EndOfTrack}));
+    const Bytes whole = SmfImage().Format(0).Track(Cat({notes, EndOfTrack}));
+    // The header takes bytes 0-13; the first chunk's data begins at 22 (0x16).
+    const Case cases[] = {
+        // running status after a meta or system exclusive event
+        {"a data byte after a lyric",
+         SmfImage().Format(0).Track(lyric),
+         {K::DataWithoutStatus, 1, true, 0x21},
+         SmfMend::RunningStatusAfterMeta,
+         {{{0, {0x90, 0x3C, 0x40}},
+           {0, {0xFF, 0x05, 0x02, 'l', 'a'}},
+           {16, {0x90, 0x3C, 0x00}},
+           {16, {0xFF, 0x2F, 0x00}}}}},
+        {"a controller by running status after a GM reset, in track 2",
+         SmfImage()
+             .Track(EndOfTrack)
+             .Track(Cat({{0x00, 0xB0, 0x07, 0x64, 0x00, 0xF0, 0x05, 0x7E, 0x7F, 0x09, 0x01, 0xF7},
+                         {0x00, 0x0A, 0x50},
+                         EndOfTrack})),
+         {K::DataWithoutStatus, 2, true, 0x2F},
+         SmfMend::RunningStatusAfterMeta,
+         {eot,
+          {{0, {0xB0, 0x07, 0x64}},
+           {0, {0xF0, 0x05, 0x7E, 0x7F, 0x09, 0x01, 0xF7}},
+           {0, {0xB0, 0x0A, 0x50}},
+           {0, {0xFF, 0x2F, 0x00}}}}},
+        {"running status still does not pass to the next chunk",
+         SmfImage().Track(Cat({note, EndOfTrack})).Track(Cat({{0x00, 0x3C, 0x00}, EndOfTrack})),
+         {K::DataWithoutStatus, 2, true, 0x27}},
+        // chunks that run past the end of the file
+        {"the last track's length 3 bytes too large",
+         SmfImage().Format(0).Track(Cat({notes, EndOfTrack}), 14),
+         {K::EndOfTrackNotAtEnd, 1, true, 0x1D},
+         SmfMend::ChunkCut,
+         {noteOnOff}},
+        {"a trailing foreign chunk cut off",
+         SmfImage().Track(EndOfTrack).Chunk("XFIH", {1, 2, 3}, 100),
+         {K::ChunkPastEnd, 2, false, 0x1A},
+         SmfMend::ChunkCut,
+         {eot}},
+        {"a download cut off inside the last track",
+         Bytes(whole.begin(), whole.begin() + 28),
+         {K::CutShort, 1, true, 0x1A},
+         SmfMend::ChunkCut | SmfMend::TrackEnd,
+         {noteEot}},
+        // tracks that end otherwise than with an End of Track at the chunk's last byte
+        {"no End of Track",
+         SmfImage().Format(0).Track({0x00, 0x90, 0x3C, 0x40, 0x60, 0x80, 0x3C, 0x40}),
+         {K::NoEndOfTrack, 1, true, 0x1A},
+         SmfMend::TrackEnd,
+         {{{0, {0x90, 0x3C, 0x40}}, {96, {0x80, 0x3C, 0x40}}, {96, {0xFF, 0x2F, 0x00}}}}},
+        {"two zero bytes of padding after the End of Track",
+         SmfImage().Format(0).Track(Cat({note, EndOfTrack, {0, 0}})),
+         {K::EndOfTrackNotAtEnd, 1, true, 0x1A},
+         SmfMend::TrackEnd,
+         {noteEot}},
+        {"the chunk length 2 bytes short: the End of Track runs past it",
+         SmfImage().Format(0).Track(Cat({notes, EndOfTrack}), 9),
+         {K::EndOfTrackNotAtEnd, 1, true, 0x1D},
+         SmfMend::TrackEnd,
+         {noteOnOff}},
+        {"an empty track chunk",
+         SmfImage().Track(EndOfTrack).Track({}),
+         {K::EmptyTrack, 2, true, 0x1A},
+         SmfMend::TrackEnd,
+         {eot, eot}},
+        // meta events of a fixed length with another length
+        {"a time signature of 3 bytes",
+         SmfImage().Format(0).Track(Cat({{0x00, 0xFF, 0x58, 0x03, 0x04, 0x02, 0x18}, EndOfTrack})),
+         {K::MetaLength, 1, true, 0x19},
+         SmfMend::MetaLength,
+         {{{0, {0xFF, 0x58, 0x03, 0x04, 0x02, 0x18}}, {0, {0xFF, 0x2F, 0x00}}}}},
+        {"an End of Track with a data byte still ends the track",
+         SmfImage().Format(0).Track(Cat({note, {0x00, 0xFF, 0x2F, 0x01, 0x00}})),
+         {K::MetaLength, 1, true, 0x1D},
+         SmfMend::MetaLength,
+         {{{0, {0x90, 0x3C, 0x40}}, {0, {0xFF, 0x2F, 0x01, 0x00}}}}},
+        // files that end before every announced chunk
+        {"one chunk more announced than the file holds",
+         SmfImage().ChunkCount(2).Track(EndOfTrack),
+         {K::MissingChunks, 2, false, 0x1A},
+         SmfMend::MissingChunks,
+         {eot}},
+        {"the file ends inside the next chunk's length",
+         SmfImage().Track(EndOfTrack).ChunkCount(2).Trailing({'M', 'T', 'r', 'k', 0}),
+         {K::MissingChunks, 2, false, 0x1A},
+         SmfMend::MissingChunks,
+         {eot}},
+        // RIFF RMID
+        {"an RMID file",
+         Rmid(SmfImage().Format(0).Track(Cat({notes, EndOfTrack}))),
+         {K::NotSmf, 0, false, 0},
+         SmfMend::Rmid,
+         {noteOnOff}},
+        {"an RMID file whose SMF breaks a rule no mend covers: offsets count from the file's start",
+         Rmid(badStatus),
+         {K::NotSmf, 0, false, 0},
+         SmfMend::Rmid,
+         {},
+         {K::BadStatus, 1, true, 0x2F}},
+        // faults that stay faults
+        {"status F4 where an event begins", badStatus, {K::BadStatus, 1, true, 0x1B}},
+        {"behind a MacBinary header, offsets count from the file's start",
+         Cat({MacBinaryHeader(), badStatus}),
+         {K::BadStatus, 1, true, 0x9B}},
+        {"meta type 0x80",
+         SmfImage().Format(0).Track(Cat({{0x00, 0xFF, 0x80, 0x00}, EndOfTrack})),
+         {K::MetaType, 1, true, 0x18}},
+        {"a delta time of five bytes",
+         SmfImage().Format(0).Track(Cat({{0x80, 0x80, 0x80, 0x80, 0x00}, note, EndOfTrack})),
+         {K::LongNumber, 1, true, 0x16}},
+        {"a system exclusive length of five bytes",
+         SmfImage().Format(0).Track(Cat({{0x00, 0xF0, 0x80, 0x80, 0x80, 0x80, 0x00}, EndOfTrack})),
+         {K::LongNumber, 1, true, 0x18}},
+        {"format 3", SmfImage().Format(3).Track(EndOfTrack), {K::Format, 0, false, 8}},
+        {"SMPTE rate -31",
+         SmfImage().Division(0xE150).Track(EndOfTrack),
+         {K::Division, 0, false, 12}},
+        {"header length 5",
+         SmfImage().HeaderLength(5).Track(EndOfTrack),
+         {K::HeaderLength, 0, false, 4}},
+        {"header cut inside the division",
+         Bytes{'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0},
+         {K::CutShort, 0, false, 12}},
+        {"a second header chunk",
+         SmfImage().Chunk("MThd", {0, 0, 0, 1, 0, 96}),
+         {K::SecondHeader, 1, false, 14}},
+        {"a WAVE file",
+         {'R', 'I', 'F', 'F', 4, 0, 0, 0, 'W', 'A', 'V', 'E'},
+         {K::NotSmf, 0, false, 0}},
+        {"an RMID file without a data chunk",
+         {'R', 'I', 'F', 'F', 4, 0, 0, 0, 'R', 'M', 'I', 'D'},
+         {K::NotSmf, 0, false, 0}},
+    };
+    auto expectFault = [](const SmfReader& reader, const Where& where) {
+        EXPECT_EQ(reader.Fault().kind, where.kind);
+        EXPECT_EQ(reader.Fault().chunk, where.chunk);
+        EXPECT_EQ(reader.Fault().trackChunk, where.trackChunk);
+        EXPECT_EQ(reader.Fault().offset, where.offset);
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        HeapImage heap(c.image);
+        Song song;
+        SmfReader strict;
+        ASSERT_FALSE(strict.Parse(heap.data, heap.size, song, true));
+        expectFault(strict, c.strict);
+        SmfReader lenient(SmfReadMode::Lenient);
+        const bool read = lenient.Parse(heap.data, heap.size, song, true);
+        EXPECT_EQ(lenient.Mends(), c.mends);
+        if (c.song.empty()) {
+            EXPECT_FALSE(read);
+            expectFault(lenient, c.lenient.kind != SmfFaultKind::None ? c.lenient : c.strict);
+            continue;
+        }
+        ASSERT_TRUE(read);
+        EXPECT_TRUE(Events(song) == c.song);
+    }
+}
+
+TEST(SmfReader, LenientReadsEveryValidFileAsTheStrictModeDoes) {
+    // Besides every file that the other tests here find valid (see Parse): random songs of every
+    // event kind, with and without a MacBinary header.
+    const RandomSongShape shapes[] = {{1, 4, 200, 300, false},
+                                      {1, 64, 20, 40, false},
+                                      {1, 3, 100, 100, true},
+                                      {0, 2, 300, 300, false}};
+    std::mt19937 rng(20261207);
+    for (const RandomSongShape& shape : shapes) {
+        for (int n = 0; n < 10; ++n) {
+            const Bytes smf = RandomSong(rng, shape);
+            Song song;
+            ASSERT_TRUE(Parse(smf, song));
+            ASSERT_TRUE(Parse(Cat({MacBinaryHeader(), smf}), song, true));
+        }
     }
 }
 

@@ -4,12 +4,13 @@
     tools/make-fuzz-seeds.py OUTDIR [--plain]
 
 Every seed is a small SMF image followed by one option byte, the fuzz input format of
-tests/fuzz/FuzzChecks.h (bits 0-5: buffer size 1 + value % 63 KB, bit 6: no running status,
-bit 7: omit stream identifiers). With --plain the option byte is left off, which gives plain .mid
-files for trying the converter by hand. The seeds cover valid songs with every event kind, a
-MacBinary header, SMPTE divisions, many tracks, ticks that wrap past 2^32, events that fill a
-stream buffer exactly, and one damaged file for every fault the reader refuses. A few more are
-MIDI stream files (mds-*, no option byte; .mds with --plain) for the way back: our own layout,
+tests/fuzz/FuzzChecks.h (bits 0-5: buffer size 1 + value % 63 KB, bits 0-5 all set: read
+leniently, bit 6: no running status, bit 7: omit stream identifiers). With --plain the option byte
+is left off, which gives plain .mid files for trying the converter by hand. The seeds cover valid
+songs with every event kind, a MacBinary header, SMPTE divisions, many tracks, ticks that wrap past
+2^32, events that fill a stream buffer exactly, one damaged file for every fault the reader
+refuses, and files that break the rules the way real files do, to be read leniently. A few more
+are MIDI stream files (mds-*, no option byte; .mds with --plain) for the way back: our own layout,
 what other writers do differently, and damaged ones. The output is the same on every run.
 """
 import os
@@ -315,6 +316,41 @@ def mds_seeds():
     return f
 
 
+def rmid(image, before=b""):
+    """A RIFF RMID file: optional chunks, the SMF as its data chunk, an INFO list."""
+    body = b"RMID" + before + riff_chunk(b"data", image)
+    body += riff_chunk(b"LIST", b"INFO" + riff_chunk(b"INAM", b"Song\x00"))
+    return b"RIFF" + struct.pack("<I", len(body)) + body
+
+
+def lenient_seeds():
+    """Files that break the rules the way real files do, one or more rules each."""
+    note = b"\x00\x90\x3c\x40"
+    f = {}
+    f["running-status-after-lyric"] = smf([track(note + meta(0x05, b"la") + b"\x10\x3c\x00")])
+    f["running-status-after-name"] = smf([track(b"\x00\xc0\x05" + meta(0x03, b"Piano") + b"\x00\x06"
+                                                 + notes(8))])
+    f["running-status-after-sysex"] = smf([track(b"\x00\xb0\x07\x64\x00\xf0\x05\x7e\x7f\x09\x01"
+                                                  b"\xf7\x00\x0a\x40" + notes(4))])
+    f["last-track-length-too-large"] = smf([track(notes(6)), chunk(b"MTrk", notes(3) + EOT, 40)])
+    f["foreign-chunk-cut"] = smf([track(notes(3))], ntrks=2) + chunk(b"XFIH", b"\x01\x02", 64)
+    f["no-end-of-track"] = smf([track(notes(5), end=False), track(notes(5, 1), end=False)])
+    f["padding-after-end-of-track"] = smf([chunk(b"MTrk", notes(4) + EOT + bytes(6))])
+    f["track-length-short"] = smf([chunk(b"MTrk", notes(4) + EOT, len(notes(4)) + 1), track(notes(2))])
+    f["empty-track-chunk"] = smf([track(notes(2)), chunk(b"MTrk", b"")])
+    f["truncated-download"] = smf([track(notes(20)), track(notes(20, 1))])[:-37]
+    f["meta-lengths-off"] = smf([track(meta(0x58, b"\x04\x02\x18") + meta(0x51, b"\x07\xa1\x20\x00")
+                                       + meta(0x59, b"\x00") + notes(3)
+                                       + b"\x00\xff\x2f\x01\x00", end=False)])
+    f["more-chunks-announced"] = smf([track(notes(3)), track(notes(3, 2))], ntrks=5)
+    f["cut-inside-chunk-header"] = smf([track(notes(3))], ntrks=2) + b"MTrk\x00\x00"
+    f["rmid"] = rmid(smf([track(meta(0x03, b"RMID song") + notes(6)), track(notes(6, 1))]))
+    f["rmid-list-first"] = rmid(smf([track(notes(3))], fmt=0),
+                                b"LIST" + struct.pack("<I", 9) + b"INFOICOP\x01\x00")
+    f["rmid-with-faults"] = rmid(f["running-status-after-lyric"] + b"\x00")
+    return f
+
+
 def main():
     args = [a for a in sys.argv[1:] if a != "--plain"]
     plain = "--plain" in sys.argv[1:]
@@ -338,7 +374,17 @@ def main():
     for name, data in streams.items():
         with open(os.path.join(out, "mds-" + name + (".mds" if plain else "")), "wb") as f:
             f.write(data)
-    print("make-fuzz-seeds: %d seeds in %s" % (len(seeds) + len(streams), out))
+    # The files to be read leniently get the lenient option bytes, in turn; the seeds above keep
+    # the bytes they always had.
+    lenient = lenient_seeds()
+    lenient_options = (0x3F, 0x7F, 0xBF, 0xFF)
+    for i, name in enumerate(sorted(lenient)):
+        data = lenient[name]
+        ext = ".rmi" if data.startswith(b"RIFF") else ".mid"
+        path = os.path.join(out, "lenient-" + name + (ext if plain else ""))
+        with open(path, "wb") as f:
+            f.write(data if plain else data + bytes([lenient_options[i % len(lenient_options)]]))
+    print("make-fuzz-seeds: %d seeds in %s" % (len(seeds) + len(streams) + len(lenient), out))
 
 
 if __name__ == "__main__":

@@ -125,11 +125,17 @@ void CheckParsedSong(const Song& song) {
     }
 }
 
-bool Parse(const uint8_t* image, uint32_t size, Song& song, bool allowMacBinary) {
-    SmfReader reader;
+bool Parse(const uint8_t* image, uint32_t size, Song& song, bool allowMacBinary, SmfReadMode mode,
+           uint32_t* mends = nullptr) {
+    SmfReader reader(mode);
     const bool ok = reader.Parse(image, size, song, allowMacBinary);
     Check(ok || !reader.OutOfMemory() || AllocationWasRefused(),
           "the reader reported running out of memory without a refused allocation");
+    Check(ok || reader.OutOfMemory() || reader.Fault().kind != SmfFaultKind::None,
+          "a fault without its kind");
+    Check(ok || reader.Fault().offset <= size, "a fault outside the file");
+    Check(mode == SmfReadMode::Lenient || reader.Mends() == 0, "the strict mode mended");
+    if (mends) *mends = reader.Mends();
     return ok;
 }
 
@@ -165,12 +171,14 @@ enum class Outcome { NotSmf, EventTooLarge, Converted, OutOfMemory };
 
 struct Conversion {
     Outcome outcome = Outcome::NotSmf;
+    SmfReading reading;
     ConvertedSong song;
     MemoryFile image{4096};
 };
 
-void Convert(const uint8_t* image, uint32_t size, const ConversionOptions& options, Conversion& c) {
-    switch (ConvertSmf(image, size, options, c.song)) {
+void Convert(const uint8_t* image, uint32_t size, const FuzzInput& in, Conversion& c) {
+    c.reading.mode = in.mode;
+    switch (ConvertSmf(image, size, in.options, c.reading, c.song)) {
         case ConversionStatus::NotSmf:
             c.outcome = Outcome::NotSmf;
             return;
@@ -186,12 +194,19 @@ void Convert(const uint8_t* image, uint32_t size, const ConversionOptions& optio
     c.outcome = WriteConvertedImage(c.song, c.image) ? Outcome::Converted : Outcome::OutOfMemory;
 }
 
+// Our own files, the SMF written on the way back among them, read strictly.
+void Convert(const uint8_t* image, uint32_t size, const ConversionOptions& options, Conversion& c) {
+    Convert(image, size, FuzzInput{image, size, options, SmfReadMode::Strict}, c);
+}
+
 // The merged song the conversion encodes, found by its first steps alone.
 struct Merged {
     Song song;
     ByteBuffer title, copyright;
-    bool Prepare(const uint8_t* image, uint32_t size) {
-        return PrepareSong(image, size, song, title, copyright) == ConversionStatus::Ok;
+    bool Prepare(const uint8_t* image, uint32_t size, SmfReadMode mode) {
+        SmfReading reading;
+        reading.mode = mode;
+        return PrepareSong(image, size, reading, song, title, copyright) == ConversionStatus::Ok;
     }
 };
 
@@ -204,7 +219,7 @@ uint32_t PackedSize(const MidiEvent& e, bool omitStreamIds) {
     const uint32_t head = omitStreamIds ? 8 : 12;
     const EventView view = View(e);
     if (view.IsChannel()) return head;
-    if (view.status == 0xFF) return view.IsMeta(0x51) ? head : 0;  // the reader checked its length
+    if (view.status == 0xFF) return view.IsTempo() ? head : 0;
     const uint64_t n = uint64_t(view.length) + (view.status == 0xF0 ? 1 : 0);
     return uint32_t(head + (n + 3) / 4 * 4);
 }
@@ -404,7 +419,8 @@ void CheckWrittenSmf(const MemoryFile& smf, const RecordSent& sent) {
     if (rateRefused) bytes[12] = 0;
     HeapCopy copy(bytes.data(), uint32_t(bytes.size()));
     Song song;
-    Check(Parse(copy.bytes, copy.size, song, false), "the SMF written does not read");
+    Check(Parse(copy.bytes, copy.size, song, false, SmfReadMode::Strict),
+          "the SMF written does not read");
     Check(song.Format() == 0 && song.TrackCount() == 1, "not one track of format 0");
     const MidiEvent* e = song.FirstTrack()->First();
     for (int text = 0; text < 2; ++text) {
@@ -503,10 +519,10 @@ void CheckBackFromOurMds(const uint8_t* data, size_t size) {
     const FuzzInput in = SplitFuzzInput(data, size);
     HeapCopy image(in.image, in.size);
     Conversion c;
-    Convert(image.bytes, image.size, in.options, c);
+    Convert(image.bytes, image.size, in, c);
     if (c.outcome != Outcome::Converted) return;
     Merged merged;
-    Check(merged.Prepare(image.bytes, image.size), "the first steps alone failed");
+    Check(merged.Prepare(image.bytes, image.size, in.mode), "the first steps alone failed");
     std::vector<uint32_t> ticks;
     for (const MidiEvent* e = merged.song.FirstTrack()->First(); e; e = e->Next())
         if (PackedSize(*e, false)) ticks.push_back(e->tick);
@@ -539,11 +555,12 @@ void SetCheckContext(const char* context) {
 }
 
 FuzzInput SplitFuzzInput(const uint8_t* data, size_t size) {
-    FuzzInput in{data, 0, ConversionOptions()};
+    FuzzInput in{data, 0, ConversionOptions(), SmfReadMode::Strict};
     if (size == 0) return in;
     const uint8_t choice = data[size - 1];
     in.size = uint32_t(size - 1);
     in.options.maxBufferBytes = (1 + (choice & 0x3F) % 63) * 1024;
+    if ((choice & 0x3F) == 0x3F) in.mode = SmfReadMode::Lenient;
     in.options.useRunningStatus = !(choice & 0x40);
     in.options.omitStreamIds = (choice & 0x80) != 0;
     return in;
@@ -552,25 +569,41 @@ FuzzInput SplitFuzzInput(const uint8_t* data, size_t size) {
 uint64_t CheckReadAndMerge(const uint8_t* data, size_t size, uint64_t refuseNth) {
     const FuzzInput in = SplitFuzzInput(data, size);
     HeapCopy image(in.image, in.size);
+    FailNthAllocation(0);
+    {
+        Song strict, lenient;
+        uint32_t mends = 0;
+        const bool strictRead = Parse(image.bytes, image.size, strict, true, SmfReadMode::Strict);
+        const bool lenientRead =
+            Parse(image.bytes, image.size, lenient, true, SmfReadMode::Lenient, &mends);
+        Check(strictRead == (lenientRead && mends == 0),
+              "the lenient mode needed a rule for a file the strict mode reads, or none for one "
+              "it refuses");
+        Check(!strictRead || SameSong(strict, lenient), "the two modes read different songs");
+    }
 
     FailNthAllocation(0);
     Song song;
-    const bool parsed = Parse(image.bytes, image.size, song, true);
+    const bool parsed = Parse(image.bytes, image.size, song, true, in.mode);
     const uint64_t parseAllocations = NothrowAllocations();
     const bool plain = image.size >= 4 && std::memcmp(image.bytes, "MThd", 4) == 0;
+    const bool rmid = in.mode == SmfReadMode::Lenient && image.size >= 12 &&
+                      std::memcmp(image.bytes, "RIFF", 4) == 0 &&
+                      std::memcmp(image.bytes + 8, "RMID", 4) == 0;
     {
-        // Without MacBinary: the same song for a plain file, and a MacBinary file refused here
-        // but read when the 128 bytes are cut off.
+        // Without MacBinary: the same song for a plain file (or an RMID file, which is never
+        // looked at for one), and a MacBinary file refused here but read when the 128 bytes are
+        // cut off.
         Song other;
-        if (plain) {
-            Check(Parse(image.bytes, image.size, other, false) == parsed,
-                  "allowMacBinary changed the result for a file beginning with MThd");
+        if (plain || rmid) {
+            Check(Parse(image.bytes, image.size, other, false, in.mode) == parsed,
+                  "allowMacBinary changed the result for a file beginning with MThd or RIFF");
             Check(!parsed || SameSong(song, other), "allowMacBinary changed the song");
         } else if (parsed) {
-            Check(!Parse(image.bytes, image.size, other, false),
+            Check(!Parse(image.bytes, image.size, other, false, in.mode),
                   "a MacBinary file was read with allowMacBinary false");
             HeapCopy rest(image.bytes + 128, image.size - 128);
-            Check(Parse(rest.bytes, rest.size, other, false) && SameSong(song, other),
+            Check(Parse(rest.bytes, rest.size, other, false, in.mode) && SameSong(song, other),
                   "the file behind the MacBinary header reads differently");
         }
     }
@@ -580,7 +613,7 @@ uint64_t CheckReadAndMerge(const uint8_t* data, size_t size, uint64_t refuseNth)
         const Bytes again = WriteSmf(song);
         HeapCopy copy(again.data(), uint32_t(again.size()));
         Song reread;
-        Check(Parse(copy.bytes, copy.size, reread, false) && SameSong(song, reread),
+        Check(Parse(copy.bytes, copy.size, reread, false, in.mode) && SameSong(song, reread),
               "the song written back as an SMF reads differently");
     }
 
@@ -602,7 +635,7 @@ uint64_t CheckReadAndMerge(const uint8_t* data, size_t size, uint64_t refuseNth)
     }
     if (merged && tracks > 1 && uint64_t(tracks) * events <= PairwiseBudget) {
         Song pairwise;
-        Check(Parse(image.bytes, image.size, pairwise, true), "a second parse failed");
+        Check(Parse(image.bytes, image.size, pairwise, true, in.mode), "a second parse failed");
         Check(pairwise.MergeToSingleTrackPairwise(), "the pairwise merge refused");
         Check(SameSong(song, pairwise), "the merge differs from the pairwise definition");
     }
@@ -615,7 +648,7 @@ uint64_t CheckReadAndMerge(const uint8_t* data, size_t size, uint64_t refuseNth)
     const uint64_t nth = refuseNth ? 1 + (refuseNth - 1) % total : 1 + Pick(image) % total;
     FailNthAllocation(nth <= parseAllocations ? nth : 0);  // counts as the first parse did
     Song starved;
-    SmfReader reader;
+    SmfReader reader(in.mode);
     const bool starvedParse = reader.Parse(image.bytes, image.size, starved, true);
     FailNthAllocation(0);
     if (!starvedParse) {
@@ -636,8 +669,9 @@ uint64_t CheckReadAndMerge(const uint8_t* data, size_t size, uint64_t refuseNth)
         Check(merged && refused && starved.Format() == 1,
               "the merge refused without a refused allocation, or with the format changed");
         Song unmerged;
-        Check(Parse(image.bytes, image.size, unmerged, true) && SameSong(unmerged, starved),
-              "a merge that ran out of memory changed the song");
+        Check(
+            Parse(image.bytes, image.size, unmerged, true, in.mode) && SameSong(unmerged, starved),
+            "a merge that ran out of memory changed the song");
         return total;
     }
     Check(SameSong(song, starved), "a refused allocation changed the song");
@@ -650,16 +684,25 @@ uint64_t CheckConversion(const uint8_t* data, size_t size, uint64_t refuseNth) {
 
     FailNthAllocation(0);
     Conversion c;
-    Convert(image.bytes, image.size, in.options, c);
+    Convert(image.bytes, image.size, in, c);
     const uint64_t allocations = NothrowAllocations();
     Check(c.outcome != Outcome::OutOfMemory, "out of memory without a refused allocation");
 
     // What to expect, found without the converter: the reader alone, then the largest event.
     Song song;
-    const bool parsed = Parse(image.bytes, image.size, song, true);
+    const bool parsed = Parse(image.bytes, image.size, song, true, in.mode);
     Merged merged;
     if (!parsed || song.Format() > 1 || song.TrackCount() == 0) {
         Check(c.outcome == Outcome::NotSmf, "converted a song that cannot be converted");
+        Check(c.reading.fault.kind != SmfFaultKind::None, "a refusal that names no fault");
+        if (in.mode == SmfReadMode::Strict) {
+            Song lenient;
+            const bool converts =
+                Parse(image.bytes, image.size, lenient, true, SmfReadMode::Lenient) &&
+                lenient.Format() <= 1 && lenient.TrackCount() > 0;
+            Check(c.reading.lenientReads == converts,
+                  "the refusal tells wrongly whether the lenient mode converts the file");
+        }
         return allocations;
     }
     Check(c.outcome != Outcome::NotSmf, "refused a song that can be converted");
@@ -674,7 +717,7 @@ uint64_t CheckConversion(const uint8_t* data, size_t size, uint64_t refuseNth) {
         return allocations;
     }
     Check(c.outcome == Outcome::Converted, "refused an event that fits a block");
-    Check(merged.Prepare(image.bytes, image.size), "the first steps alone failed");
+    Check(merged.Prepare(image.bytes, image.size, in.mode), "the first steps alone failed");
     CheckBlocks(*merged.song.FirstTrack(), in.options, c.song.blocks);
     CheckImage(c, in.options);
 
@@ -682,7 +725,7 @@ uint64_t CheckConversion(const uint8_t* data, size_t size, uint64_t refuseNth) {
         refuseNth ? 1 + (refuseNth - 1) % allocations : 1 + Pick(image) % allocations;
     FailNthAllocation(nth);
     Conversion starved;
-    Convert(image.bytes, image.size, in.options, starved);
+    Convert(image.bytes, image.size, in, starved);
     FailNthAllocation(0);
     if (starved.outcome == Outcome::OutOfMemory) return allocations;
     Check(starved.outcome == c.outcome, "a refused allocation changed the outcome");
@@ -700,10 +743,10 @@ void CheckRoundTrip(const uint8_t* data, size_t size) {
     DecodeMds(image.bytes, image.size, touch);
 
     Conversion c;
-    Convert(image.bytes, image.size, in.options, c);
+    Convert(image.bytes, image.size, in, c);
     if (c.outcome != Outcome::Converted) return;
     Merged merged;
-    Check(merged.Prepare(image.bytes, image.size), "the first steps alone failed");
+    Check(merged.Prepare(image.bytes, image.size, in.mode), "the first steps alone failed");
     HeapCopy mds(c.image.Data(), c.image.GetLength());
     ExpectEvents expect(c, merged, in.options);
     const MdsCheck check = DecodeMds(mds.bytes, mds.size, expect);

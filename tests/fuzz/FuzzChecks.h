@@ -4,16 +4,19 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "core/SmfReader.h"
 #include "core/StreamBlocks.h"
 
 // A fuzz input is an SMF image (any bytes at all) followed by one byte that picks the conversion
 // options, so a seed is simply a file with one byte appended: bits 0-5 give the buffer size
 // (1 + value % 63 KB), bit 6 set turns running status off, bit 7 set omits stream identifiers.
+// Bits 0-5 all set, the one value that repeats another size (1 KB), read the image leniently.
 // An empty input is an empty image with the default options.
 struct FuzzInput {
     const uint8_t* image;
     uint32_t size;
     ConversionOptions options;
+    SmfReadMode mode;
 };
 FuzzInput SplitFuzzInput(const uint8_t* data, size_t size);
 
@@ -21,12 +24,13 @@ FuzzInput SplitFuzzInput(const uint8_t* data, size_t size);
 // names context (for example the input file and the allocation refused) when one is set.
 void SetCheckContext(const char* context);
 
-// Parsing (with and without MacBinary), the title and copyright lookups and the merge: a parsed
-// song survives being written back and read again unchanged, the merge equals the pairwise
-// definition, and a refused allocation ends in a reported out-of-memory result or in the very
-// same song, never in a crash or a different result. The allocation refused is the refuseNth of
-// the parse and merge (counted modulo their number), or one picked from the input when 0.
-// Returns the number of allocations of the parse and merge.
+// Parsing (with and without MacBinary), the title and copyright lookups and the merge: the two
+// modes read the same song exactly when the lenient one needed no rule (whatever the mode the
+// input picks), a parsed song survives being written back and read again unchanged, the merge
+// equals the pairwise definition, and a refused allocation ends in a reported out-of-memory result
+// or in the very same song, never in a crash or a different result. The allocation refused is the
+// refuseNth of the parse and merge (counted modulo their number), or one picked from the input when
+// 0. Returns the number of allocations of the parse and merge.
 uint64_t CheckReadAndMerge(const uint8_t* data, size_t size, uint64_t refuseNth = 0);
 
 // The whole conversion as the converter runs it (PrepareSong, BuildStreamBlocks with the input's

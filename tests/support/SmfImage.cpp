@@ -81,6 +81,24 @@ Bytes MacBinaryHeader() {
     return h;
 }
 
+Bytes Rmid(const Bytes& smf) {
+    auto le32 = [](uint32_t v) {
+        return Bytes{uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
+    };
+    Bytes data = smf;
+    if (data.size() % 2) data.push_back(0);
+    const Bytes info =
+        Cat({{'I', 'N', 'F', 'O', 'I', 'N', 'A', 'M'}, le32(4), {'S', 'o', 'n', 'g'}});
+    const Bytes chunks = Cat({{'d', 'a', 't', 'a'},
+                              le32(uint32_t(smf.size())),
+                              data,
+                              {'L', 'I', 'S', 'T'},
+                              le32(uint32_t(info.size())),
+                              info});
+    return Cat(
+        {{'R', 'I', 'F', 'F'}, le32(uint32_t(chunks.size() + 4)), {'R', 'M', 'I', 'D'}, chunks});
+}
+
 Bytes VarLen(uint32_t value) {
     Bytes out{uint8_t(value & 0x7F)};
     while (value >>= 7) out.insert(out.begin(), uint8_t(0x80 | (value & 0x7F)));

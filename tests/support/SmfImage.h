@@ -39,6 +39,9 @@ private:
 
 // A 128-byte MacBinary header whose bytes 0, 74 and 82 are 0 and the rest arbitrary.
 Bytes MacBinaryHeader();
+// A RIFF file of form RMID holding smf in its data chunk (padded to an even length), with an INFO
+// list after it, as Windows writes one.
+Bytes Rmid(const Bytes& smf);
 // A variable-length quantity as the SMF writes it.
 Bytes VarLen(uint32_t value);
 // Nine notes, the last eight each 0x0FFFFFFF ticks after the one before, then one 0x20 later:
