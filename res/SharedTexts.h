@@ -3,6 +3,8 @@
 // cannot drift apart.
 #pragma once
 
+// One line each: the resource compiler takes no string split over several literals.
+// clang-format off
 #define TONFLUX_TEXT_UNEXPECTED_ERROR "予期しないエラーが発生しました。"
 #define TONFLUX_TEXT_NOT_SMF \
     "このファイルは、標準 MIDI ファイル (SMF) フォーマット 0 または 1 ではありません。"
@@ -10,3 +12,4 @@
     "ストリーム バッファの最大サイズが不正です。\n1KB 以上 63KB 以下にしてください。"
 #define TONFLUX_TEXT_SYSEX_TOO_LARGE \
     "ストリーム バッファに収まらない Sysex イベントが存在します。\nストリーム バッファの最大サイズを大きくしてみてください。"
+// clang-format on
