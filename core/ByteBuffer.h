@@ -79,4 +79,26 @@ private:
 };
 
 static_assert(sizeof(void*) <= ByteBuffer::InlineBytes, "the heap pointer lives in the store");
+
+// The assignments of an exact-size buffer (ByteBuffer, and an event's bytes) in terms of its
+// Resize, Capacity and Clear. Nothing is worth keeping when the new size passes the capacity, so
+// the storage goes first and Resize copies nothing. False when memory runs out, leaving b empty.
+template <class Buffer>
+bool AssignExactly(Buffer& b, const uint8_t* src, uint32_t n) {
+    if (n > b.Capacity()) b.Clear();
+    if (!b.Resize(n)) return false;
+    if (n) std::memmove(b.Data(), src, n);  // src may be b's own bytes
+    return true;
+}
+// The same for status followed by the n bytes at following.
+template <class Buffer>
+bool AssignEventExactly(Buffer& b, uint8_t status, const uint8_t* following, uint32_t n) {
+    if (n == UINT32_MAX) return false;
+    if (n + 1 > b.Capacity()) b.Clear();
+    if (!b.Resize(n + 1)) return false;
+    uint8_t* data = b.Data();
+    data[0] = status;
+    if (n) std::memcpy(data + 1, following, n);
+    return true;
+}
 static_assert(sizeof(ByteBuffer) == ByteBuffer::InlineBytes + 4, "an event's bytes stay small");

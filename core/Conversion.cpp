@@ -19,18 +19,46 @@ void Notify(ConversionObserver* observer, ConversionStep step) {
     if (observer) observer->StepDone(step);
 }
 
+// The first steps of PrepareSong: parse, refuse, take the texts.
+ConversionStatus ReadSong(const uint8_t* image, uint32_t size, Song& song, ByteBuffer& title,
+                          ByteBuffer& copyright, ConversionObserver* observer) {
+    title.Clear();
+    copyright.Clear();
+    SmfReader reader;
+    const bool parsed = reader.Parse(image, size, song, true);
+    Notify(observer, ConversionStep::Parsed);
+    if (!parsed)
+        return reader.OutOfMemory() ? ConversionStatus::OutOfMemory : ConversionStatus::NotSmf;
+    if (song.Format() > 1 || song.TrackCount() == 0) return ConversionStatus::NotSmf;
+    // GetTitle, step by step: a name that cannot be copied must not let a text event stand in.
+    if (!song.FindFirstTrackMeta(0x03, title)) {
+        if (HasFirstTrackMeta(song, 0x03)) return ConversionStatus::OutOfMemory;
+        if (!song.FindFirstTrackMeta(0x01, title) && HasFirstTrackMeta(song, 0x01))
+            return ConversionStatus::OutOfMemory;
+    }
+    if (!song.GetCopyright(copyright) && HasFirstTrackMeta(song, 0x02))
+        return ConversionStatus::OutOfMemory;
+    return ConversionStatus::Ok;
+}
+
 ConversionStatus Convert(const uint8_t* image, uint32_t size, ByteBuffer* owned,
                          const ConversionOptions& options, ConvertedSong& out,
                          ConversionObserver* observer) {
     out.blocks.Clear();
     out.options = options;
     Song song;
-    ConversionStatus status = PrepareSong(image, size, song, out.title, out.copyright, observer);
+    ConversionStatus status = ReadSong(image, size, song, out.title, out.copyright, observer);
     // The song holds its own copy of every event: the image is only weight from here on.
     if (owned) owned->Clear();
     if (status == ConversionStatus::Ok) {
+        Notify(observer, ConversionStep::Merged);
         out.division = song.Division();
-        switch (BuildStreamBlocks(*song.FirstTrack(), options, out.blocks)) {
+        // A format 1 song is encoded straight from its merge, which leaves it unmerged: it is
+        // released right after.
+        const BuildResult built = song.Format() == 1 && song.TrackCount() >= 2
+                                      ? BuildMergedStreamBlocks(song, options, out.blocks)
+                                      : BuildStreamBlocks(*song.FirstTrack(), options, out.blocks);
+        switch (built) {
             case BuildResult::Ok:
                 break;
             case BuildResult::EventTooLarge:
@@ -57,22 +85,8 @@ ConversionStatus Convert(const uint8_t* image, uint32_t size, ByteBuffer* owned,
 
 ConversionStatus PrepareSong(const uint8_t* image, uint32_t size, Song& song, ByteBuffer& title,
                              ByteBuffer& copyright, ConversionObserver* observer) {
-    title.Clear();
-    copyright.Clear();
-    SmfReader reader;
-    const bool parsed = reader.Parse(image, size, song, true);
-    Notify(observer, ConversionStep::Parsed);
-    if (!parsed)
-        return reader.OutOfMemory() ? ConversionStatus::OutOfMemory : ConversionStatus::NotSmf;
-    if (song.Format() > 1 || song.TrackCount() == 0) return ConversionStatus::NotSmf;
-    // GetTitle, step by step: a name that cannot be copied must not let a text event stand in.
-    if (!song.FindFirstTrackMeta(0x03, title)) {
-        if (HasFirstTrackMeta(song, 0x03)) return ConversionStatus::OutOfMemory;
-        if (!song.FindFirstTrackMeta(0x01, title) && HasFirstTrackMeta(song, 0x01))
-            return ConversionStatus::OutOfMemory;
-    }
-    if (!song.GetCopyright(copyright) && HasFirstTrackMeta(song, 0x02))
-        return ConversionStatus::OutOfMemory;
+    const ConversionStatus status = ReadSong(image, size, song, title, copyright, observer);
+    if (status != ConversionStatus::Ok) return status;
     if (song.Format() == 1 && !song.MergeToSingleTrack()) return ConversionStatus::OutOfMemory;
     Notify(observer, ConversionStep::Merged);
     return ConversionStatus::Ok;

@@ -1,7 +1,6 @@
 #include "core/StreamBlocks.h"
 
 #include <cstring>
-#include <memory>
 #include <new>
 
 #include "core/EventPool.h"
@@ -185,93 +184,190 @@ Encoded EncodeLongEvent(const EventView& e, uint8_t& lastStatus, MemoryFile& scr
     return written ? Encoded::Yes : Encoded::OutOfMemory;
 }
 
+// The walk of BuildStreamBlocks over events that come in batches, from a track or from a merge.
+// A channel message, nearly every event of a song, takes a short road straight into its block:
+// each block's buffer takes its one step of maxBufferBytes when its first event comes, the
+// events are written into it in place, and its length is set when it is done.
+class Encoder {
+public:
+    Encoder(const ConversionOptions& options, StreamBlockList& blocks)
+        : options(options),
+          blocks(blocks),
+          model(options.maxBufferBytes),
+          allowanceStep(options.omitStreamIds ? 4 : 0) {}
+    ~Encoder() { Finish(); }
+
+    // The first block; false when memory runs out.
+    bool Start() {
+        blocks.Clear();
+        current = blocks.Append(model);
+        return current != nullptr;
+    }
+    // Ok to go on.
+    BuildResult Add(const MergedEvent* events, uint32_t count);
+
+private:
+    // The state of the walk, kept in locals while a batch is encoded.
+    struct State {
+        uint32_t prevTick;
+        uint32_t used;  // the current block's length
+        uint64_t allowance;
+        uint8_t lastStatus;
+    };
+    BuildResult AddLong(const MidiEvent& event, const EventView& view, State& s);
+    // Keeps room for length more bytes in the current block, starting a new one when they would
+    // pass the limit; false when memory runs out.
+    bool Room(uint32_t length, State& s) {
+        s.allowance += allowanceStep;
+        if (s.used + s.allowance + length > options.maxBufferBytes && !NextBlock(s)) return false;
+        return out || Reserve();
+    }
+    bool NextBlock(State& s);
+    // The current block's buffer takes its step of maxBufferBytes.
+    bool Reserve() {
+        out = current->buffer.Extend(options.maxBufferBytes);
+        return out != nullptr;
+    }
+    void Finish() {
+        if (current && out) current->buffer.SetLength(state.used);
+    }
+
+    const ConversionOptions& options;
+    StreamBlockList& blocks;
+    // Every block is a copy of this empty one, so each buffer grows in whole maxBufferBytes steps.
+    const StreamBlock model;
+    // With stream identifiers omitted, 4 bytes per event in the block are kept free, so a block
+    // still fits its limit if a player puts the identifiers back.
+    const uint32_t allowanceStep;
+    StreamBlock* current = nullptr;
+    uint8_t* out = nullptr;  // the current block's bytes, once its buffer has its step
+    MemoryFile scratch{51200};
+    State state{0, 0, 0, 0};
+};
+
+bool Encoder::NextBlock(State& s) {
+    if (out) current->buffer.SetLength(s.used);
+    StreamBlock* next = blocks.Append(model);
+    if (!next) return false;
+    next->tickStart = s.prevTick;
+    current = next;
+    out = nullptr;
+    s.used = 0;
+    s.allowance = allowanceStep;
+    return true;
+}
+
+BuildResult Encoder::AddLong(const MidiEvent& event, const EventView& view, State& s) {
+    if (!scratch.SetLength(0)) return BuildResult::OutOfMemory;
+    if (!WriteUInt32(scratch, event.tick - s.prevTick)) return BuildResult::OutOfMemory;
+    if (!options.omitStreamIds && !WriteUInt32(scratch, 0)) return BuildResult::OutOfMemory;
+    const Encoded encoded = EncodeLongEvent(view, s.lastStatus, scratch);
+    if (encoded == Encoded::OutOfMemory) return BuildResult::OutOfMemory;
+    if (encoded == Encoded::Skipped) return BuildResult::Ok;  // its time rides on the next delta
+    const uint32_t length = scratch.GetLength();
+    if (!Room(length, s)) return BuildResult::OutOfMemory;
+    // Not even an empty block holds it; the blocks are thrown away, so it is not written.
+    if (s.used + s.allowance + length > options.maxBufferBytes) return BuildResult::EventTooLarge;
+    std::memcpy(out + s.used, scratch.Data(), length);
+    s.used += length;
+    s.prevTick = event.tick;
+    blocks.SetEventCount(blocks.EventCount() + 1);
+    return BuildResult::Ok;
+}
+
+BuildResult Encoder::Add(const MergedEvent* events, uint32_t count) {
+    State s = state;
+    const bool useRunningStatus = options.useRunningStatus;
+    const uint32_t idBytes = options.omitStreamIds ? 0 : 4;
+    const uint32_t shortLength = 8 + idBytes;
+    uint32_t encoded = 0;
+    BuildResult result = BuildResult::Ok;
+    for (uint32_t i = 0; i < count && result == BuildResult::Ok; ++i) {
+        const MergedEvent& event = events[i];
+        uint32_t word;
+        if (event.size != 0 && event.bytes[0] >= 0x80 && event.bytes[0] < 0xF0) {
+            const uint32_t status = event.bytes[0];
+            const uint32_t byte1 = event.size > 1 ? event.bytes[1] : 0;
+            const uint32_t byte2 = event.size > 2 ? event.bytes[2] : 0;
+            // A first data byte of 0x80 or above (a damaged file, which the reader accepts as
+            // data) would read as a new status byte: only then is the status written again.
+            const bool running = useRunningStatus && status == s.lastStatus && byte1 < 0x80;
+            word = running ? byte1 | byte2 << 8 : status | byte1 << 8 | byte2 << 16;
+            s.lastStatus = uint8_t(status);
+        } else {
+            // Everything but a channel message in its node: a tempo, system exclusive, the meta
+            // events that are skipped, and whatever a hand-built event holds.
+            EventView view;
+            if (!event.event->View(view)) continue;  // a hand-built event that lies is skipped
+            if (!ShortEventWord(view, useRunningStatus, s.lastStatus, word)) {
+                result = AddLong(*event.event, view, s);
+                continue;
+            }
+        }
+        if (!Room(shortLength, s)) {
+            result = BuildResult::OutOfMemory;
+            break;
+        }
+        uint8_t* at = out + s.used;
+        PutLe32(at, event.tick - s.prevTick);
+        if (idBytes) PutLe32(at + 4, 0);
+        PutLe32(at + 4 + idBytes, word);
+        s.used += shortLength;
+        s.prevTick = event.tick;
+        ++encoded;
+    }
+    blocks.SetEventCount(blocks.EventCount() + encoded);
+    state = s;
+    return result;
+}
+
+// Encodes the batches of a merge, and keeps the first failure.
+class MergeEncoder : public MergedEventVisitor {
+public:
+    explicit MergeEncoder(Encoder& encoder) : encoder(encoder) {}
+    bool Events(const MergedEvent* events, uint32_t count) override {
+        result = encoder.Add(events, count);
+        return result == BuildResult::Ok;
+    }
+    BuildResult result = BuildResult::Ok;
+
+private:
+    Encoder& encoder;
+};
+
 }  // namespace
 
 BuildResult BuildStreamBlocks(const Track& track, const ConversionOptions& options,
                               StreamBlockList& blocks) {
-    blocks.Clear();
-    const uint32_t maxBytes = options.maxBufferBytes;
-    // Every block is a copy of this empty one, so each buffer grows in whole maxBufferBytes steps.
-    const StreamBlock model(maxBytes);
-    StreamBlock* current = blocks.Append(model);
-    if (!current) return BuildResult::OutOfMemory;
-    MemoryFile scratch(51200);
-    uint32_t prevTick = 0;
-    uint8_t lastStatus = 0;
-    // With stream identifiers omitted, 4 bytes per event in the block are kept free, so a block
-    // still fits its limit if a player puts the identifiers back.
-    uint64_t allowance = 0;
-
-    // Events gather in a stage of at most a block's size and reach the block's buffer in large
-    // writes: the buffer grows in the same maxBufferBytes steps, without a call per event.
-    const uint32_t StageBytes = maxBytes < 64 * 1024 ? maxBytes : 64 * 1024;
-    std::unique_ptr<uint8_t[]> stage(new (std::nothrow) uint8_t[StageBytes]);
-    if (!stage) return BuildResult::OutOfMemory;
-    uint32_t staged = 0;
-    auto flush = [&]() {
-        const bool written = staged == 0 || current->buffer.Write(stage.get(), staged);
-        staged = 0;
-        return written;
-    };
-
-    uint32_t encodedCount = 0;
-    for (const MidiEvent* event = track.First(); event; event = event->Next()) {
+    Encoder encoder(options, blocks);
+    if (!encoder.Start()) return BuildResult::OutOfMemory;
+    const EventPool& pool = EventLinks::PoolOf(track);
+    constexpr uint32_t BatchSize = 256;
+    MergedEvent batch[BatchSize];
+    uint32_t n = 0;
+    MidiEvent* event = track.First();
+    uint32_t handle = event ? EventPool::HandleOf(event) : EventPool::NoHandle;
+    while (event) {
         PrefetchRunAhead(event);
-        // The reader guarantees the layout; an event built by hand that lies is not encoded.
-        EventView view;
-        if (!event->View(view)) continue;
-        // A short event is packed on the stack; only long messages go through the scratch file.
-        uint8_t packed[12];
-        const uint8_t* bytes = packed;
-        uint32_t length = 0;
-        uint32_t word = 0;
-        if (ShortEventWord(view, options.useRunningStatus, lastStatus, word)) {
-            PutLe32(packed, event->tick - prevTick);
-            length = 4;
-            if (!options.omitStreamIds) {
-                PutLe32(packed + length, 0);
-                length += 4;
-            }
-            PutLe32(packed + length, word);
-            length += 4;
-        } else {
-            if (!scratch.SetLength(0)) return BuildResult::OutOfMemory;
-            if (!WriteUInt32(scratch, event->tick - prevTick)) return BuildResult::OutOfMemory;
-            if (!options.omitStreamIds && !WriteUInt32(scratch, 0)) return BuildResult::OutOfMemory;
-            const Encoded encoded = EncodeLongEvent(view, lastStatus, scratch);
-            if (encoded == Encoded::OutOfMemory) return BuildResult::OutOfMemory;
-            if (encoded == Encoded::Skipped) continue;  // its time rides on the next event's delta
-            bytes = scratch.Data();
-            length = scratch.GetLength();
+        batch[n++] = EventLinks::Merged(*event);
+        const uint32_t next = EventLinks::Next(*event);
+        event =
+            next == EventPool::NoHandle ? nullptr : EventLinks::After(pool, event, handle, next);
+        handle = next;
+        if (n == BatchSize || !event) {
+            const BuildResult result = encoder.Add(batch, n);
+            if (result != BuildResult::Ok) return result;
+            n = 0;
         }
-
-        if (options.omitStreamIds) allowance += 4;
-        if (current->buffer.GetLength() + staged + allowance + length > maxBytes) {
-            if (!flush()) return BuildResult::OutOfMemory;
-            StreamBlock* next = blocks.Append(model);
-            if (!next) return BuildResult::OutOfMemory;
-            next->tickStart = prevTick;
-            current = next;
-            allowance = options.omitStreamIds ? 4 : 0;
-        }
-        if (staged + length > StageBytes && !flush()) return BuildResult::OutOfMemory;
-        if (length > StageBytes) {
-            if (!current->buffer.Write(bytes, length)) return BuildResult::OutOfMemory;
-        } else if (length == 12) {  // a constant length copies without a call to memcpy
-            std::memcpy(stage.get() + staged, bytes, 12);
-        } else if (length == 8) {
-            std::memcpy(stage.get() + staged, bytes, 8);
-        } else {
-            std::memcpy(stage.get() + staged, bytes, length);
-        }
-        if (length <= StageBytes) staged += length;
-        prevTick = event->tick;
-        if (current->buffer.GetLength() + staged + allowance > maxBytes) {
-            flush();
-            return BuildResult::EventTooLarge;
-        }
-        blocks.SetEventCount(++encodedCount);
     }
-    if (!flush()) return BuildResult::OutOfMemory;
     return BuildResult::Ok;
+}
+
+BuildResult BuildMergedStreamBlocks(const Song& song, const ConversionOptions& options,
+                                    StreamBlockList& blocks) {
+    Encoder encoder(options, blocks);
+    if (!encoder.Start()) return BuildResult::OutOfMemory;
+    MergeEncoder merged(encoder);
+    if (!song.VisitMerged(merged)) return BuildResult::OutOfMemory;
+    return merged.result;
 }

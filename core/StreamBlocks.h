@@ -26,6 +26,15 @@ public:
 
     const uint8_t* Data() const { return storage; }
     uint32_t GrowBy() const { return growBy; }
+    // Room for n more bytes at the end, which the caller fills: the length and the position move
+    // past them. Null when memory runs out. What an encoder writes goes straight into place.
+    uint8_t* Extend(uint32_t n) {
+        if (n > capacity - size && (n > UINT32_MAX - size || !Grow(size + n))) return nullptr;
+        uint8_t* at = storage + size;
+        size += n;
+        position = size;
+        return at;
+    }
 
 private:
     uint32_t growBy;
@@ -78,3 +87,8 @@ enum class BuildResult {
 // blocks and writes nothing.
 BuildResult BuildStreamBlocks(const Track& track, const ConversionOptions& options,
                               StreamBlockList& blocks);
+// The same for the track that MergeToSingleTrack would make of song, taken straight from the
+// merge (Song::VisitMerged): the same blocks, but the song is left as it is, and every event is
+// read once, in the merge, instead of being relinked there and walked again here.
+BuildResult BuildMergedStreamBlocks(const Song& song, const ConversionOptions& options,
+                                    StreamBlockList& blocks);
