@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """make-bench-songs.py: write the benchmark songs, the same bytes on every run.
 
-    tools/make-bench-songs.py [DIR]      default DIR: build/bench-songs
+    tools/make-bench-songs.py [DIR] [--dense-mb N]...      default DIR: build/bench-songs
 
 Songs (format 1, every track ending in End of Track):
     typical.mid   ~100 KB,  16 tracks   a conductor track and 15 instrument tracks
@@ -13,6 +13,10 @@ The music is made of what real files hold: chords and melodies with running stat
 both as Note On with velocity 0 and as Note Off, controllers, pitch-bend sweeps, program changes,
 aftertouch, system exclusive resets and data dumps, tempo and time-signature changes, markers and
 track names. A song that is already there with the right size and checksum is not written again.
+
+--dense-mb N also writes dense-<N>mb.mid, about N MB: the music of dense.mid, as dense, over a
+length N/53 times its own (for the limits of the 32-bit converter). The four songs above are the same
+bytes whatever is asked for besides them.
 """
 import hashlib
 import os
@@ -170,12 +174,26 @@ SONGS = {
 }
 
 
+def larger_dense(megabytes):
+    """dense.mid's parameters for a song of about megabytes MB: more bytes over more beats."""
+    seed, tracks, budget, beats, *rest = SONGS["dense"]
+    scale = megabytes * 1_000_000 / 53_033_872  # what dense.mid's budget comes to
+    return (seed, tracks, round(budget * scale), round(beats * scale), *rest)
+
+
 def main():
-    directory = sys.argv[1] if len(sys.argv) > 1 else "build/bench-songs"
+    args = sys.argv[1:]
+    songs = dict(SONGS)
+    while "--dense-mb" in args:
+        at = args.index("--dense-mb")
+        megabytes = int(args[at + 1])
+        songs["dense-%dmb" % megabytes] = larger_dense(megabytes)
+        del args[at:at + 2]
+    directory = args[0] if args else "build/bench-songs"
     os.makedirs(directory, exist_ok=True)
     with open(__file__, "rb") as f:
         maker = hashlib.sha256(f.read()).hexdigest()  # a changed generator makes new songs
-    for name, params in SONGS.items():
+    for name, params in songs.items():
         path = os.path.join(directory, name + ".mid")
         stamp = path + ".sha256"
         try:
