@@ -48,8 +48,14 @@ ConversionStatus Convert(const uint8_t* image, uint32_t size, ByteBuffer* owned,
     out.options = options;
     Song song;
     ConversionStatus status = ReadSong(image, size, song, out.title, out.copyright, observer);
-    // The song holds its own copy of every event: the image is only weight from here on.
-    if (owned) owned->Clear();
+    // The song holds its own copy of every event: the image is only weight from here on, but
+    // its pages, touched already, can take stream blocks.
+    if (owned) {
+        if (status == ConversionStatus::Ok)
+            out.blocks.Adopt(static_cast<ByteBuffer&&>(*owned));
+        else
+            owned->Clear();
+    }
     if (status == ConversionStatus::Ok) {
         Notify(observer, ConversionStep::Merged);
         out.division = song.Division();

@@ -1,3 +1,6 @@
+
+
+
 // Merge.cpp: merging a format 1 song into one track, by the pairwise definition and, for songs of
 // any number of tracks, by one stable k-way merge with the same result.
 #include <cstring>
@@ -238,7 +241,7 @@ class Batches {
 public:
     explicit Batches(Sink& sink) : sink(sink) {}
     bool Add(const MidiEvent& e) {
-        items[n++] = EventLinks::Merged(e);
+        EventLinks::Merge(items[n++], e);
         if (n < Size) return true;
         n = 0;
         return sink(items, Size);
@@ -336,7 +339,7 @@ public:
                     // The track's run is read in memory order, a few lines per window: the
                     // lines of its next window are on their way before it comes round again.
                     PrefetchRunAhead(c.event);
-                    gathered[n] = EventLinks::Merged(*c.event);
+                    EventLinks::Merge(gathered[n], *c.event);
                     offsets[n++] = uint32_t(c.key - low);
                     if (!Advance(tracks[t], c, pool)) c.left = 0;
                 }

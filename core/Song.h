@@ -220,13 +220,13 @@ struct EventLinks {
     static MidiEvent& At(const EventPool& pool, uint32_t handle) {
         return *static_cast<MidiEvent*>(pool.Slot(handle));
     }
-    static MergedEvent Merged(const MidiEvent& e) {
-        MergedEvent merged;
+    // Fills merged in place, field by field: an event put together on the stack and copied whole
+    // stalls on every event of a merge.
+    static void Merge(MergedEvent& merged, const MidiEvent& e) {
         merged.event = &e;
         merged.tick = e.tick;
         std::memcpy(merged.bytes, e.bytes.word, sizeof merged.bytes);
         merged.size = e.bytes.tag & EventBytes::Long ? 0 : e.bytes.tag & EventBytes::SizeMask;
-        return merged;
     }
     // The event of handle next that follows e (whose handle is handle). A track as read lies in
     // the pool slot after slot, so the next event is guessed to be the next slot: the walk then

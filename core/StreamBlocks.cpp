@@ -108,6 +108,11 @@ StreamBlockList::~StreamBlockList() {
 }
 
 void StreamBlockList::Clear() {
+    adopted.Clear();
+    ClearBlocks();
+}
+
+void StreamBlockList::ClearBlocks() {
     while (first) {
         StreamBlock* next = first->next;
         delete first;
@@ -116,6 +121,40 @@ void StreamBlockList::Clear() {
     last = nullptr;
     count = 0;
     eventCount = 0;
+    while (pieces) {
+        Piece* next = pieces->next;
+        ::operator delete(pieces);
+        pieces = next;
+    }
+    room = adopted.Data();
+    roomBytes = adopted.Size();
+    nextPieceBytes = 64 * 1024;
+}
+
+uint8_t* StreamBlockList::Room(uint32_t bytes) {
+    if (roomBytes < bytes) {
+        // Pieces grow to 4 MB: few calls for a large song, little left unused by a small one.
+        const size_t pieceBytes = bytes > nextPieceBytes ? bytes : nextPieceBytes;
+        void* raw = ::operator new(sizeof(Piece) + pieceBytes, std::nothrow);
+        if (!raw) return nullptr;
+        Piece* piece = static_cast<Piece*>(raw);
+        piece->next = pieces;
+        pieces = piece;
+        room = piece->Bytes();
+        roomBytes = pieceBytes;
+        if (nextPieceBytes < 4 * 1024 * 1024) nextPieceBytes *= 2;
+    }
+    uint8_t* taken = room;
+    room += bytes;
+    roomBytes -= bytes;
+    return taken;
+}
+
+void StreamBlockList::Adopt(ByteBuffer&& memory) {
+    ClearBlocks();
+    adopted = static_cast<ByteBuffer&&>(memory);
+    room = adopted.Data();
+    roomBytes = adopted.Size();
 }
 
 StreamBlock* StreamBlockList::Append(const StreamBlock& model) {
@@ -194,12 +233,17 @@ public:
         : options(options),
           blocks(blocks),
           model(options.maxBufferBytes),
+          maxBytes(options.maxBufferBytes),
+          idBytes(options.omitStreamIds ? 0 : 4),
+          shortLength(8 + idBytes),
           allowanceStep(options.omitStreamIds ? 4 : 0) {}
-    ~Encoder() { Finish(); }
+    ~Encoder() {
+        if (current && out) current->buffer.SetLength(used);
+    }
 
     // The first block; false when memory runs out.
     bool Start() {
-        blocks.Clear();
+        blocks.ClearBlocks();
         current = blocks.Append(model);
         return current != nullptr;
     }
@@ -207,117 +251,141 @@ public:
     BuildResult Add(const MergedEvent* events, uint32_t count);
 
 private:
-    // The state of the walk, kept in locals while a batch is encoded.
-    struct State {
-        uint32_t prevTick;
-        uint32_t used;  // the current block's length
-        uint64_t allowance;
-        uint8_t lastStatus;
-    };
-    BuildResult AddLong(const MidiEvent& event, const EventView& view, State& s);
+    // Any event, the walk's state in the members.
+    BuildResult AddOne(const MergedEvent& event);
     // Keeps room for length more bytes in the current block, starting a new one when they would
     // pass the limit; false when memory runs out.
-    bool Room(uint32_t length, State& s) {
-        s.allowance += allowanceStep;
-        if (s.used + s.allowance + length > options.maxBufferBytes && !NextBlock(s)) return false;
-        return out || Reserve();
-    }
-    bool NextBlock(State& s);
-    // The current block's buffer takes its step of maxBufferBytes.
-    bool Reserve() {
-        out = current->buffer.Extend(options.maxBufferBytes);
-        return out != nullptr;
-    }
-    void Finish() {
-        if (current && out) current->buffer.SetLength(state.used);
+    bool Room(uint32_t length);
+    void Put(uint32_t tick, uint32_t word) {
+        uint8_t* at = out + used;
+        PutLe32(at, tick - prevTick);
+        if (idBytes) PutLe32(at + 4, 0);
+        PutLe32(at + 4 + idBytes, word);
+        used += shortLength;
+        prevTick = tick;
     }
 
     const ConversionOptions& options;
     StreamBlockList& blocks;
     // Every block is a copy of this empty one, so each buffer grows in whole maxBufferBytes steps.
     const StreamBlock model;
+    const uint32_t maxBytes;
+    const uint32_t idBytes;
+    const uint32_t shortLength;
     // With stream identifiers omitted, 4 bytes per event in the block are kept free, so a block
     // still fits its limit if a player puts the identifiers back.
     const uint32_t allowanceStep;
     StreamBlock* current = nullptr;
     uint8_t* out = nullptr;  // the current block's bytes, once its buffer has its step
     MemoryFile scratch{51200};
-    State state{0, 0, 0, 0};
+    uint32_t prevTick = 0;
+    uint32_t used = 0;  // the current block's length
+    uint64_t allowance = 0;
+    uint32_t lastStatus = 0;
+    uint32_t encoded = 0;
 };
 
-bool Encoder::NextBlock(State& s) {
-    if (out) current->buffer.SetLength(s.used);
-    StreamBlock* next = blocks.Append(model);
-    if (!next) return false;
-    next->tickStart = s.prevTick;
-    current = next;
-    out = nullptr;
-    s.used = 0;
-    s.allowance = allowanceStep;
-    return true;
+bool Encoder::Room(uint32_t length) {
+    allowance += allowanceStep;
+    if (used + allowance + length > maxBytes) {
+        if (out) current->buffer.SetLength(used);
+        StreamBlock* next = blocks.Append(model);
+        if (!next) return false;
+        next->tickStart = prevTick;
+        current = next;
+        out = nullptr;
+        used = 0;
+        allowance = allowanceStep;
+    }
+    if (out) return true;
+    uint8_t* memory = blocks.Room(maxBytes);
+    if (!memory) return false;
+    current->buffer.Attach(memory, maxBytes);
+    out = current->buffer.Extend(maxBytes);
+    return out != nullptr;
 }
 
-BuildResult Encoder::AddLong(const MidiEvent& event, const EventView& view, State& s) {
+BuildResult Encoder::AddOne(const MergedEvent& event) {
+    // The reader guarantees the layout; an event built by hand that lies is not encoded.
+    EventView view;
+    if (!event.event->View(view)) return BuildResult::Ok;
+    uint8_t status = uint8_t(lastStatus);
+    uint32_t word = 0;
+    if (ShortEventWord(view, options.useRunningStatus, status, word)) {
+        lastStatus = status;
+        if (!Room(shortLength)) return BuildResult::OutOfMemory;
+        Put(event.tick, word);
+        ++encoded;
+        return BuildResult::Ok;
+    }
     if (!scratch.SetLength(0)) return BuildResult::OutOfMemory;
-    if (!WriteUInt32(scratch, event.tick - s.prevTick)) return BuildResult::OutOfMemory;
-    if (!options.omitStreamIds && !WriteUInt32(scratch, 0)) return BuildResult::OutOfMemory;
-    const Encoded encoded = EncodeLongEvent(view, s.lastStatus, scratch);
-    if (encoded == Encoded::OutOfMemory) return BuildResult::OutOfMemory;
-    if (encoded == Encoded::Skipped) return BuildResult::Ok;  // its time rides on the next delta
+    if (!WriteUInt32(scratch, event.tick - prevTick)) return BuildResult::OutOfMemory;
+    if (idBytes && !WriteUInt32(scratch, 0)) return BuildResult::OutOfMemory;
+    const Encoded stored = EncodeLongEvent(view, status, scratch);
+    lastStatus = status;
+    if (stored == Encoded::OutOfMemory) return BuildResult::OutOfMemory;
+    if (stored == Encoded::Skipped) return BuildResult::Ok;  // its time rides on the next delta
     const uint32_t length = scratch.GetLength();
-    if (!Room(length, s)) return BuildResult::OutOfMemory;
+    if (!Room(length)) return BuildResult::OutOfMemory;
     // Not even an empty block holds it; the blocks are thrown away, so it is not written.
-    if (s.used + s.allowance + length > options.maxBufferBytes) return BuildResult::EventTooLarge;
-    std::memcpy(out + s.used, scratch.Data(), length);
-    s.used += length;
-    s.prevTick = event.tick;
-    blocks.SetEventCount(blocks.EventCount() + 1);
+    if (used + allowance + length > maxBytes) return BuildResult::EventTooLarge;
+    std::memcpy(out + used, scratch.Data(), length);
+    used += length;
+    prevTick = event.tick;
+    ++encoded;
     return BuildResult::Ok;
 }
 
 BuildResult Encoder::Add(const MergedEvent* events, uint32_t count) {
-    State s = state;
-    const bool useRunningStatus = options.useRunningStatus;
-    const uint32_t idBytes = options.omitStreamIds ? 0 : 4;
-    const uint32_t shortLength = 8 + idBytes;
-    uint32_t encoded = 0;
+    // The walk's state in locals for the channel messages: the members are written only around
+    // the other events and new blocks.
+    static const uint32_t Mask[4] = {0, 0xFF, 0xFFFF, 0xFFFFFF};
+    const uint32_t useRunningStatus = options.useRunningStatus;
+    const uint32_t limit = maxBytes, ids = idBytes, step = allowanceStep, size = shortLength;
+    uint32_t tick = prevTick, length = used, last = lastStatus, n = encoded;
+    uint64_t kept = allowance;
+    uint8_t* bytes = out;
     BuildResult result = BuildResult::Ok;
-    for (uint32_t i = 0; i < count && result == BuildResult::Ok; ++i) {
+    for (uint32_t i = 0; i < count; ++i) {
         const MergedEvent& event = events[i];
-        uint32_t word;
-        if (event.size != 0 && event.bytes[0] >= 0x80 && event.bytes[0] < 0xF0) {
-            const uint32_t status = event.bytes[0];
-            const uint32_t byte1 = event.size > 1 ? event.bytes[1] : 0;
-            const uint32_t byte2 = event.size > 2 ? event.bytes[2] : 0;
-            // A first data byte of 0x80 or above (a damaged file, which the reader accepts as
-            // data) would read as a new status byte: only then is the status written again.
-            const bool running = useRunningStatus && status == s.lastStatus && byte1 < 0x80;
-            word = running ? byte1 | byte2 << 8 : status | byte1 << 8 | byte2 << 16;
-            s.lastStatus = uint8_t(status);
-        } else {
-            // Everything but a channel message in its node: a tempo, system exclusive, the meta
-            // events that are skipped, and whatever a hand-built event holds.
-            EventView view;
-            if (!event.event->View(view)) continue;  // a hand-built event that lies is skipped
-            if (!ShortEventWord(view, useRunningStatus, s.lastStatus, word)) {
-                result = AddLong(*event.event, view, s);
-                continue;
+        const uint32_t status = event.bytes[0];
+        if (event.size == 0 || status < 0x80 || status >= 0xF0) {
+            prevTick = tick, used = length, lastStatus = last, encoded = n, allowance = kept;
+            result = AddOne(event);
+            tick = prevTick, length = used, last = lastStatus, n = encoded, kept = allowance;
+            bytes = out;
+            if (result != BuildResult::Ok) break;
+            continue;
+        }
+        const uint32_t message =
+            (status | uint32_t(event.bytes[1]) << 8 | uint32_t(event.bytes[2]) << 16) &
+            Mask[event.size];
+        // A first data byte of 0x80 or above (a damaged file, which the reader accepts as data)
+        // would read as a new status byte: only then is the status written again.
+        // Decided without a branch: in a merged song the statuses of the tracks take turns.
+        const uint32_t running = useRunningStatus & (status == last) & ((message & 0x8000) == 0);
+        const uint32_t word = message >> (8 * running);
+        last = status;
+        kept += step;
+        if (length + kept + size > limit || !bytes) {
+            prevTick = tick, used = length, allowance = kept - step;
+            if (!Room(shortLength)) {
+                result = BuildResult::OutOfMemory;
+                break;
             }
+            length = used, kept = allowance, bytes = out;
         }
-        if (!Room(shortLength, s)) {
-            result = BuildResult::OutOfMemory;
-            break;
-        }
-        uint8_t* at = out + s.used;
-        PutLe32(at, event.tick - s.prevTick);
-        if (idBytes) PutLe32(at + 4, 0);
-        PutLe32(at + 4 + idBytes, word);
-        s.used += shortLength;
-        s.prevTick = event.tick;
-        ++encoded;
+        uint8_t* at = bytes + length;
+        PutLe32(at, event.tick - tick);
+        if (ids) PutLe32(at + 4, 0);
+        PutLe32(at + 4 + ids, word);
+        length += size;
+        tick = event.tick;
+        ++n;
     }
-    blocks.SetEventCount(blocks.EventCount() + encoded);
-    state = s;
+    if (result == BuildResult::Ok)
+        prevTick = tick, used = length, lastStatus = last, encoded = n, allowance = kept;
+    blocks.SetEventCount(encoded);
     return result;
 }
 
@@ -349,7 +417,7 @@ BuildResult BuildStreamBlocks(const Track& track, const ConversionOptions& optio
     uint32_t handle = event ? EventPool::HandleOf(event) : EventPool::NoHandle;
     while (event) {
         PrefetchRunAhead(event);
-        batch[n++] = EventLinks::Merged(*event);
+        EventLinks::Merge(batch[n++], *event);
         const uint32_t next = EventLinks::Next(*event);
         event =
             next == EventPool::NoHandle ? nullptr : EventLinks::After(pool, event, handle, next);
