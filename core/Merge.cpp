@@ -1,5 +1,3 @@
-
-
 // Merge.cpp: merging a format 1 song into one track, by the pairwise definition and, for songs of
 // any number of tracks, by one stable k-way merge with the same result.
 #include <cstring>
