@@ -302,10 +302,10 @@ public:
         if (events == 0) return false;
         const uint64_t keys = uint64_t(highest) - lowest + 1;
         if (keys > events) return false;
-        // About half a window's room is filled on average: a window of every track's next
-        // events at least, at most what a level-2 cache holds.
-        capacity = uint32_t(events < 16384 ? events : 16384);
-        if (capacity < 2 * uint64_t(k)) capacity = uint32_t(2 * uint64_t(k));
+        // About half a window's room is filled on average: as much as a level-2 cache holds, or
+        // a few events of every track when there are many; never more than the whole song.
+        const uint64_t room = 2 * uint64_t(k) > 16384 ? 2 * uint64_t(k) : 16384;
+        capacity = uint32_t(events < room ? events : room);
         span = uint32_t(uint64_t(capacity / 2) * keys / events);
         if (span == 0) span = 1;
         gathered.reset(new (std::nothrow) MergedEvent[capacity]);
@@ -313,7 +313,9 @@ public:
         offsets.reset(new (std::nothrow) uint32_t[capacity]);
         counts.reset(new (std::nothrow) uint32_t[size_t(capacity) + 1]);
         saved.reset(new (std::nothrow) Cursor[k]);
-        return gathered && sorted && offsets && counts && saved;
+        if (gathered && sorted && offsets && counts && saved) return true;
+        gathered.reset(), sorted.reset(), offsets.reset(), counts.reset(), saved.reset();
+        return false;
     }
 
     template <class Sink>

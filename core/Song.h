@@ -53,8 +53,6 @@ public:
     bool Empty() const { return Size() == 0; }
     uint8_t& operator[](uint32_t i) { return Data()[i]; }
     uint8_t operator[](uint32_t i) const { return Data()[i]; }
-    // The bytes when they live in the node; null when they live in a buffer of their own.
-    const uint8_t* InlineData() const { return tag & Long ? nullptr : word; }
 
 private:
     friend class MidiEvent;
