@@ -318,6 +318,13 @@ BuildResult Encoder::AddOne(const MergedEvent& event) {
         ++encoded;
         return BuildResult::Ok;
     }
+    if (view.IsSysEx()) {
+        // A message that not even an empty block holds ends the conversion: it is not copied
+        // first, which for a message of hundreds of megabytes would be most of the memory.
+        const uint64_t n = view.status == 0xF0 ? uint64_t(view.length) + 1 : view.length;
+        if (shortLength + n + (4 - n % 4) % 4 + allowanceStep > maxBytes)
+            return BuildResult::EventTooLarge;
+    }
     if (!scratch.SetLength(0)) return BuildResult::OutOfMemory;
     if (!WriteUInt32(scratch, event.tick - prevTick)) return BuildResult::OutOfMemory;
     if (idBytes && !WriteUInt32(scratch, 0)) return BuildResult::OutOfMemory;
