@@ -65,18 +65,9 @@ bool ByteBuffer::Resize(uint32_t n) {
 }
 
 bool ByteBuffer::Assign(const uint8_t* src, uint32_t n) {
-    if (n > Capacity()) Release();  // nothing to keep: spare the copy Resize would make
-    if (!Resize(n)) return false;
-    if (n) std::memcpy(Data(), src, n);
-    return true;
+    return AssignExactly(*this, src, n);
 }
 
 bool ByteBuffer::AssignEventSlowly(uint8_t status, const uint8_t* following, uint32_t n) {
-    if (n == UINT32_MAX) return false;
-    if (n + 1 > Capacity()) Release();
-    if (!Resize(n + 1)) return false;
-    uint8_t* data = Data();
-    data[0] = status;
-    if (n) std::memcpy(data + 1, following, n);
-    return true;
+    return AssignEventExactly(*this, status, following, n);
 }

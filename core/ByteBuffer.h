@@ -5,10 +5,11 @@
 
 // Resizing never allocates spare room: growing beyond the capacity allocates exactly the new size
 // and keeps the old bytes. Buffers of up to InlineBytes bytes live inside the object itself, which
-// saves one heap block per MIDI event; users see the same sizes and capacities either way.
-// Not meant as a base class: the destructor is not virtual, so a song of millions of events does
-// not carry a vtable pointer in every one of them. For the same reason the object is 12 bytes
-// with 4-byte alignment, so that an event's tick fills the rest of its 16 bytes.
+// saves a heap block for every tempo and short message an event cannot keep in its own node (see
+// EventBytes); users see the same sizes and capacities either way.
+// Not meant as a base class: the destructor is not virtual, so the song's records of such events
+// carry no vtable pointer. For the same reason the object is 12 bytes with 4-byte alignment, so
+// that a record fills one 16-byte slot of the song's pool with room for its free-list link.
 class ByteBuffer final {
 public:
     static constexpr uint32_t InlineBytes = 8;
@@ -79,4 +80,26 @@ private:
 };
 
 static_assert(sizeof(void*) <= ByteBuffer::InlineBytes, "the heap pointer lives in the store");
-static_assert(sizeof(ByteBuffer) == ByteBuffer::InlineBytes + 4, "an event's bytes stay small");
+
+// The assignments of an exact-size buffer (ByteBuffer, and an event's bytes) in terms of its
+// Resize, Capacity and Clear. Nothing is worth keeping when the new size passes the capacity, so
+// the storage goes first and Resize copies nothing. False when memory runs out, leaving b empty.
+template <class Buffer>
+bool AssignExactly(Buffer& b, const uint8_t* src, uint32_t n) {
+    if (n > b.Capacity()) b.Clear();
+    if (!b.Resize(n)) return false;
+    if (n) std::memmove(b.Data(), src, n);  // src may be b's own bytes
+    return true;
+}
+// The same for status followed by the n bytes at following.
+template <class Buffer>
+bool AssignEventExactly(Buffer& b, uint8_t status, const uint8_t* following, uint32_t n) {
+    if (n == UINT32_MAX) return false;
+    if (n + 1 > b.Capacity()) b.Clear();
+    if (!b.Resize(n + 1)) return false;
+    uint8_t* data = b.Data();
+    data[0] = status;
+    if (n) std::memcpy(data + 1, following, n);
+    return true;
+}
+static_assert(sizeof(ByteBuffer) == ByteBuffer::InlineBytes + 4, "a record stays small");

@@ -3,6 +3,7 @@
 // comes here rather than decoding bytes on its own.
 #pragma once
 #include <cstdint>
+#include <cstring>
 
 // Decodes the variable-length quantity at data (at most 4 bytes, at most available bytes).
 // Returns the number of bytes it took, or 0 when it is cut short or a fourth byte still
@@ -33,10 +34,14 @@ inline uint32_t EncodeVarLen(uint32_t value, uint8_t (&out)[4]) {
 
 // MDS numbers are little-endian.
 inline void PutLe32(uint8_t* at, uint32_t value) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    std::memcpy(at, &value, 4);  // one store: the encoder writes three per event
+#else
     at[0] = uint8_t(value);
     at[1] = uint8_t(value >> 8);
     at[2] = uint8_t(value >> 16);
     at[3] = uint8_t(value >> 24);
+#endif
 }
 inline uint32_t GetLe32(const uint8_t* p) {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;

@@ -28,6 +28,43 @@ bool LenientReads(const uint8_t* image, uint32_t size, Song& song) {
     return reads;
 }
 
+// The first steps of PrepareSong: parse as reading.mode says, refuse, take the texts.
+ConversionStatus ReadSong(const uint8_t* image, uint32_t size, SmfReading& reading, Song& song,
+                          ByteBuffer& title, ByteBuffer& copyright, ConversionObserver* observer) {
+    title.Clear();
+    copyright.Clear();
+    reading.fault = SmfFault();
+    reading.lenientReads = false;
+    SmfReader reader(reading.mode);
+    const bool parsed = reader.Parse(image, size, song, true);
+    reading.mends = reader.Mends();
+    Notify(observer, ConversionStep::Parsed);
+    if (!parsed) {
+        if (reader.OutOfMemory()) return ConversionStatus::OutOfMemory;
+        reading.fault = reader.Fault();
+        if (reading.mode == SmfReadMode::Strict) {
+            song.Reset();  // the failed song's memory is free for the second reading
+            reading.lenientReads = LenientReads(image, size, song);
+        }
+        return ConversionStatus::NotSmf;
+    }
+    // Neither depends on the mode, so no second reading; the chunk count follows the format.
+    if (song.Format() > 1 || song.TrackCount() == 0) {
+        reading.fault.kind = song.Format() > 1 ? SmfFaultKind::Format : SmfFaultKind::NoTrack;
+        reading.fault.offset = reader.HeaderOffset() + (song.Format() > 1 ? 8 : 10);
+        return ConversionStatus::NotSmf;
+    }
+    // GetTitle, step by step: a name that cannot be copied must not let a text event stand in.
+    if (!song.FindFirstTrackMeta(0x03, title)) {
+        if (HasFirstTrackMeta(song, 0x03)) return ConversionStatus::OutOfMemory;
+        if (!song.FindFirstTrackMeta(0x01, title) && HasFirstTrackMeta(song, 0x01))
+            return ConversionStatus::OutOfMemory;
+    }
+    if (!song.GetCopyright(copyright) && HasFirstTrackMeta(song, 0x02))
+        return ConversionStatus::OutOfMemory;
+    return ConversionStatus::Ok;
+}
+
 ConversionStatus Convert(const uint8_t* image, uint32_t size, ByteBuffer* owned,
                          const ConversionOptions& options, SmfReading& reading, ConvertedSong& out,
                          ConversionObserver* observer) {
@@ -35,12 +72,24 @@ ConversionStatus Convert(const uint8_t* image, uint32_t size, ByteBuffer* owned,
     out.options = options;
     Song song;
     ConversionStatus status =
-        PrepareSong(image, size, reading, song, out.title, out.copyright, observer);
-    // The song holds its own copy of every event: the image is only weight from here on.
-    if (owned) owned->Clear();
+        ReadSong(image, size, reading, song, out.title, out.copyright, observer);
+    // The song holds its own copy of every event: the image is only weight from here on, but
+    // its pages, touched already, can take stream blocks.
+    if (owned) {
+        if (status == ConversionStatus::Ok)
+            out.blocks.Adopt(static_cast<ByteBuffer&&>(*owned));
+        else
+            owned->Clear();
+    }
     if (status == ConversionStatus::Ok) {
+        Notify(observer, ConversionStep::Merged);
         out.division = song.Division();
-        switch (BuildStreamBlocks(*song.FirstTrack(), options, out.blocks)) {
+        // A format 1 song is encoded straight from its merge, which leaves it unmerged: it is
+        // released right after.
+        const BuildResult built = song.Format() == 1 && song.TrackCount() >= 2
+                                      ? BuildMergedStreamBlocks(song, options, out.blocks)
+                                      : BuildStreamBlocks(*song.FirstTrack(), options, out.blocks);
+        switch (built) {
             case BuildResult::Ok:
                 break;
             case BuildResult::EventTooLarge:
@@ -74,37 +123,9 @@ ConversionStatus PrepareSong(const uint8_t* image, uint32_t size, Song& song, By
 ConversionStatus PrepareSong(const uint8_t* image, uint32_t size, SmfReading& reading, Song& song,
                              ByteBuffer& title, ByteBuffer& copyright,
                              ConversionObserver* observer) {
-    title.Clear();
-    copyright.Clear();
-    reading.fault = SmfFault();
-    reading.lenientReads = false;
-    SmfReader reader(reading.mode);
-    const bool parsed = reader.Parse(image, size, song, true);
-    reading.mends = reader.Mends();
-    Notify(observer, ConversionStep::Parsed);
-    if (!parsed) {
-        if (reader.OutOfMemory()) return ConversionStatus::OutOfMemory;
-        reading.fault = reader.Fault();
-        if (reading.mode == SmfReadMode::Strict) {
-            song.Reset();  // the failed song's memory is free for the second reading
-            reading.lenientReads = LenientReads(image, size, song);
-        }
-        return ConversionStatus::NotSmf;
-    }
-    // Neither depends on the mode, so no second reading; the chunk count follows the format.
-    if (song.Format() > 1 || song.TrackCount() == 0) {
-        reading.fault.kind = song.Format() > 1 ? SmfFaultKind::Format : SmfFaultKind::NoTrack;
-        reading.fault.offset = reader.HeaderOffset() + (song.Format() > 1 ? 8 : 10);
-        return ConversionStatus::NotSmf;
-    }
-    // GetTitle, step by step: a name that cannot be copied must not let a text event stand in.
-    if (!song.FindFirstTrackMeta(0x03, title)) {
-        if (HasFirstTrackMeta(song, 0x03)) return ConversionStatus::OutOfMemory;
-        if (!song.FindFirstTrackMeta(0x01, title) && HasFirstTrackMeta(song, 0x01))
-            return ConversionStatus::OutOfMemory;
-    }
-    if (!song.GetCopyright(copyright) && HasFirstTrackMeta(song, 0x02))
-        return ConversionStatus::OutOfMemory;
+    const ConversionStatus status =
+        ReadSong(image, size, reading, song, title, copyright, observer);
+    if (status != ConversionStatus::Ok) return status;
     if (song.Format() == 1 && !song.MergeToSingleTrack()) return ConversionStatus::OutOfMemory;
     Notify(observer, ConversionStep::Merged);
     return ConversionStatus::Ok;

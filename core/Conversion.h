@@ -29,6 +29,7 @@ struct ConvertedSong {
 };
 
 // The steps of a conversion as they end, for a caller that watches it (benchmarks time them).
+// ConvertSmf merges a format 1 song as it encodes it: Merged comes as the encoding starts.
 enum class ConversionStep { Parsed, Merged, Encoded, Released };
 class ConversionObserver {
 public:
@@ -49,9 +50,10 @@ struct SmfReading {
 };
 
 // Parses image strictly (a MacBinary header allowed), refuses what cannot be converted, takes the
-// title and the copyright from the first track before merging a format 1 song, and encodes the
-// first track with options into out. The image is released as soon as the song is read, and the
-// song before this returns. On any status but Ok, out holds no blocks and no texts.
+// title and the copyright from the first track, and encodes with options into out the track that
+// merging a format 1 song gives (straight from the merge, see BuildMergedStreamBlocks). The image
+// is released as soon as the song is read (its memory goes on holding stream blocks, in out), and
+// the song before this returns. On any status but Ok, out holds no blocks and no texts.
 ConversionStatus ConvertSmf(ByteBuffer& image, const ConversionOptions& options, ConvertedSong& out,
                             ConversionObserver* observer = nullptr);
 // The same for an image the caller keeps.

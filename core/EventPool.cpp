@@ -4,54 +4,87 @@
 
 EventPool::~EventPool() {
     Clear();
+    delete[] bases;
+    delete[] chunks;
 }
 
-MidiEvent* EventPool::Slots(Chunk* chunk) {
-    return reinterpret_cast<MidiEvent*>(reinterpret_cast<char*>(chunk) + HeaderBytes);
+uint32_t EventPool::NewSlot(Stream& s) {
+    if (s.freeList != NoHandle) {
+        const uint32_t handle = s.freeList;
+        std::memcpy(&s.freeList, static_cast<char*>(Slot(handle)) + s.FreeLink(),
+                    sizeof s.freeList);
+        return handle;
+    }
+    if (s.next == s.end && !AddChunk(s)) return NoHandle;
+    if ((s.next & (SlotsPerPage - 1)) == 0) {
+        // A page is entered: its header is written now rather than with the chunk, so the pages
+        // of a chunk are first touched as they fill.
+        PageHeader header{this, s.next};
+        std::memcpy(Slot(s.next), &header, sizeof header);
+        ++s.next;
+    }
+    return s.next++;
+}
+
+bool EventPool::AddChunk(Stream& s) {
+    if (chunkCount == MaxChunks) return false;
+    if (chunkCount == chunkCapacity) {
+        const uint32_t capacity = chunkCapacity ? 2 * chunkCapacity : 8;
+        uintptr_t* grownBases = new (std::nothrow) uintptr_t[capacity];
+        Chunk* grownChunks = new (std::nothrow) Chunk[capacity];
+        if (!grownBases || !grownChunks) {
+            delete[] grownBases;
+            delete[] grownChunks;
+            return false;
+        }
+        if (chunkCount) {
+            std::memcpy(grownBases, bases, chunkCount * sizeof *bases);
+            std::memcpy(grownChunks, chunks, chunkCount * sizeof *chunks);
+        }
+        delete[] bases;
+        delete[] chunks;
+        bases = grownBases;
+        chunks = grownChunks;
+        chunkCapacity = capacity;
+    }
+    // Chunks grow from one page, so a small song stays small, to 256 pages, the most a handle's
+    // 16 low bits can reach.
+    const uint32_t pages = s.nextPages;
+    void* raw = ::operator new(pages* PageBytes + PageBytes - 1, std::nothrow);
+    if (!raw) return false;
+    const uint32_t index = chunkCount++;
+    bases[index] = (reinterpret_cast<uintptr_t>(raw) + PageBytes - 1) & ~uintptr_t(PageBytes - 1);
+    chunks[index] = {raw, pages * SlotsPerPage, s.records};
+    s.chunk = index;
+    s.next = index << ChunkShift;
+    s.end = s.next + pages * SlotsPerPage;
+    if (2 * pages * SlotsPerPage <= SlotMask + 1) s.nextPages = 2 * pages;
+    return true;
+}
+
+uint32_t EventPool::NewRecord() {
+    const uint32_t handle = NewSlot(records);
+    if (handle != NoHandle) new (Slot(handle)) RecordSlot{ByteBuffer(), NoHandle};
+    return handle;
+}
+
+void EventPool::DeleteRecord(uint32_t handle) {
+    Record(handle).Clear();  // the slot stays an empty buffer for Clear to pass over
+    Push(records, handle);
 }
 
 void EventPool::Clear() {
-    // Freed slots hold empty bytes, and the newest chunk's untouched tail was never constructed.
-    size_t untouched = unusedCount;
-    while (chunks) {
-        Chunk* next = chunks->next;
-        MidiEvent* slots = Slots(chunks);
-        // Only buffers on the heap need a call; the slots are not written, as they are freed next.
-        for (size_t i = 0, n = chunks->slots - untouched; i < n; ++i) slots[i].~MidiEvent();
-        untouched = 0;
-        ::operator delete(chunks);
-        chunks = next;
-    }
-    freeList = unused = nullptr;
-    unusedCount = 0;
-    nextChunkSlots = FirstChunkSlots;
-}
-
-MidiEvent* EventPool::New() {
-    MidiEvent* slot = freeList;
-    if (slot) {
-        freeList = slot->next;
-    } else {
-        if (unusedCount == 0) {
-            void* raw =
-                ::operator new(HeaderBytes + nextChunkSlots * sizeof(MidiEvent), std::nothrow);
-            if (!raw) return nullptr;
-            Chunk* chunk = static_cast<Chunk*>(raw);
-            chunk->next = chunks;
-            chunk->slots = nextChunkSlots;
-            chunks = chunk;
-            unused = Slots(chunk);
-            unusedCount = nextChunkSlots;
-            if (nextChunkSlots < LargestChunkSlots) nextChunkSlots *= 2;
+    for (uint32_t c = 0; c < chunkCount; ++c) {
+        if (chunks[c].records) {
+            // Every slot below the stream's next one holds a buffer, but the page headers.
+            const uint32_t used =
+                c == records.chunk ? records.next - (c << ChunkShift) : chunks[c].slots;
+            for (uint32_t i = 0; i < used; ++i)
+                if (i % SlotsPerPage != 0) Record(c << ChunkShift | i).~ByteBuffer();
         }
-        slot = unused++;
-        --unusedCount;
+        ::operator delete(chunks[c].raw);
     }
-    return new (slot) MidiEvent();
-}
-
-void EventPool::Delete(MidiEvent* event) {
-    event->bytes.Clear();  // the slot stays a valid, empty event for Clear to pass over
-    event->next = freeList;
-    freeList = event;
+    chunkCount = 0;
+    events = Stream(false);
+    records = Stream(true);
 }

@@ -1,5 +1,6 @@
 // Merge.cpp: merging a format 1 song into one track, by the pairwise definition and, for songs of
 // any number of tracks, by one stable k-way merge with the same result.
+#include <cstring>
 #include <memory>
 #include <new>
 
@@ -41,8 +42,10 @@ public:
 
     // Only a track whose ticks really go down needs its keys stored, and only one whose ticks
     // may fall is looked at; false when memory runs out.
-    bool Take(Track& t, bool ticksMayFall) {
+    bool Take(const Track& t, bool ticksMayFall) {
         track = &t;
+        count = t.Count();
+        last = t.Last();
         if (!ticksMayFall) return true;
         bool sorted = true;
         for (const MidiEvent* e = t.First(); e && e->Next() && sorted; e = e->Next())
@@ -57,14 +60,26 @@ public:
         }
         return true;
     }
-    Track& Of() const { return *track; }
-    uint32_t LastKey() const {
-        return prefixMax ? prefixMax[track->Count() - 1] : track->Last()->tick;
+    const Track& Of() const { return *track; }
+    // The events the merge keeps of the track: all but the End of Track events it drops, which
+    // are the last ones.
+    uint32_t Count() const { return count; }
+    bool Empty() const { return count == 0; }
+    const MidiEvent* Last() const { return last; }
+    void DropLast() {
+        last = last->Prev();
+        --count;
     }
+    // The key of the track's nth event, whose tick is tick.
+    uint32_t Key(uint32_t n, uint32_t tick) const { return prefixMax ? prefixMax[n] : tick; }
+    uint32_t FirstKey() const { return track->First()->tick; }
+    uint32_t LastKey() const { return prefixMax ? prefixMax[count - 1] : last->tick; }
 
 private:
-    Track* track = nullptr;
+    const Track* track = nullptr;
     uint32_t* prefixMax = nullptr;  // per event, for a track whose ticks go down; else null
+    uint32_t count = 0;
+    const MidiEvent* last = nullptr;
 };
 
 // Which track holds the merged track's last event: a lazy max-heap of (key of its last event,
@@ -94,7 +109,7 @@ public:
     int64_t Top(const TrackKeys* tracks) {
         while (size) {
             const TrackKeys& t = tracks[track[0]];
-            if (!t.Of().Empty() && t.LastKey() == key[0]) return track[0];
+            if (!t.Empty() && t.LastKey() == key[0]) return track[0];
             Pop();
         }
         return -1;
@@ -169,6 +184,248 @@ private:
     std::unique_ptr<uint64_t[]> winners;  // [1, 2k): each match's winner, the leaves at [k, 2k)
 };
 
+// Plays out, step by step, which End of Track each pairwise merge would drop; the tracks' keys
+// are left without them, the tracks themselves untouched.
+void DropEndsOfTrack(TrackKeys* tracks, uint32_t k, LastEventHeap& lastEvents) {
+    if (!tracks[0].Empty()) lastEvents.Push(0, tracks[0].LastKey());
+    for (uint32_t s = 1; s < k; ++s) {
+        TrackKeys& src = tracks[s];
+        const int64_t d = lastEvents.Top(tracks);
+        if (d >= 0 && !src.Empty()) {
+            TrackKeys& destLast = tracks[d];
+            if (src.Last()->tick < destLast.Last()->tick) {
+                src.DropLast();
+            } else {
+                destLast.DropLast();
+                if (!destLast.Empty()) lastEvents.Push(uint32_t(d), destLast.LastKey());
+            }
+        }
+        if (!src.Empty()) lastEvents.Push(s, src.LastKey());
+    }
+}
+
+struct Cursor {
+    MidiEvent* event;  // the track's next event
+    uint32_t handle;   // its handle
+    uint32_t key;      // its key
+    uint32_t left;     // events still to come, that one included
+    uint32_t index;    // of that event in its track
+};
+
+// Sets every track's cursor on its first kept event.
+void StartCursors(const TrackKeys* tracks, uint32_t k, Cursor* cursors) {
+    for (uint32_t t = 0; t < k; ++t) {
+        const TrackKeys& track = tracks[t];
+        MidiEvent* first = track.Empty() ? nullptr : track.Of().First();
+        cursors[t] = {first, first ? EventPool::HandleOf(first) : EventPool::NoHandle,
+                      first ? track.FirstKey() : 0, track.Count(), 0};
+    }
+}
+
+// Moves a cursor on to its track's next event; false when the track has no more.
+inline bool Advance(const TrackKeys& track, Cursor& c, const EventPool& pool) {
+    if (--c.left == 0) return false;
+    const uint32_t next = EventLinks::Next(*c.event);
+    c.event = EventLinks::After(pool, c.event, c.handle, next);
+    c.handle = next;
+    c.key = track.Key(++c.index, c.event->tick);
+    return true;
+}
+
+// Collects events into batches for a sink that takes them in arrays.
+template <class Sink>
+class Batches {
+public:
+    explicit Batches(Sink& sink) : sink(sink) {}
+    bool Add(const MidiEvent& e) {
+        EventLinks::Merge(items[n++], e);
+        if (n < Size) return true;
+        n = 0;
+        return sink(items, Size);
+    }
+    bool Flush() { return n == 0 || sink(items, n); }
+
+private:
+    static constexpr uint32_t Size = 256;
+    Sink& sink;
+    MergedEvent items[Size];
+    uint32_t n = 0;
+};
+
+// Hands sink(events, count) the kept events in the order of (key, track) from a loser tree: about
+// log2(k) steps per change of key. Stops when sink is false.
+template <class Sink>
+bool EmitByTree(const TrackKeys* tracks, uint32_t k, LoserTree& tree, Cursor* cursors,
+                const EventPool& pool, Sink& sink) {
+    StartCursors(tracks, k, cursors);
+    for (uint32_t t = 0; t < k; ++t)
+        tree.SetLeaf(
+            t, tracks[t].Empty() ? LoserTree::Exhausted : LoserTree::Entry(cursors[t].key, t));
+    Batches<Sink> out(sink);
+    uint64_t winner = tree.Build();
+    while (winner != LoserTree::Exhausted) {
+        const uint32_t t = uint32_t(winner);
+        Cursor& c = cursors[t];
+        if (!out.Add(*c.event)) return false;
+        const uint32_t key = c.key;
+        uint64_t entry = LoserTree::Exhausted;
+        if (Advance(tracks[t], c, pool)) {
+            // A track's events mostly lie one after another in the pool, and the track comes
+            // round again only after the others have given theirs: fetch well ahead along it.
+            PrefetchRunAhead(c.event);
+            // A chord or a burst of controllers: the same key from the same track still beats
+            // every other entry, so it needs no replay.
+            if (c.key == key) continue;
+            entry = LoserTree::Entry(c.key, t);
+        }
+        winner = tree.Replay(t, entry);
+    }
+    return out.Flush();
+}
+
+// The same order by counting, a window of keys at a time: the events of every track whose keys
+// fall into the window are gathered, track after track, each track's run read in memory order,
+// and sorted by key stably, which keeps track order and file order within a key. A few steps per
+// event whatever k is, and memory for one window; worth it while there are no more keys than
+// events, so that the counting does not cost more than the events.
+class WindowMerge {
+public:
+    // Whether the kept events of tracks suit it, and then its memory; false otherwise.
+    bool Take(const TrackKeys* tracks, uint32_t k) {
+        uint64_t events = 0;
+        for (uint32_t t = 0; t < k; ++t) {
+            if (tracks[t].Empty()) continue;
+            events += tracks[t].Count();
+            if (tracks[t].FirstKey() < lowest) lowest = tracks[t].FirstKey();
+            if (tracks[t].LastKey() > highest) highest = tracks[t].LastKey();
+        }
+        if (events == 0) return false;
+        const uint64_t keys = uint64_t(highest) - lowest + 1;
+        if (keys > events) return false;
+        // About half a window's room is filled on average: as much as a level-2 cache holds, or
+        // a few events of every track when there are many; never more than the whole song.
+        const uint64_t room = 2 * uint64_t(k) > 16384 ? 2 * uint64_t(k) : 16384;
+        capacity = uint32_t(events < room ? events : room);
+        span = uint32_t(uint64_t(capacity / 2) * keys / events);
+        if (span == 0) span = 1;
+        gathered.reset(new (std::nothrow) MergedEvent[capacity]);
+        sorted.reset(new (std::nothrow) MergedEvent[capacity]);
+        offsets.reset(new (std::nothrow) uint32_t[capacity]);
+        counts.reset(new (std::nothrow) uint32_t[size_t(capacity) + 1]);
+        saved.reset(new (std::nothrow) Cursor[k]);
+        if (gathered && sorted && offsets && counts && saved) return true;
+        gathered.reset(), sorted.reset(), offsets.reset(), counts.reset(), saved.reset();
+        return false;
+    }
+
+    template <class Sink>
+    bool Run(const TrackKeys* tracks, uint32_t k, Cursor* cursors, const EventPool& pool,
+             Sink& sink) {
+        StartCursors(tracks, k, cursors);
+        uint64_t low = lowest;
+        while (low <= highest) {
+            const uint64_t high = low + span;  // the window is [low, high)
+            std::memcpy(saved.get(), cursors, k * sizeof(Cursor));
+            uint32_t n = 0;
+            bool full = false;
+            for (uint32_t t = 0; t < k && !full; ++t) {
+                Cursor& c = cursors[t];
+                while (c.left && c.key < high) {
+                    if (n == capacity) {
+                        full = true;
+                        break;
+                    }
+                    // The track's run is read in memory order, a few lines per window: the
+                    // lines of its next window are on their way before it comes round again.
+                    PrefetchRunAhead(c.event);
+                    EventLinks::Merge(gathered[n], *c.event);
+                    offsets[n++] = uint32_t(c.key - low);
+                    if (!Advance(tracks[t], c, pool)) c.left = 0;
+                }
+            }
+            if (full) {
+                // More events than room: the window shrinks and is gathered again, down to a
+                // single key, whose events need no sorting at all.
+                std::memcpy(cursors, saved.get(), k * sizeof(Cursor));
+                if (span > 1) {
+                    span /= 2;
+                    continue;
+                }
+                if (!EmitOneKey(tracks, k, cursors, pool, uint32_t(low), sink)) return false;
+                low = high;
+                continue;
+            }
+            std::memset(counts.get(), 0, (size_t(span) + 1) * sizeof(uint32_t));
+            for (uint32_t i = 0; i < n; ++i) ++counts[offsets[i] + 1];
+            for (uint32_t key = 1; key <= span; ++key) counts[key] += counts[key - 1];
+            for (uint32_t i = 0; i < n; ++i) sorted[counts[offsets[i]]++] = gathered[i];
+            if (n && !sink(sorted.get(), n)) return false;
+            low = high;
+            // A sparse stretch of the song: wider windows, as long as they fill half the room.
+            if (n < capacity / 4 && span <= capacity / 2) span *= 2;
+        }
+        return true;
+    }
+
+private:
+    template <class Sink>
+    static bool EmitOneKey(const TrackKeys* tracks, uint32_t k, Cursor* cursors,
+                           const EventPool& pool, uint32_t key, Sink& sink) {
+        Batches<Sink> out(sink);
+        for (uint32_t t = 0; t < k; ++t) {
+            Cursor& c = cursors[t];
+            while (c.left && c.key == key) {
+                if (!out.Add(*c.event)) return false;
+                if (!Advance(tracks[t], c, pool)) c.left = 0;
+            }
+        }
+        return out.Flush();
+    }
+
+    uint32_t lowest = UINT32_MAX;
+    uint32_t highest = 0;
+    uint32_t capacity = 0;
+    uint32_t span = 1;
+    std::unique_ptr<MergedEvent[]> gathered;
+    std::unique_ptr<MergedEvent[]> sorted;
+    std::unique_ptr<uint32_t[]> offsets;  // of each gathered event's key in the window
+    std::unique_ptr<uint32_t[]> counts;
+    std::unique_ptr<Cursor[]> saved;  // the cursors where the window began
+};
+
+// The bookkeeping of a k-way merge, taken whole before anything happens, so that running out of
+// memory changes nothing.
+struct MergePlan {
+    explicit MergePlan(uint32_t k)
+        : k(k), tracks(new (std::nothrow) TrackKeys[k]), cursors(new (std::nothrow) Cursor[k]) {}
+    // The keys of every track and the End of Track events that the merge drops; false when
+    // memory runs out.
+    bool Take(const Track* first) {
+        if (!tracks || !cursors || !lastEvents.Reserve(k) || !tree.Reserve(k)) return false;
+        uint32_t i = 0;
+        for (const Track* t = first; t; t = t->Next(), ++i)
+            if (!tracks[i].Take(*t, t->TicksMayFall())) return false;
+        DropEndsOfTrack(tracks.get(), k, lastEvents);
+        // The windows are only an offer: without memory for them the tree merges.
+        byWindows = windows.Take(tracks.get(), k);
+        return true;
+    }
+    // Hands sink(events, count) the kept events in merged order; false when sink stopped it.
+    template <class Sink>
+    bool Run(const EventPool& pool, Sink&& sink) {
+        if (byWindows) return windows.Run(tracks.get(), k, cursors.get(), pool, sink);
+        return EmitByTree(tracks.get(), k, tree, cursors.get(), pool, sink);
+    }
+
+    const uint32_t k;
+    std::unique_ptr<TrackKeys[]> tracks;
+    std::unique_ptr<Cursor[]> cursors;
+    LastEventHeap lastEvents;
+    LoserTree tree;
+    WindowMerge windows;
+    bool byWindows = false;
+};
+
 }  // namespace
 
 bool Song::MergeToSingleTrack() {
@@ -193,75 +450,34 @@ bool Song::MergeToSingleTrackPairwise() {
 
 bool Song::MergeByKeys() {
     const uint32_t k = trackCount;
-    // All the bookkeeping is taken before the first event moves, so running out of memory leaves
-    // the song as it was.
-    std::unique_ptr<TrackKeys[]> tracks(new (std::nothrow) TrackKeys[k]);
-    struct Cursor {
-        MidiEvent* next;
-        uint32_t key;
-    };
-    std::unique_ptr<Cursor[]> cursors(new (std::nothrow) Cursor[k]);
-    LastEventHeap lastEvents;
-    LoserTree tree;
-    if (!tracks || !cursors || !lastEvents.Reserve(k) || !tree.Reserve(k)) return false;
+    MergePlan plan(k);
+    if (!plan.Take(firstTrack)) return false;
     bool anyFall = false;
-    uint32_t i = 0;
+    uint32_t i = 0, total = 0;
     for (Track* t = firstTrack; t; t = t->Next(), ++i) {
         anyFall = anyFall || t->ticksMayFall;
-        if (!tracks[i].Take(*t, t->ticksMayFall)) return false;
+        while (t->Count() > plan.tracks[i].Count()) t->RemoveLast();
+        total += t->Count();
     }
-
-    // Removal phase: play out, step by step, which End of Track each pairwise merge would drop.
-    if (!tracks[0].Of().Empty()) lastEvents.Push(0, tracks[0].LastKey());
-    for (uint32_t s = 1; s < k; ++s) {
-        Track& src = tracks[s].Of();
-        const int64_t d = lastEvents.Top(tracks.get());
-        if (d >= 0 && !src.Empty()) {
-            Track& destLast = tracks[d].Of();
-            if (src.Last()->tick < destLast.Last()->tick) {
-                src.RemoveLast();
-            } else {
-                destLast.RemoveLast();
-                if (!destLast.Empty()) lastEvents.Push(uint32_t(d), tracks[d].LastKey());
-            }
-        }
-        if (!src.Empty()) lastEvents.Push(s, tracks[s].LastKey());
-    }
-
-    // Merge phase: the events, relinked in the loser tree's order into one list.
-    uint32_t total = 0;
-    for (uint32_t t = 0; t < k; ++t) {
-        Track& track = tracks[t].Of();
-        total += track.Count();
-        cursors[t] = {track.First(), track.Empty() ? 0 : track.First()->tick};
-        tree.SetLeaf(t, track.Empty() ? LoserTree::Exhausted : LoserTree::Entry(cursors[t].key, t));
-    }
-    uint64_t winner = tree.Build();
+    // The events relinked into one list in the order of (key, track).
     MidiEvent* head = nullptr;
     MidiEvent* tail = nullptr;
-    while (winner != LoserTree::Exhausted) {
-        const uint32_t t = uint32_t(winner);
-        Cursor& c = cursors[t];
-        MidiEvent* e = c.next;
-        MidiEvent* next = e->next;
-        e->prev = tail;
-        e->next = nullptr;
-        (tail ? tail->next : head) = e;
-        tail = e;
-        c.next = next;
-        uint64_t entry = LoserTree::Exhausted;
-        if (next) {
-            // A track's events mostly lie one after another in the pool, and the track comes
-            // round again only after the others have given theirs: fetch well ahead along it.
-            PrefetchRunAhead(next);
-            // A chord or a burst of controllers: the same key from the same track still beats
-            // every other entry, so it needs no replay.
-            if (next->tick <= c.key) continue;
-            c.key = next->tick;
-            entry = LoserTree::Entry(c.key, t);
+    uint32_t tailHandle = EventPool::NoHandle;
+    plan.Run(*pool, [&](const MergedEvent* events, uint32_t count) {
+        for (uint32_t n = 0; n < count; ++n) {
+            MidiEvent& e = const_cast<MidiEvent&>(*events[n].event);  // the song is ours here
+            const uint32_t handle = EventPool::HandleOf(&e);
+            EventLinks::Prev(e) = tailHandle;
+            if (tail)
+                EventLinks::Next(*tail) = handle;
+            else
+                head = &e;
+            tail = &e;
+            tailHandle = handle;
         }
-        winner = tree.Replay(t, entry);
-    }
+        return true;
+    });
+    if (tail) EventLinks::Next(*tail) = EventPool::NoHandle;
     Track& dest = *firstTrack;
     for (Track* t = dest.Next(); t; t = t->Next()) t->head = t->tail = nullptr, t->count = 0;
     dest.head = head;
@@ -269,5 +485,15 @@ bool Song::MergeByKeys() {
     dest.count = total;
     dest.ticksMayFall = anyFall;  // merged by running maximum, sorted tracks stay sorted
     while (trackCount >= 2) RemoveTrack(dest.Next());
+    return true;
+}
+
+bool Song::VisitMerged(MergedEventVisitor& visitor) const {
+    if (trackCount == 0) return true;
+    MergePlan plan(trackCount);
+    if (!plan.Take(firstTrack)) return false;
+    plan.Run(*pool, [&](const MergedEvent* events, uint32_t count) {
+        return visitor.Events(events, count);
+    });
     return true;
 }

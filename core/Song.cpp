@@ -4,92 +4,156 @@
 
 #include "core/EventPool.h"
 
+// ---- EventBytes
+
+EventBytes::EventBytes(const EventBytes& other) {
+    Assign(other.Data(), other.Size());
+}
+
+EventBytes& EventBytes::operator=(const EventBytes& other) {
+    if (this != &other) Assign(other.Data(), other.Size());
+    return *this;
+}
+
+void EventBytes::Release() {
+    if (tag & Long) {
+        if (tag & Pooled) {
+            EventPool::Of(this).DeleteRecord(RecordHandle());
+        } else {
+            delete HeapBuffer();
+            link[0] = link[1] = 0;
+        }
+    }
+    word[0] = word[1] = word[2] = 0;
+    tag &= Pooled;
+}
+
+bool EventBytes::Resize(uint32_t n) {
+    if (n == 0) {
+        Release();
+        return true;
+    }
+    if (tag & Long) return LongBytes().Resize(n);
+    const uint32_t capacity = Capacity();
+    if (n <= capacity) {
+        SetInline(n, capacity);
+        return true;
+    }
+    if (n <= InlineBytes) {  // inline before and after: the bytes are already in place
+        SetInline(n, n);
+        return true;
+    }
+    // Into a buffer of exactly n bytes, which takes the inline bytes along.
+    const uint32_t size = Size();
+    if (tag & Pooled) {
+        EventPool& pool = EventPool::Of(this);
+        const uint32_t handle = pool.NewRecord();
+        if (handle == EventPool::NoHandle) return false;
+        ByteBuffer& record = pool.Record(handle);
+        if (!record.Resize(n)) {
+            pool.DeleteRecord(handle);
+            return false;
+        }
+        std::memcpy(record.Data(), word, size);
+        word[0] = uint8_t(handle);
+        word[1] = uint8_t(handle >> 8);
+        word[2] = uint8_t(handle >> 16);
+        tag = uint8_t(Long | Pooled | handle >> 24);
+        return true;
+    }
+    ByteBuffer* buffer = new (std::nothrow) ByteBuffer;
+    if (!buffer || !buffer->Resize(n)) {
+        delete buffer;
+        return false;
+    }
+    std::memcpy(buffer->Data(), word, size);
+    std::memcpy(link, &buffer, sizeof buffer);
+    tag = Long;
+    return true;
+}
+
+bool EventBytes::Assign(const uint8_t* src, uint32_t n) {
+    return AssignExactly(*this, src, n);
+}
+
+bool EventBytes::AssignEventSlowly(uint8_t status, const uint8_t* following, uint32_t n) {
+    return AssignEventExactly(*this, status, following, n);
+}
+
 // ---- Track
 
 Track::~Track() {
     for (MidiEvent* e = head; e;) {
-        MidiEvent* next = e->next;
-        pool.Delete(e);
+        MidiEvent* next = e->Next();
+        Discard(e, EventPool::HandleOf(e));
         e = next;
     }
 }
 
-void Track::Link(MidiEvent* event, MidiEvent* before) {
-    event->next = before;
-    event->prev = before ? before->prev : tail;
-    if (event->prev)
-        event->prev->next = event;
-    else
-        head = event;
-    if (before)
-        before->prev = event;
-    else
-        tail = event;
+void Track::Discard(MidiEvent* event, uint32_t handle) {
+    event->~MidiEvent();
+    pool.DeleteEventSlot(handle);
+}
+
+void Track::SetNext(MidiEvent* event, const MidiEvent* next) {
+    event->bytes.link[EventBytes::NextLink] =
+        next ? EventPool::HandleOf(next) : EventPool::NoHandle;
+}
+
+void Track::SetPrev(MidiEvent* event, const MidiEvent* prev) {
+    event->bytes.link[EventBytes::PrevLink] =
+        prev ? EventPool::HandleOf(prev) : EventPool::NoHandle;
 }
 
 bool Track::Append(const MidiEvent& event) {
-    MidiEvent* copy = pool.New();
-    if (!copy) return false;
+    const uint32_t handle = pool.NewEventSlot();
+    if (handle == EventPool::NoHandle) return false;
+    MidiEvent* copy = new (pool.Slot(handle)) MidiEvent(EventBytes::PooledNode());
     if (!copy->bytes.Assign(event.bytes.Data(), event.bytes.Size())) {
-        pool.Delete(copy);
+        Discard(copy, handle);
         return false;
     }
     copy->tick = event.tick;
-    if (tail && event.tick < tail->tick) ticksMayFall = true;
-    Link(copy, nullptr);
-    ++count;
-    return true;
-}
-
-bool Track::Append(uint8_t status, const uint8_t* following, uint32_t n, uint32_t tick) {
-    MidiEvent* event = pool.New();
-    if (!event) return false;
-    if (!event->bytes.AssignEvent(status, following, n)) {
-        pool.Delete(event);
-        return false;
-    }
-    event->tick = tick;
-    if (tail && tick < tail->tick) ticksMayFall = true;
-    event->prev = tail;
-    (tail ? tail->next : head) = event;
-    tail = event;
-    ++count;
+    LinkLast(copy, handle);
     return true;
 }
 
 void Track::RemoveLast() {
     MidiEvent* last = tail;
     if (!last) return;
-    tail = last->prev;
+    tail = last->Prev();
     if (tail)
-        tail->next = nullptr;
+        SetNext(tail, nullptr);
     else
         head = nullptr;
     --count;
-    pool.Delete(last);
+    Discard(last, EventPool::HandleOf(last));
 }
 
 void Track::MoveBefore(MidiEvent* before, Track& other, MidiEvent* first, MidiEvent* last,
                        uint32_t moved) {
     // Cut first..last out of other.
-    if (first->prev)
-        first->prev->next = last->next;
+    MidiEvent* const ahead = first->Prev();
+    MidiEvent* const behind = last->Next();
+    if (ahead)
+        SetNext(ahead, behind);
     else
-        other.head = last->next;
-    if (last->next)
-        last->next->prev = first->prev;
+        other.head = behind;
+    if (behind)
+        SetPrev(behind, ahead);
     else
-        other.tail = first->prev;
+        other.tail = ahead;
     other.count -= moved;
     // Splice it in front of before.
-    first->prev = before ? before->prev : tail;
-    last->next = before;
-    if (first->prev)
-        first->prev->next = first;
+    MidiEvent* const after = before ? before->Prev() : tail;
+    SetPrev(first, after);
+    SetNext(last, before);
+    if (after)
+        SetNext(after, first);
     else
         head = first;
     if (before)
-        before->prev = last;
+        SetPrev(before, last);
     else
         tail = last;
     count += moved;

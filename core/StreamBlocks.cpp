@@ -1,7 +1,6 @@
 #include "core/StreamBlocks.h"
 
 #include <cstring>
-#include <memory>
 #include <new>
 
 #include "core/EventPool.h"
@@ -109,6 +108,11 @@ StreamBlockList::~StreamBlockList() {
 }
 
 void StreamBlockList::Clear() {
+    adopted.Clear();
+    ClearBlocks();
+}
+
+void StreamBlockList::ClearBlocks() {
     while (first) {
         StreamBlock* next = first->next;
         delete first;
@@ -117,6 +121,40 @@ void StreamBlockList::Clear() {
     last = nullptr;
     count = 0;
     eventCount = 0;
+    while (pieces) {
+        Piece* next = pieces->next;
+        ::operator delete(pieces);
+        pieces = next;
+    }
+    room = adopted.Data();
+    roomBytes = adopted.Size();
+    nextPieceBytes = 64 * 1024;
+}
+
+uint8_t* StreamBlockList::Room(uint32_t bytes) {
+    if (roomBytes < bytes) {
+        // Pieces grow to 4 MB: few calls for a large song, little left unused by a small one.
+        const size_t pieceBytes = bytes > nextPieceBytes ? bytes : nextPieceBytes;
+        void* raw = ::operator new(sizeof(Piece) + pieceBytes, std::nothrow);
+        if (!raw) return nullptr;
+        Piece* piece = static_cast<Piece*>(raw);
+        piece->next = pieces;
+        pieces = piece;
+        room = piece->Bytes();
+        roomBytes = pieceBytes;
+        if (nextPieceBytes < 4 * 1024 * 1024) nextPieceBytes *= 2;
+    }
+    uint8_t* taken = room;
+    room += bytes;
+    roomBytes -= bytes;
+    return taken;
+}
+
+void StreamBlockList::Adopt(ByteBuffer&& memory) {
+    ClearBlocks();
+    adopted = static_cast<ByteBuffer&&>(memory);
+    room = adopted.Data();
+    roomBytes = adopted.Size();
 }
 
 StreamBlock* StreamBlockList::Append(const StreamBlock& model) {
@@ -185,93 +223,226 @@ Encoded EncodeLongEvent(const EventView& e, uint8_t& lastStatus, MemoryFile& scr
     return written ? Encoded::Yes : Encoded::OutOfMemory;
 }
 
+// The walk of BuildStreamBlocks over events that come in batches, from a track or from a merge.
+// A channel message, nearly every event of a song, takes a short road straight into its block:
+// each block's buffer takes its one step of maxBufferBytes when its first event comes, the
+// events are written into it in place, and its length is set when it is done.
+class Encoder {
+public:
+    Encoder(const ConversionOptions& options, StreamBlockList& blocks)
+        : options(options),
+          blocks(blocks),
+          model(options.maxBufferBytes),
+          maxBytes(options.maxBufferBytes),
+          idBytes(options.omitStreamIds ? 0 : 4),
+          shortLength(8 + idBytes),
+          allowanceStep(options.omitStreamIds ? 4 : 0) {}
+    ~Encoder() {
+        if (current && out) current->buffer.SetLength(used);
+    }
+
+    // The first block; false when memory runs out.
+    bool Start() {
+        blocks.ClearBlocks();
+        current = blocks.Append(model);
+        return current != nullptr;
+    }
+    // Ok to go on.
+    BuildResult Add(const MergedEvent* events, uint32_t count);
+
+private:
+    // Any event, the walk's state in the members.
+    BuildResult AddOne(const MergedEvent& event);
+    // Keeps room for length more bytes in the current block, starting a new one when they would
+    // pass the limit; false when memory runs out.
+    bool Room(uint32_t length);
+    void Put(uint32_t tick, uint32_t word) {
+        uint8_t* at = out + used;
+        PutLe32(at, tick - prevTick);
+        if (idBytes) PutLe32(at + 4, 0);
+        PutLe32(at + 4 + idBytes, word);
+        used += shortLength;
+        prevTick = tick;
+    }
+
+    const ConversionOptions& options;
+    StreamBlockList& blocks;
+    // Every block is a copy of this empty one, so each buffer grows in whole maxBufferBytes steps.
+    const StreamBlock model;
+    const uint32_t maxBytes;
+    const uint32_t idBytes;
+    const uint32_t shortLength;
+    // With stream identifiers omitted, 4 bytes per event in the block are kept free, so a block
+    // still fits its limit if a player puts the identifiers back.
+    const uint32_t allowanceStep;
+    StreamBlock* current = nullptr;
+    uint8_t* out = nullptr;  // the current block's bytes, once its buffer has its step
+    MemoryFile scratch{51200};
+    uint32_t prevTick = 0;
+    uint32_t used = 0;  // the current block's length
+    uint64_t allowance = 0;
+    uint32_t lastStatus = 0;
+    uint32_t encoded = 0;
+};
+
+bool Encoder::Room(uint32_t length) {
+    allowance += allowanceStep;
+    if (used + allowance + length > maxBytes) {
+        if (out) current->buffer.SetLength(used);
+        StreamBlock* next = blocks.Append(model);
+        if (!next) return false;
+        next->tickStart = prevTick;
+        current = next;
+        out = nullptr;
+        used = 0;
+        allowance = allowanceStep;
+    }
+    if (out) return true;
+    uint8_t* memory = blocks.Room(maxBytes);
+    if (!memory) return false;
+    current->buffer.Attach(memory, maxBytes);
+    out = current->buffer.Extend(maxBytes);
+    return out != nullptr;
+}
+
+BuildResult Encoder::AddOne(const MergedEvent& event) {
+    // The reader guarantees the layout; an event built by hand that lies is not encoded.
+    EventView view;
+    if (!event.event->View(view)) return BuildResult::Ok;
+    uint8_t status = uint8_t(lastStatus);
+    uint32_t word = 0;
+    if (ShortEventWord(view, options.useRunningStatus, status, word)) {
+        lastStatus = status;
+        if (!Room(shortLength)) return BuildResult::OutOfMemory;
+        Put(event.tick, word);
+        ++encoded;
+        return BuildResult::Ok;
+    }
+    if (view.IsSysEx()) {
+        // A message that not even an empty block holds ends the conversion: it is not copied
+        // first, which for a message of hundreds of megabytes would be most of the memory.
+        const uint64_t n = view.status == 0xF0 ? uint64_t(view.length) + 1 : view.length;
+        if (shortLength + n + (4 - n % 4) % 4 + allowanceStep > maxBytes)
+            return BuildResult::EventTooLarge;
+    }
+    if (!scratch.SetLength(0)) return BuildResult::OutOfMemory;
+    if (!WriteUInt32(scratch, event.tick - prevTick)) return BuildResult::OutOfMemory;
+    if (idBytes && !WriteUInt32(scratch, 0)) return BuildResult::OutOfMemory;
+    const Encoded stored = EncodeLongEvent(view, status, scratch);
+    lastStatus = status;
+    if (stored == Encoded::OutOfMemory) return BuildResult::OutOfMemory;
+    if (stored == Encoded::Skipped) return BuildResult::Ok;  // its time rides on the next delta
+    const uint32_t length = scratch.GetLength();
+    if (!Room(length)) return BuildResult::OutOfMemory;
+    // Not even an empty block holds it; the blocks are thrown away, so it is not written.
+    if (used + allowance + length > maxBytes) return BuildResult::EventTooLarge;
+    std::memcpy(out + used, scratch.Data(), length);
+    used += length;
+    prevTick = event.tick;
+    ++encoded;
+    return BuildResult::Ok;
+}
+
+BuildResult Encoder::Add(const MergedEvent* events, uint32_t count) {
+    // The walk's state in locals for the channel messages: the members are written only around
+    // the other events and new blocks.
+    static const uint32_t Mask[4] = {0, 0xFF, 0xFFFF, 0xFFFFFF};
+    const uint32_t useRunningStatus = options.useRunningStatus;
+    const uint32_t limit = maxBytes, ids = idBytes, step = allowanceStep, size = shortLength;
+    uint32_t tick = prevTick, length = used, last = lastStatus, n = encoded;
+    uint64_t kept = allowance;
+    uint8_t* bytes = out;
+    BuildResult result = BuildResult::Ok;
+    for (uint32_t i = 0; i < count; ++i) {
+        const MergedEvent& event = events[i];
+        const uint32_t status = event.bytes[0];
+        if (event.size == 0 || status < 0x80 || status >= 0xF0) {
+            prevTick = tick, used = length, lastStatus = last, encoded = n, allowance = kept;
+            result = AddOne(event);
+            tick = prevTick, length = used, last = lastStatus, n = encoded, kept = allowance;
+            bytes = out;
+            if (result != BuildResult::Ok) break;
+            continue;
+        }
+        const uint32_t message =
+            (status | uint32_t(event.bytes[1]) << 8 | uint32_t(event.bytes[2]) << 16) &
+            Mask[event.size];
+        // A first data byte of 0x80 or above (a damaged file, which the reader accepts as data)
+        // would read as a new status byte: only then is the status written again.
+        // Decided without a branch: in a merged song the statuses of the tracks take turns.
+        const uint32_t running = useRunningStatus & (status == last) & ((message & 0x8000) == 0);
+        const uint32_t word = message >> (8 * running);
+        last = status;
+        kept += step;
+        if (length + kept + size > limit || !bytes) {
+            prevTick = tick, used = length, allowance = kept - step;
+            if (!Room(shortLength)) {
+                result = BuildResult::OutOfMemory;
+                break;
+            }
+            length = used, kept = allowance, bytes = out;
+        }
+        uint8_t* at = bytes + length;
+        PutLe32(at, event.tick - tick);
+        if (ids) PutLe32(at + 4, 0);
+        PutLe32(at + 4 + ids, word);
+        length += size;
+        tick = event.tick;
+        ++n;
+    }
+    if (result == BuildResult::Ok)
+        prevTick = tick, used = length, lastStatus = last, encoded = n, allowance = kept;
+    blocks.SetEventCount(encoded);
+    return result;
+}
+
+// Encodes the batches of a merge, and keeps the first failure.
+class MergeEncoder : public MergedEventVisitor {
+public:
+    explicit MergeEncoder(Encoder& encoder) : encoder(encoder) {}
+    bool Events(const MergedEvent* events, uint32_t count) override {
+        result = encoder.Add(events, count);
+        return result == BuildResult::Ok;
+    }
+    BuildResult result = BuildResult::Ok;
+
+private:
+    Encoder& encoder;
+};
+
 }  // namespace
 
 BuildResult BuildStreamBlocks(const Track& track, const ConversionOptions& options,
                               StreamBlockList& blocks) {
-    blocks.Clear();
-    const uint32_t maxBytes = options.maxBufferBytes;
-    // Every block is a copy of this empty one, so each buffer grows in whole maxBufferBytes steps.
-    const StreamBlock model(maxBytes);
-    StreamBlock* current = blocks.Append(model);
-    if (!current) return BuildResult::OutOfMemory;
-    MemoryFile scratch(51200);
-    uint32_t prevTick = 0;
-    uint8_t lastStatus = 0;
-    // With stream identifiers omitted, 4 bytes per event in the block are kept free, so a block
-    // still fits its limit if a player puts the identifiers back.
-    uint64_t allowance = 0;
-
-    // Events gather in a stage of at most a block's size and reach the block's buffer in large
-    // writes: the buffer grows in the same maxBufferBytes steps, without a call per event.
-    const uint32_t StageBytes = maxBytes < 64 * 1024 ? maxBytes : 64 * 1024;
-    std::unique_ptr<uint8_t[]> stage(new (std::nothrow) uint8_t[StageBytes]);
-    if (!stage) return BuildResult::OutOfMemory;
-    uint32_t staged = 0;
-    auto flush = [&]() {
-        const bool written = staged == 0 || current->buffer.Write(stage.get(), staged);
-        staged = 0;
-        return written;
-    };
-
-    uint32_t encodedCount = 0;
-    for (const MidiEvent* event = track.First(); event; event = event->Next()) {
+    Encoder encoder(options, blocks);
+    if (!encoder.Start()) return BuildResult::OutOfMemory;
+    const EventPool& pool = EventLinks::PoolOf(track);
+    constexpr uint32_t BatchSize = 256;
+    MergedEvent batch[BatchSize];
+    uint32_t n = 0;
+    MidiEvent* event = track.First();
+    uint32_t handle = event ? EventPool::HandleOf(event) : EventPool::NoHandle;
+    while (event) {
         PrefetchRunAhead(event);
-        // The reader guarantees the layout; an event built by hand that lies is not encoded.
-        EventView view;
-        if (!event->View(view)) continue;
-        // A short event is packed on the stack; only long messages go through the scratch file.
-        uint8_t packed[12];
-        const uint8_t* bytes = packed;
-        uint32_t length = 0;
-        uint32_t word = 0;
-        if (ShortEventWord(view, options.useRunningStatus, lastStatus, word)) {
-            PutLe32(packed, event->tick - prevTick);
-            length = 4;
-            if (!options.omitStreamIds) {
-                PutLe32(packed + length, 0);
-                length += 4;
-            }
-            PutLe32(packed + length, word);
-            length += 4;
-        } else {
-            if (!scratch.SetLength(0)) return BuildResult::OutOfMemory;
-            if (!WriteUInt32(scratch, event->tick - prevTick)) return BuildResult::OutOfMemory;
-            if (!options.omitStreamIds && !WriteUInt32(scratch, 0)) return BuildResult::OutOfMemory;
-            const Encoded encoded = EncodeLongEvent(view, lastStatus, scratch);
-            if (encoded == Encoded::OutOfMemory) return BuildResult::OutOfMemory;
-            if (encoded == Encoded::Skipped) continue;  // its time rides on the next event's delta
-            bytes = scratch.Data();
-            length = scratch.GetLength();
+        EventLinks::Merge(batch[n++], *event);
+        const uint32_t next = EventLinks::Next(*event);
+        event =
+            next == EventPool::NoHandle ? nullptr : EventLinks::After(pool, event, handle, next);
+        handle = next;
+        if (n == BatchSize || !event) {
+            const BuildResult result = encoder.Add(batch, n);
+            if (result != BuildResult::Ok) return result;
+            n = 0;
         }
-
-        if (options.omitStreamIds) allowance += 4;
-        if (current->buffer.GetLength() + staged + allowance + length > maxBytes) {
-            if (!flush()) return BuildResult::OutOfMemory;
-            StreamBlock* next = blocks.Append(model);
-            if (!next) return BuildResult::OutOfMemory;
-            next->tickStart = prevTick;
-            current = next;
-            allowance = options.omitStreamIds ? 4 : 0;
-        }
-        if (staged + length > StageBytes && !flush()) return BuildResult::OutOfMemory;
-        if (length > StageBytes) {
-            if (!current->buffer.Write(bytes, length)) return BuildResult::OutOfMemory;
-        } else if (length == 12) {  // a constant length copies without a call to memcpy
-            std::memcpy(stage.get() + staged, bytes, 12);
-        } else if (length == 8) {
-            std::memcpy(stage.get() + staged, bytes, 8);
-        } else {
-            std::memcpy(stage.get() + staged, bytes, length);
-        }
-        if (length <= StageBytes) staged += length;
-        prevTick = event->tick;
-        if (current->buffer.GetLength() + staged + allowance > maxBytes) {
-            flush();
-            return BuildResult::EventTooLarge;
-        }
-        blocks.SetEventCount(++encodedCount);
     }
-    if (!flush()) return BuildResult::OutOfMemory;
     return BuildResult::Ok;
+}
+
+BuildResult BuildMergedStreamBlocks(const Song& song, const ConversionOptions& options,
+                                    StreamBlockList& blocks) {
+    Encoder encoder(options, blocks);
+    if (!encoder.Start()) return BuildResult::OutOfMemory;
+    MergeEncoder merged(encoder);
+    if (!song.VisitMerged(merged)) return BuildResult::OutOfMemory;
+    return merged.result;
 }

@@ -2,6 +2,7 @@
 #pragma once
 #include <cstdint>
 
+#include "core/ByteBuffer.h"
 #include "core/ConversionOptions.h"
 #include "core/Song.h"
 
@@ -26,6 +27,23 @@ public:
 
     const uint8_t* Data() const { return storage; }
     uint32_t GrowBy() const { return growBy; }
+    // Closes the file and opens it, empty, over bytes of memory that it does not own and that
+    // must outlive it; a write that passes them moves the content into storage of its own.
+    void Attach(uint8_t* memory, uint32_t bytes) {
+        Close();
+        storage = memory;
+        capacity = bytes;
+        ownsStorage = false;
+    }
+    // Room for n more bytes at the end, which the caller fills: the length and the position move
+    // past them. Null when memory runs out. What an encoder writes goes straight into place.
+    uint8_t* Extend(uint32_t n) {
+        if (n > capacity - size && (n > UINT32_MAX - size || !Grow(size + n))) return nullptr;
+        uint8_t* at = storage + size;
+        size += n;
+        position = size;
+        return at;
+    }
 
 private:
     uint32_t growBy;
@@ -53,6 +71,8 @@ public:
     virtual ~StreamBlockList();
 
     void Clear();
+    // Clear, but memory given by Adopt stays, to be used again.
+    void ClearBlocks();
     StreamBlock* Append(const StreamBlock& model);  // a copy of model; null when out of memory
     StreamBlock* First() const { return first; }
     StreamBlock* Last() const { return last; }
@@ -61,11 +81,28 @@ public:
     uint32_t EventCount() const { return eventCount; }
     void SetEventCount(uint32_t n) { eventCount = n; }
 
+    // Memory for the buffer of a block, bytes long, which lives until Clear: taken in large
+    // pieces rather than a heap block per buffer. Null when memory runs out.
+    uint8_t* Room(uint32_t bytes);
+    // Memory the blocks may use before any piece of their own: a file image that has been read
+    // already is worth its pages again. The blocks are cleared; the memory is kept until Clear.
+    void Adopt(ByteBuffer&& memory);
+
 private:
+    struct Piece {
+        Piece* next;
+        uint8_t* Bytes() { return reinterpret_cast<uint8_t*>(this + 1); }
+    };
+
     StreamBlock* first = nullptr;
     StreamBlock* last = nullptr;
     uint32_t count = 0;
     uint32_t eventCount = 0;
+    ByteBuffer adopted;
+    Piece* pieces = nullptr;
+    uint8_t* room = nullptr;  // the unused rest of the adopted memory or the newest piece
+    size_t roomBytes = 0;
+    size_t nextPieceBytes = 64 * 1024;
 };
 
 enum class BuildResult {
@@ -74,7 +111,12 @@ enum class BuildResult {
     OutOfMemory,
 };
 
-// Encodes every event of track into blocks (cleared first). On failure the caller discards the
-// blocks and writes nothing.
+// Encodes every event of track into blocks (cleared first, see ClearBlocks). On failure the caller
+// discards the blocks and writes nothing.
 BuildResult BuildStreamBlocks(const Track& track, const ConversionOptions& options,
                               StreamBlockList& blocks);
+// The same for the track that MergeToSingleTrack would make of song, taken straight from the
+// merge (Song::VisitMerged): the same blocks, but the song is left as it is, and every event is
+// read once, in the merge, instead of being relinked there and walked again here.
+BuildResult BuildMergedStreamBlocks(const Song& song, const ConversionOptions& options,
+                                    StreamBlockList& blocks);

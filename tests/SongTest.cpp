@@ -118,6 +118,58 @@ TEST(Song, MergeMatchesThePairwiseDefinitionOnRandomSongs) {
     }
 }
 
+// The events a visit of the merge hands over, as labels.
+class LabelVisitor : public MergedEventVisitor {
+public:
+    bool Events(const MergedEvent* events, uint32_t count) override {
+        for (uint32_t i = 0; i < count; ++i) {
+            const MidiEvent& e = *events[i].event;
+            EXPECT_EQ(events[i].tick, e.tick);
+            labels.push_back({e.tick, e.bytes[1], uint16_t(e.bytes[2] << 8 | e.bytes[3])});
+        }
+        return true;
+    }
+    std::vector<Label> labels;
+};
+
+// Songs with no more distinct ticks than events merge by counting, a window of ticks at a time:
+// these shapes overfill a window, down to one tick holding more events than a window has room
+// for. The merge, and the visit of it that leaves the song as it is, must both keep the order.
+TEST(Song, MergeOfDenseSongsMatchesThePairwiseDefinition) {
+    auto ramp = [](uint32_t n, uint32_t first, uint32_t step) {
+        std::vector<uint32_t> ticks(n);
+        for (uint32_t i = 0; i < n; ++i) ticks[i] = first + i * step;
+        return ticks;
+    };
+    std::vector<std::vector<uint32_t>> everyTickShared(200, ramp(100, 0, 1));
+    std::vector<uint32_t> backAndForth;  // keyed by the running maximum of its ticks
+    for (uint32_t i = 0; i < 20000; ++i) backAndForth.push_back(i % 2 ? i / 2 : i / 2 + 7);
+    struct Case {
+        const char* what;
+        std::vector<std::vector<uint32_t>> ticks;
+    };
+    const Case cases[] = {
+        {"200 tracks sharing every tick", everyTickShared},
+        {"17000 events on one tick amid a ramp",
+         {ramp(20000, 0, 1), std::vector<uint32_t>(17000, 5000), ramp(100, 3, 200)}},
+        {"ticks that go back and forth", {backAndForth, ramp(9000, 0, 1), backAndForth}},
+        {"ticks far apart, fewer events than ticks", {ramp(300, 0, 1000), ramp(300, 500, 999)}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto expected = ReferenceMerge(c.ticks);
+        Song merged, visited;
+        Fill(merged, c.ticks);
+        Fill(visited, c.ticks);
+        ASSERT_TRUE(merged.MergeToSingleTrack());
+        EXPECT_TRUE(Labels(*merged.FirstTrack()) == expected);
+        LabelVisitor visitor;
+        ASSERT_TRUE(visited.VisitMerged(visitor));
+        EXPECT_TRUE(visitor.labels == expected);
+        EXPECT_EQ(visited.TrackCount(), c.ticks.size());
+    }
+}
+
 TEST(Song, MergeKeepsTheLaterEndOfTrackAndOrdersEqualTicksByTrack) {
     struct Case {
         const char* what;

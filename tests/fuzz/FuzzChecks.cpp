@@ -32,7 +32,8 @@ void Check(bool condition, const char* what) {
     if (!condition) Fail(what);
 }
 
-bool SameBytes(const ByteBuffer& a, const ByteBuffer& b) {
+template <class A, class B>  // ByteBuffer or an event's bytes
+bool SameBytes(const A& a, const B& b) {
     return a.Size() == b.Size() &&
            (a.Size() == 0 || std::memcmp(a.Data(), b.Data(), a.Size()) == 0);
 }
@@ -308,7 +309,7 @@ public:
     void Event(const MdsEvent& got) override {
         while (next && PackedSize(*next, options.omitStreamIds) == 0) next = next->Next();
         Check(next != nullptr, "more events decoded than the track holds");
-        const ByteBuffer& b = next->bytes;
+        const EventBytes& b = next->bytes;
         Check(got.tick == next->tick, "a decoded event at another tick");
         Check(got.streamId == 0, "a decoded stream identifier other than 0");
         if (b[0] < 0xF0) {
