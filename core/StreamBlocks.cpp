@@ -4,6 +4,7 @@
 #include <new>
 
 #include "core/EventPool.h"
+#include "core/FreshMemory.h"
 
 MemoryFile::MemoryFile(uint32_t growBy) : growBy(growBy ? growBy : 1) {}
 
@@ -138,6 +139,7 @@ uint8_t* StreamBlockList::Room(uint32_t bytes) {
         void* raw = ::operator new(sizeof(Piece) + pieceBytes, std::nothrow);
         if (!raw) return nullptr;
         Piece* piece = static_cast<Piece*>(raw);
+        if (pieceBytes >= 256 * 1024) PopulateFresh(piece->Bytes(), pieceBytes);
         piece->next = pieces;
         pieces = piece;
         room = piece->Bytes();
