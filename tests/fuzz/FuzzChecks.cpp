@@ -709,7 +709,9 @@ uint64_t CheckConversion(const uint8_t* data, size_t size, uint64_t refuseNth) {
     Check(c.outcome != Outcome::NotSmf, "refused a song that can be converted");
     bool tooLarge = false;
     const uint32_t allowance = in.options.omitStreamIds ? 4 : 0;
-    for (const Track* t = song.FirstTrack(); t; t = t->Next())
+    // Only a format 1 song's tracks are merged: of a format 0 file, only the first is converted.
+    const Track* const end = song.Format() == 1 ? nullptr : song.FirstTrack()->Next();
+    for (const Track* t = song.FirstTrack(); t != end; t = t->Next())
         for (const MidiEvent* e = t->First(); e; e = e->Next())
             if (PackedSize(*e, in.options.omitStreamIds) + allowance > in.options.maxBufferBytes)
                 tooLarge = true;
