@@ -56,7 +56,7 @@ bool EventPool::AddChunk(Stream& s) {
     if (!raw) return false;
     const uint32_t index = chunkCount++;
     bases[index] = (reinterpret_cast<uintptr_t>(raw) + PageBytes - 1) & ~uintptr_t(PageBytes - 1);
-    if (pages >= 64) PopulateFresh(reinterpret_cast<void*>(bases[index]), pages * PageBytes);
+    PopulateFresh(reinterpret_cast<void*>(bases[index]), pages * PageBytes);
     chunks[index] = {raw, pages * SlotsPerPage, s.records};
     s.chunk = index;
     s.next = index << ChunkShift;

@@ -121,7 +121,7 @@ ReadResult ReadWholeFile(const char* path, ByteBuffer& out) {
     // A file that shrank meanwhile ends early: what was read is the image.
     uint32_t total = 0;
     if (result.Ok()) {
-        if (out.Size() >= 1024 * 1024) PopulateFresh(out.Data(), out.Size());
+        PopulateFresh(out.Data(), out.Size());
         const int code = ReadUpTo(fd, out.Data(), out.Size(), total);
         if (code) fail(ReadResult::Read, code);
     }

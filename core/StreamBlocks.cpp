@@ -139,7 +139,7 @@ uint8_t* StreamBlockList::Room(uint32_t bytes) {
         void* raw = ::operator new(sizeof(Piece) + pieceBytes, std::nothrow);
         if (!raw) return nullptr;
         Piece* piece = static_cast<Piece*>(raw);
-        if (pieceBytes >= 256 * 1024) PopulateFresh(piece->Bytes(), pieceBytes);
+        PopulateFresh(piece->Bytes(), pieceBytes);
         piece->next = pieces;
         pieces = piece;
         room = piece->Bytes();
