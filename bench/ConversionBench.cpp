@@ -24,6 +24,7 @@
 #include "core/Conversion.h"
 #include "core/FileSystem.h"
 #include "core/SmfReader.h"
+#include "core/SongConversion.h"
 
 namespace {
 
@@ -69,9 +70,8 @@ std::string OutputPath(const std::string& name) {
 bool Convert(const std::string& in, const std::string& out) {
     ByteBuffer image;
     if (!FileSystem::ReadWholeFile(in.c_str(), image).Ok()) return false;
-    ConvertedSong song;
-    return ConvertSmf(image, ConversionOptions(), song) == ConversionStatus::Ok &&
-           WriteConvertedSong(out.c_str(), song).ok;
+    return ConvertSmfToFile({image.Data(), image.Size()}, out.c_str()).status ==
+           ConversionStatus::Ok;
 }
 
 // Child side of --peak: the same conversion, printing the peak of each phase in kilobytes.
@@ -96,10 +96,11 @@ int MeasurePeak(const char* path) {
     ByteBuffer image;
     if (!FileSystem::ReadWholeFile(path, image).Ok()) return 1;
     marks.Mark(peak.read);
-    ConvertedSong song;
-    if (ConvertSmf(image, ConversionOptions(), song, &marks) != ConversionStatus::Ok) return 1;
-    if (!WriteConvertedSong(OutputPath("peak").c_str(), song).ok) return 1;
-    song.blocks.Clear();
+    if (ConvertSmfToFile(
+            {image.Data(), image.Size(), ConversionOptions(), SmfReadMode::Strict, &marks},
+            OutputPath("peak").c_str())
+            .status != ConversionStatus::Ok)
+        return 1;
     marks.Mark(peak.write);
     peak.whole = marks.perPhase ? std::max({peak.read, peak.parse, peak.encode, peak.write})
                                 : ProcStatusKb("VmHWM:");
@@ -189,8 +190,11 @@ void TimeSteps(benchmark::State& state, const SongInfo* info, const ConversionSt
     for (auto _ : state) {
         clock.StartRun();
         ConvertedSong song;
-        const ConversionStatus status = ConvertSmf(info->image.data(), uint32_t(info->image.size()),
-                                                   ConversionOptions(), song, &clock);
+        const ConversionStatus status =
+            ConvertSmf({info->image.data(), uint32_t(info->image.size()), ConversionOptions(),
+                        SmfReadMode::Strict, &clock},
+                       song)
+                .status;
         clock.EndRun();
         if (status != ConversionStatus::Ok) return Abort(state, "conversion failed");
         state.PauseTiming();
@@ -216,7 +220,7 @@ void BM_Free(benchmark::State& state, const SongInfo* info) {
 
 void BM_Write(benchmark::State& state, const SongInfo* info) {
     ConvertedSong song;
-    if (ConvertSmf(info->image.data(), uint32_t(info->image.size()), ConversionOptions(), song) !=
+    if (ConvertSmf({info->image.data(), uint32_t(info->image.size())}, song).status !=
         ConversionStatus::Ok)
         return Abort(state, "conversion failed");
     const std::string out = OutputPath(info->name);
@@ -237,7 +241,7 @@ void BM_EndToEnd(benchmark::State& state, const SongInfo* info) {
 void BM_Back(benchmark::State& state, const SongInfo* info) {
     ConvertedSong song;
     MemoryFile mds(1 << 20);
-    if (ConvertSmf(info->image.data(), uint32_t(info->image.size()), ConversionOptions(), song) !=
+    if (ConvertSmf({info->image.data(), uint32_t(info->image.size())}, song).status !=
             ConversionStatus::Ok ||
         !WriteConvertedImage(song, mds))
         return Abort(state, "conversion failed");

@@ -48,6 +48,7 @@ enum class Result {
     NotAFile,    // a pipe, device or socket
     NotSmf,
     SysexTooLarge,
+    OutputTooLarge,  // the MIDI stream file would pass what its format holds
     OutOfMemory,
     OutputExists,
     OutputIsInput,  // not even -f replaces an input of the same run
@@ -281,27 +282,37 @@ void Convert(Job& job, const Settings& s) {
         return;
     }
     if (job.toMidi) return ConvertToMidi(job, s);
-    ConvertedSong song;
-    {
-        ByteBuffer image;
-        if (!ReadInput(job, image)) return;
-        job.reading.mode = s.mode;
-        switch (ConvertSmf(image, s.options, job.reading, song)) {
-            case ConversionStatus::Ok:
-                break;
-            case ConversionStatus::NotSmf:
-                job.result = Result::NotSmf;
-                return;
-            case ConversionStatus::EventTooLarge:
-                job.result = Result::SysexTooLarge;
-                return;
-            case ConversionStatus::OutOfMemory:
-                job.result = Result::OutOfMemory;
-                return;
-        }
+    ByteBuffer image;
+    if (!ReadInput(job, image)) return;
+    ConversionRequest request;
+    request.image = image.Data();
+    request.size = image.Size();
+    request.options = s.options;
+    request.mode = s.mode;
+    const ConversionResult converted = ConvertSmfToFile(request, job.output.c_str(), s.force);
+    job.reading = converted.reading;
+    switch (converted.status) {
+        case ConversionStatus::Ok:
+            job.result = Result::Converted;
+            job.blocks = converted.blocks;
+            job.events = converted.events;
+            return;
+        case ConversionStatus::NotSmf:
+            job.result = Result::NotSmf;
+            return;
+        case ConversionStatus::EventTooLarge:
+            job.result = Result::SysexTooLarge;
+            return;
+        case ConversionStatus::OutputTooLarge:
+            job.result = Result::OutputTooLarge;
+            return;
+        case ConversionStatus::OutOfMemory:
+            job.result = Result::OutOfMemory;
+            return;
+        case ConversionStatus::WriteFailed:
+            Finish(job, s, WriteResult{false, converted.errorCode}, 0, 0);
+            return;
     }
-    Finish(job, s, WriteConvertedSong(job.output.c_str(), song, s.force), song.blocks.Count(),
-           song.blocks.EventCount());
 }
 
 const char* SmfFaultText(SmfFaultKind kind) {
@@ -399,6 +410,9 @@ public:
                 break;
             case Result::SysexTooLarge:
                 Warn(job.input, Text(Msg::SysexTooLarge));
+                break;
+            case Result::OutputTooLarge:
+                Warn(job.input, Text(Msg::OutputTooLarge));
                 break;
             case Result::IsFolder:
                 Warn(job.input, Text(Msg::IsFolder));

@@ -51,3 +51,29 @@ constexpr unsigned MaxUnfinishedOutputs = 1024;
 // ends at 4 GB) and "not enough memory", in the numbering of OutputFile::ErrorCode.
 uint32_t FileTooLargeErrorCode();
 uint32_t OutOfMemoryErrorCode();
+
+struct WriteResult {
+    bool ok = false;
+    uint32_t errorCode = 0;  // errno on POSIX, GetLastError() on Windows, when !ok
+};
+
+// Writes a file of fileBytes bytes through an OutputFile: emit(file) writes them all, false at
+// the first failure. A file of 4 GB or more is refused before anything is created. Without
+// replace, a file (or link) at path fails the write with the "already exists" code
+// (FileSystem::AlreadyExists), even one that appeared while the file was being written.
+template <class Emit>
+WriteResult WriteOutputFile(const char* path, uint64_t fileBytes, bool replace, Emit emit) {
+    WriteResult result;
+    if (fileBytes > UINT32_MAX) {
+        result.errorCode = FileTooLargeErrorCode();
+        return result;
+    }
+    OutputFile file;
+    if (!file.Create(path) || !emit(file) || !file.Commit(replace)) {
+        result.errorCode = file.ErrorCode();
+        file.Abandon();
+        return result;
+    }
+    result.ok = true;
+    return result;
+}

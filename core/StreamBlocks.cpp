@@ -5,6 +5,7 @@
 
 #include "core/EventPool.h"
 #include "core/FreshMemory.h"
+#include "core/Song.h"
 
 MemoryFile::MemoryFile(uint32_t growBy) : growBy(growBy ? growBy : 1) {}
 

@@ -4,7 +4,9 @@
 
 #include "core/ByteBuffer.h"
 #include "core/ConversionOptions.h"
-#include "core/Song.h"
+
+class Song;
+class Track;
 
 // A growable in-memory file. Growing allocates whole growBy steps; bytes that a larger length or a
 // write past the end brings in read back as zeros.

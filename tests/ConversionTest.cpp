@@ -1,4 +1,5 @@
 #include "core/Conversion.h"
+#include "core/SongConversion.h"
 
 #include <gtest/gtest.h>
 
@@ -61,16 +62,14 @@ TEST(ConvertSmf, RefusesWhatCannotBeConvertedWithOneStatusAndNothingKept) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        ByteBuffer image;
-        image.Assign(c.image.data(), uint32_t(c.image.size()));
+        HeapImage image(c.image);
         ConvertedSong song;
-        SmfReading reading;
-        EXPECT_EQ(ConvertSmf(image, MakeConversionOptions(1, true, false), reading, song),
-                  c.status);
-        EXPECT_EQ(reading.fault.kind, c.fault);
-        EXPECT_EQ(reading.fault.offset, c.offset);
-        EXPECT_EQ(reading.lenientReads, c.lenientReads);
-        EXPECT_TRUE(image.Empty()) << "the image is released once read";
+        const ConversionResult result =
+            ConvertSmf({image.data, image.size, MakeConversionOptions(1, true, false)}, song);
+        EXPECT_EQ(result.status, c.status);
+        EXPECT_EQ(result.reading.fault.kind, c.fault);
+        EXPECT_EQ(result.reading.fault.offset, c.offset);
+        EXPECT_EQ(result.reading.lenientReads, c.lenientReads);
         EXPECT_EQ(song.blocks.Count(), 0u);
         EXPECT_TRUE(song.title.Empty());
     }
@@ -115,7 +114,8 @@ TEST(PrepareSong, TakesTheTextsFromTheFirstTrackBeforeMerging) {
         HeapImage heap(c.image);
         Song song;
         ByteBuffer title, copyright;
-        ASSERT_EQ(PrepareSong(heap.data, heap.size, song, title, copyright), ConversionStatus::Ok);
+        ASSERT_EQ(PrepareSong({heap.data, heap.size}, song, title, copyright),
+                  ConversionStatus::Ok);
         EXPECT_EQ(Str(title), c.title);
         EXPECT_EQ(Str(copyright), c.copyright);
         EXPECT_EQ(song.TrackCount(), c.tracks);

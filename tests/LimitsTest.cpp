@@ -7,6 +7,7 @@
 
 #include "core/Conversion.h"
 #include "core/SmfReader.h"
+#include "core/SongConversion.h"
 #include "core/StreamBlocks.h"
 #include "tests/fuzz/AllocationHooks.h"
 #include "tests/support/SmfImage.h"
@@ -26,7 +27,7 @@ Measured Convert(const Bytes& file) {
     HeapImage image(file);
     ConvertedSong song;
     StartHeapPeak();
-    const ConversionStatus status = ConvertSmf(image.data, image.size, ConversionOptions(), song);
+    const ConversionStatus status = ConvertSmf({image.data, image.size}, song).status;
     EXPECT_NE(status, ConversionStatus::OutOfMemory);
     const uint64_t peak = HeapPeakGrowth();
     if (status == ConversionStatus::NotSmf) return {Outcome::NotSmf, peak};
@@ -146,7 +147,10 @@ TEST(Limits, AMergeWithoutMemoryForItsBookkeepingRefusesAtOnce) {
     {
         ConvertedSong converted;
         FailNthAllocation(0);
-        ASSERT_EQ(ConvertSmf(image.data, image.size, ConversionOptions(), converted, &readCount),
+        ASSERT_EQ(ConvertSmfThroughSong({image.data, image.size, ConversionOptions(),
+                                         SmfReadMode::Strict, &readCount},
+                                        converted)
+                      .status,
                   ConversionStatus::Ok);
     }
     for (uint64_t nth = 1; nth <= allocations; ++nth) {
@@ -160,7 +164,7 @@ TEST(Limits, AMergeWithoutMemoryForItsBookkeepingRefusesAtOnce) {
         EXPECT_EQ(song.TrackCount(), 2000u);
         FailNthAllocation(readCount.read + nth);  // the same allocation within the conversion
         ConvertedSong converted;
-        EXPECT_EQ(ConvertSmf(image.data, image.size, ConversionOptions(), converted),
+        EXPECT_EQ(ConvertSmfThroughSong({image.data, image.size}, converted).status,
                   ConversionStatus::OutOfMemory);
         FailNthAllocation(0);
     }

@@ -10,6 +10,7 @@
 #include "core/MdsWriter.h"
 #include "core/SmfReader.h"
 #include "core/Song.h"
+#include "core/SongConversion.h"
 #include "core/StreamBlocks.h"
 #include "tests/fuzz/AllocationHooks.h"
 #include "tests/support/StreamEvents.h"
@@ -178,8 +179,9 @@ struct Conversion {
 };
 
 void Convert(const uint8_t* image, uint32_t size, const FuzzInput& in, Conversion& c) {
-    c.reading.mode = in.mode;
-    switch (ConvertSmf(image, size, in.options, c.reading, c.song)) {
+    const ConversionResult result = ConvertSmf({image, size, in.options, in.mode}, c.song);
+    c.reading = result.reading;
+    switch (result.status) {
         case ConversionStatus::NotSmf:
             c.outcome = Outcome::NotSmf;
             return;
@@ -189,6 +191,9 @@ void Convert(const uint8_t* image, uint32_t size, const FuzzInput& in, Conversio
         case ConversionStatus::OutOfMemory:
             c.outcome = Outcome::OutOfMemory;
             return;
+        case ConversionStatus::OutputTooLarge:
+        case ConversionStatus::WriteFailed:
+            Fail("a conversion in memory of a small file failed to write");
         case ConversionStatus::Ok:
             break;
     }
@@ -205,9 +210,8 @@ struct Merged {
     Song song;
     ByteBuffer title, copyright;
     bool Prepare(const uint8_t* image, uint32_t size, SmfReadMode mode) {
-        SmfReading reading;
-        reading.mode = mode;
-        return PrepareSong(image, size, reading, song, title, copyright) == ConversionStatus::Ok;
+        return PrepareSong({image, size, ConversionOptions(), mode}, song, title, copyright) ==
+               ConversionStatus::Ok;
     }
 };
 
