@@ -2,38 +2,37 @@
 #pragma once
 #include <cstdint>
 
+#include "core/Bytes.h"
 #include "core/SmfFault.h"
 #include "core/Song.h"
 
-// A forward reader over a byte image it does not own; it knows nothing of chunks.
+class SongScan;
+
+// A forward reader over a byte image it does not own, counting positions from the image's start;
+// it knows nothing of chunks. The ByteReader over the whole image, which the parse reads through.
 class ByteCursor {
 public:
     virtual ~ByteCursor() {}
 
     void Attach(const uint8_t* image, uint32_t length) {
         base = image;
-        size = length;
-        position = 0;
+        reader = ByteReader(image, length);
     }
     // Copies up to n bytes and advances by as many; 0 at the end of the image.
     uint32_t ReadBytes(uint8_t* destination, uint32_t n);
     // The byte at the position, without moving; false at the end of the image.
-    bool PeekByte(uint8_t& out) const {
-        if (position >= size) return false;
-        out = base[position];
-        return true;
-    }
+    bool PeekByte(uint8_t& out) const { return reader.PeekByte(out); }
     // Advances by up to n bytes; true only if all n were skipped (always true for n = 0).
     bool SkipBytes(uint32_t n);
 
     const uint8_t* Base() const { return base; }
-    uint32_t Position() const { return position; }
-    uint32_t Size() const { return size; }
+    uint32_t Position() const { return uint32_t(reader.Position() - base); }
+    uint32_t Size() const { return uint32_t(reader.End() - base); }
+    ByteReader& Reader() { return reader; }
 
 private:
     const uint8_t* base = nullptr;
-    uint32_t position = 0;
-    uint32_t size = 0;
+    ByteReader reader;
 };
 
 // One reader serves any number of parses, one after another.
@@ -49,6 +48,9 @@ public:
     // reset first and, after a fault, holds what was stored before it (the caller discards it).
     // allowMacBinary lets a 128-byte MacBinary header stand before the SMF data.
     bool Parse(const uint8_t* image, uint32_t size, Song& song, bool allowMacBinary);
+    // The same reading, with the same result, fault and mends, into scan instead of a song: no
+    // event is kept. The scan points into image.
+    bool Scan(const uint8_t* image, uint32_t size, SongScan& scan, bool allowMacBinary);
 
     // After a failed Parse: true when it failed for lack of memory rather than a fault of the file.
     bool OutOfMemory() const { return outOfMemory; }
@@ -62,19 +64,22 @@ public:
     uint32_t HeaderOffset() const { return headerOffset; }
 
 private:
-    bool ReadImage(bool allowMacBinary);
+    template <class Tracks>
+    bool Read(const uint8_t* image, uint32_t size, Tracks& tracks, bool allowMacBinary);
+    template <class Tracks>
+    bool ReadImage(Tracks& tracks, bool allowMacBinary);
     bool EnterRmid();
-    bool ReadHeader(bool allowMacBinary);
-    template <bool Lenient>
-    bool ReadChunk(uint32_t number);
-    // One event of a track chunk, read from p (which moves past it) without passing end.
-    template <bool Lenient>
-    bool ReadEvent(const uint8_t*& p, const uint8_t* end, Track& track, uint32_t& tick,
-                   uint8_t& runningStatus, bool& endOfTrack);
-    bool ReadUInt16(uint16_t& out);
-    bool ReadUInt32(uint32_t& out);
-    uint32_t ReadScratch(uint32_t n);
-    bool Store(Track& track, uint8_t status, const uint8_t* from, const uint8_t* to, uint32_t tick);
+    template <class Tracks>
+    bool ReadHeader(Tracks& tracks, bool allowMacBinary);
+    template <bool Lenient, class Tracks>
+    bool ReadChunk(Tracks& tracks, uint32_t number);
+    // One event of a track chunk, read from r, which moves past it.
+    template <bool Lenient, class TrackSink>
+    bool ReadEvent(ByteReader& r, TrackSink& track, uint32_t& tick, uint8_t& runningStatus,
+                   bool& endOfTrack);
+    template <class TrackSink>
+    bool Store(TrackSink& track, uint8_t status, const uint8_t* from, const uint8_t* to,
+               uint32_t tick);
     // Each records the fault and returns false.
     bool Fail(SmfFaultKind kind, uint32_t position);
     bool Fail(SmfFaultKind kind, const uint8_t* at) {
@@ -88,9 +93,6 @@ private:
     bool BadNumber(const uint8_t* event, const uint8_t* at, const uint8_t* end);
 
     ByteCursor cursor;
-    Song* song = nullptr;  // not owned
-    uint8_t* scratch = nullptr;
-    uint32_t scratchCapacity = 0;
     uint16_t chunkCount = 0;
     bool outOfMemory = false;
     const SmfReadMode mode;

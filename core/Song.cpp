@@ -3,6 +3,7 @@
 #include <new>
 
 #include "core/EventPool.h"
+#include "core/SmfFault.h"
 
 // ---- EventBytes
 
@@ -184,17 +185,13 @@ void Song::Reset() {
 }
 
 bool Song::SetFormat(uint16_t value) {
-    if (value > 2) return false;
+    if (!IsSmfFormat(value)) return false;
     format = value;
     return true;
 }
 
 bool Song::SetDivision(uint16_t value) {
-    if (value & 0x8000) {
-        // SMPTE time: the high byte is the negated frame rate; only the four real rates exist.
-        const uint8_t rate = uint8_t(value >> 8);
-        if (rate != 0xE8 && rate != 0xE7 && rate != 0xE3 && rate != 0xE2) return false;
-    }
+    if (!IsSmfDivision(value)) return false;
     division = value;
     return true;
 }

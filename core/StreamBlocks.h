@@ -107,6 +107,23 @@ private:
     size_t nextPieceBytes = 64 * 1024;
 };
 
+// The bytes an event takes in a block: a channel message or a tempo its three words (two with
+// stream identifiers omitted); a system exclusive message its words, its parameters (an F0 in
+// front when the message starts with it, then the data bytes) and the fill to a multiple of 4.
+inline uint32_t PackedShortBytes(const ConversionOptions& options) {
+    return options.omitStreamIds ? 8 : 12;
+}
+inline uint64_t PackedSysExBytes(uint8_t status, uint32_t length,
+                                 const ConversionOptions& options) {
+    const uint64_t n = status == 0xF0 ? uint64_t(length) + 1 : length;
+    return PackedShortBytes(options) + n + (4 - n % 4) % 4;
+}
+// Whether an event of packed bytes fits into an empty block. With stream identifiers omitted 4
+// bytes per event stay free, so that a block still fits its limit if a player puts them back.
+inline bool FitsEmptyBlock(uint64_t packed, const ConversionOptions& options) {
+    return packed + (options.omitStreamIds ? 4 : 0) <= options.maxBufferBytes;
+}
+
 enum class BuildResult {
     Ok,
     EventTooLarge,  // an event does not fit even into an empty block (a long system exclusive)
