@@ -151,6 +151,13 @@ private:
     bool failed = false;
 };
 
+// Running status: a channel message may leave out its status when the message before it had the
+// same one, but not when its first data byte is 0x80 or above (a damaged file holds such bytes,
+// and the reader takes them as data): left alone, that byte would read as a new status.
+inline bool MayOmitStatus(uint32_t status, uint32_t lastStatus, uint32_t firstDataByte) {
+    return status == lastStatus && firstDataByte < 0x80;
+}
+
 // An event as the song stores it (status byte first, see MidiEvent), taken apart.
 struct EventView {
     uint8_t status = 0;

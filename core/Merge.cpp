@@ -465,7 +465,8 @@ bool Song::MergeByKeys() {
     uint32_t tailHandle = EventPool::NoHandle;
     plan.Run(*pool, [&](const MergedEvent* events, uint32_t count) {
         for (uint32_t n = 0; n < count; ++n) {
-            MidiEvent& e = const_cast<MidiEvent&>(*events[n].event);  // the song is ours here
+            MidiEvent& e = *static_cast<MidiEvent*>(
+                const_cast<void*>(events[n].source));  // the song is ours here
             const uint32_t handle = EventPool::HandleOf(&e);
             EventLinks::Prev(e) = tailHandle;
             if (tail)

@@ -62,9 +62,8 @@ public:
         uint32_t restLength = 0;
         switch (e.kind) {
             case MdsEventKind::Short: {
-                // A data byte of 0x80 or above would read as a status: only then is it repeated.
                 const uint8_t status = e.message[0];
-                if (!useRunningStatus || status != lastStatus || e.message[1] >= 0x80)
+                if (!useRunningStatus || !MayOmitStatus(status, lastStatus, e.message[1]))
                     p.Add(status);
                 for (uint32_t i = 1; i < e.messageLength; ++i) p.Add(e.message[i]);
                 lastStatus = status;
