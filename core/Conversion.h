@@ -7,6 +7,7 @@
 
 #include "core/ByteBuffer.h"
 #include "core/ConversionOptions.h"
+#include "core/MdsWriter.h"
 #include "core/OutputFile.h"
 #include "core/SmfFault.h"
 #include "core/SmfWriter.h"
@@ -79,16 +80,6 @@ struct ConvertedSong {
 // WriteConvertedSong (the Windows program asks for the output's name only once the conversion has
 // succeeded). On any status but Ok, out holds no blocks and no texts. Never WriteFailed.
 ConversionResult ConvertSmf(const ConversionRequest& request, ConvertedSong& out);
-
-// Where ConvertSmfToOutput writes a MIDI stream file: its bytes in order and, once the end is
-// reached, a few bytes of the header again (sizes and the block count, known only then).
-class MdsOutput {
-public:
-    virtual ~MdsOutput() {}
-    virtual bool Write(const uint8_t* data, uint32_t n) = 0;
-    // Writes over bytes written before; offset + n never passes what was written.
-    virtual bool WriteAt(uint32_t offset, const uint8_t* data, uint32_t n) = 0;
-};
 
 // Converts the image while the file is written: each stream block goes to output as it fills, so
 // the conversion needs little memory beside the image, whatever the song's size. Nothing is

@@ -56,6 +56,22 @@ bool WriteAll(intptr_t handle, const uint8_t* data, uint32_t n, uint32_t& error)
     return true;
 }
 
+bool WriteAllAt(intptr_t handle, uint64_t offset, const uint8_t* data, uint32_t n,
+                uint32_t& error) {
+    while (n > 0) {
+        const ssize_t written = pwrite(int(handle), data, n, off_t(offset));
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            error = uint32_t(errno);
+            return false;
+        }
+        data += written;
+        n -= uint32_t(written);
+        offset += uint64_t(written);
+    }
+    return true;
+}
+
 bool CloseFile(intptr_t handle, uint32_t& error) {
     // A network or quota file system may report a failed write only here.
     if (close(int(handle)) != 0 && errno != EINTR) {

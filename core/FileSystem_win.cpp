@@ -95,6 +95,24 @@ bool WriteAll(intptr_t handle, const uint8_t* data, uint32_t n, uint32_t& error)
     return true;
 }
 
+bool WriteAllAt(intptr_t handle, uint64_t offset, const uint8_t* data, uint32_t n,
+                uint32_t& error) {
+    while (n > 0) {
+        OVERLAPPED at{};
+        at.Offset = DWORD(offset);
+        at.OffsetHigh = DWORD(offset >> 32);
+        DWORD written = 0;
+        if (!WriteFile(reinterpret_cast<HANDLE>(handle), data, n, &written, &at)) {
+            error = GetLastError();
+            return false;
+        }
+        data += written;
+        n -= written;
+        offset += written;
+    }
+    return true;
+}
+
 bool CloseFile(intptr_t handle, uint32_t& error) {
     if (!CloseHandle(reinterpret_cast<HANDLE>(handle))) {
         error = GetLastError();

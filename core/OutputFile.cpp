@@ -66,6 +66,7 @@ bool OutputFile::Create(const char* target) {
         if (FileSystem::CreateNewFile(tempPath, handle, error)) {
             registrySlot = Register(tempPath);
             used = 0;
+            flushed = 0;
             errorCode = 0;
             return true;
         }
@@ -87,6 +88,20 @@ bool OutputFile::Write(const uint8_t* data, uint32_t n) {
         used += count;
         data += count;
         n -= count;
+    }
+    return true;
+}
+
+bool OutputFile::WriteAt(uint64_t offset, const uint8_t* data, uint32_t n) {
+    if (handle == FileSystem::NoHandle || offset + n > flushed + used) return false;
+    if (offset >= flushed) {  // still in the buffer
+        std::memcpy(buffer + (offset - flushed), data, n);
+        return true;
+    }
+    uint32_t error = 0;
+    if (!Flush() || !FileSystem::WriteAllAt(handle, offset, data, n, error)) {
+        Fail(error);
+        return false;
     }
     return true;
 }
@@ -133,6 +148,7 @@ bool OutputFile::Flush() {
         Fail(error);
         return false;
     }
+    flushed += used;
     used = 0;
     return true;
 }

@@ -14,6 +14,9 @@ public:
     bool Create(const char* targetPath);
     // Buffered; false at the first failure, after which only Abandon remains.
     bool Write(const uint8_t* data, uint32_t n);
+    // Writes over n of the bytes written before, at offset from the start (a header's sizes,
+    // known only at the end): the last writes before Commit.
+    bool WriteAt(uint64_t offset, const uint8_t* data, uint32_t n);
     // Writes what is buffered, closes the file and puts it in the target's place. An existing
     // target (a link too, even one that leads nowhere) is replaced only when replace is set;
     // otherwise the commit fails with the system's "already exists" code (AlreadyExists), also
@@ -36,6 +39,7 @@ private:
     char* tempPath = nullptr;
     uint8_t* buffer = nullptr;
     uint32_t used = 0;
+    uint64_t flushed = 0;   // bytes in the file, before the buffer's
     int registrySlot = -1;  // see RemoveUnfinishedOutputs
     intptr_t handle = -1;   // a file descriptor, or a HANDLE on Windows; -1 when closed
     uint32_t errorCode = 0;
@@ -57,17 +61,12 @@ struct WriteResult {
     uint32_t errorCode = 0;  // errno on POSIX, GetLastError() on Windows, when !ok
 };
 
-// Writes a file of fileBytes bytes through an OutputFile: emit(file) writes them all, false at
-// the first failure. A file of 4 GB or more is refused before anything is created. Without
-// replace, a file (or link) at path fails the write with the "already exists" code
+// Writes a file through an OutputFile: emit(file) writes it all, false at the first failure.
+// Without replace, a file (or link) at path fails the write with the "already exists" code
 // (FileSystem::AlreadyExists), even one that appeared while the file was being written.
 template <class Emit>
-WriteResult WriteOutputFile(const char* path, uint64_t fileBytes, bool replace, Emit emit) {
+WriteResult WriteOutputFile(const char* path, bool replace, Emit emit) {
     WriteResult result;
-    if (fileBytes > UINT32_MAX) {
-        result.errorCode = FileTooLargeErrorCode();
-        return result;
-    }
     OutputFile file;
     if (!file.Create(path) || !emit(file) || !file.Commit(replace)) {
         result.errorCode = file.ErrorCode();

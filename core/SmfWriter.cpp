@@ -191,8 +191,9 @@ SmfPlanStatus PlanSmf(const uint8_t* image, uint32_t size, bool useRunningStatus
 }
 
 WriteResult WriteSmfFile(const char* path, const SmfPlan& plan, bool replace) {
-    return WriteOutputFile(path, 22 + plan.trackBytes, replace,
-                           [&](OutputFile& file) { return Emit(file, plan); });
+    // A file of 4 GB or more is refused before anything is created.
+    if (22 + plan.trackBytes > UINT32_MAX) return WriteResult{false, FileTooLargeErrorCode()};
+    return WriteOutputFile(path, replace, [&](OutputFile& file) { return Emit(file, plan); });
 }
 
 bool WriteSmfImage(const SmfPlan& plan, MemoryFile& out) {
