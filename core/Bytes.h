@@ -177,24 +177,32 @@ struct EventView {
     uint32_t Tempo() const { return uint32_t(data[0]) << 16 | uint32_t(data[1]) << 8 | data[2]; }
 };
 
+// Takes apart the system exclusive or meta event whose status byte is next in r, as far as its
+// length field says, and moves r past it; false when it is cut short. spare is left 0.
+inline bool ReadLongEvent(ByteReader& r, EventView& view) {
+    view.status = r.Byte();
+    view.type = view.status == 0xFF ? r.Byte() : 0;
+    view.length = r.VarLen();
+    view.data = r.Bytes(view.length);
+    view.spare = 0;
+    return r.Ok();
+}
+
 // False for an empty event, and for a system exclusive or meta event whose length field is cut
 // short or promises more bytes than the event holds (an event built by hand; the reader never
 // stores one).
 inline bool ViewEvent(const uint8_t* bytes, uint32_t size, EventView& view) {
-    ByteReader r(bytes, size);
-    view.status = r.Byte();
-    view.type = 0;
-    if (!r.Ok()) return false;
-    if (view.status < 0xF0) {
-        view.data = r.Position();
-        view.length = r.Left();
+    if (size == 0) return false;
+    if (bytes[0] < 0xF0) {
+        view.status = bytes[0];
+        view.type = 0;
+        view.data = bytes + 1;
+        view.length = size - 1;
         view.spare = 0;
         return true;
     }
-    if (view.status == 0xFF) view.type = r.Byte();
-    view.length = r.VarLen();
-    view.data = r.Bytes(view.length);
-    if (!r.Ok()) return false;
+    ByteReader r(bytes, size);
+    if (!ReadLongEvent(r, view)) return false;
     view.spare = r.Left();
     return true;
 }

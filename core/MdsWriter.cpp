@@ -9,7 +9,6 @@ namespace {
 // Where the sizes and the block count stand, filled in once the end is known.
 constexpr uint32_t RiffSizeAt = 4;
 constexpr uint32_t DataSizeAt = 36;
-constexpr uint32_t HeaderBytes = 44;  // up to and including the block count
 
 }  // namespace
 
@@ -43,13 +42,13 @@ bool MdsStreamWriter::Put32(uint32_t value) {
 }
 
 bool MdsStreamWriter::Start() {
-    uint8_t header[HeaderBytes] = {'R', 'I', 'F', 'F', 0,   0,   0,  0, 'M', 'I',
-                                   'D', 'S', 'f', 'm', 't', ' ', 12, 0, 0,   0};
+    uint8_t header[MdsHeaderBytes] = {'R', 'I', 'F', 'F', 0,   0,   0,  0, 'M', 'I',
+                                      'D', 'S', 'f', 'm', 't', ' ', 12, 0, 0,   0};
     PutLe32(header + 20, division);
     PutLe32(header + 24, options.maxBufferBytes);
     PutLe32(header + 28, options.omitStreamIds ? 1 : 0);
     std::memcpy(header + 32, "data", 4);
-    return Put(header, HeaderBytes);
+    return Put(header, MdsHeaderBytes);
 }
 
 bool MdsStreamWriter::WriteBlock(uint32_t tickStart, const uint8_t* bytes, uint32_t length) {
@@ -88,19 +87,17 @@ bool MdsStreamWriter::Finish(const uint8_t* title, uint32_t titleLength, const u
                              uint32_t copyrightLength) {
     // Every block's length is a multiple of 4, so the data chunk needs no fill byte.
     const uint64_t dataEnd = written;
-    if (titleLength || copyrightLength) {
-        const uint64_t listBytes =
-            4 + (titleLength ? 8 + titleLength + (titleLength & 1) : 0) +
-            (copyrightLength ? 8 + copyrightLength + (copyrightLength & 1) : 0);
-        if (listBytes > UINT32_MAX || !Put(reinterpret_cast<const uint8_t*>("LIST"), 4) ||
-            !Put32(uint32_t(listBytes)) || !Put(reinterpret_cast<const uint8_t*>("INFO"), 4) ||
+    const uint64_t listBytes = MdsListBytes(titleLength, copyrightLength);
+    if (listBytes) {
+        if (listBytes - 8 > UINT32_MAX || !Put(reinterpret_cast<const uint8_t*>("LIST"), 4) ||
+            !Put32(uint32_t(listBytes - 8)) || !Put(reinterpret_cast<const uint8_t*>("INFO"), 4) ||
             !PutText("INAM", title, titleLength) || !PutText("ICOP", copyright, copyrightLength))
             return false;
     }
     if (failed) return false;
     uint8_t riff[4], data[8];
     PutLe32(riff, uint32_t(written - 8));
-    PutLe32(data, uint32_t(dataEnd - HeaderBytes + 4));
+    PutLe32(data, uint32_t(dataEnd - MdsHeaderBytes + 4));
     PutLe32(data + 4, blocks);
     if (!output.WriteAt(RiffSizeAt, riff, 4) || !output.WriteAt(DataSizeAt, data, 8)) {
         failed = true;

@@ -8,6 +8,17 @@
 #include "core/OutputFile.h"
 #include "core/StreamBlocks.h"
 
+// The bytes of a MIDI stream file before its first block: RIFF, fmt and data headers and the
+// block count. Each block adds 8 bytes of its own before its events.
+constexpr uint32_t MdsHeaderBytes = 44;
+constexpr uint32_t MdsBlockHeadBytes = 8;
+// The bytes of the INFO list that holds the texts, its chunk header included; 0 without texts.
+inline uint64_t MdsListBytes(uint32_t titleLength, uint32_t copyrightLength) {
+    if (!titleLength && !copyrightLength) return 0;
+    return 12 + (titleLength ? 8 + uint64_t(titleLength) + (titleLength & 1) : 0) +
+           (copyrightLength ? 8 + uint64_t(copyrightLength) + (copyrightLength & 1) : 0);
+}
+
 // Where a MIDI stream file is written: its bytes in order and, once the end is reached, a few
 // bytes of the header again (sizes and the block count, known only then).
 class MdsOutput {
@@ -39,6 +50,8 @@ public:
     bool Finish(const uint8_t* title, uint32_t titleLength, const uint8_t* copyright,
                 uint32_t copyrightLength);
 
+    // Whether a call failed, and why when output did not fail.
+    bool Failed() const { return failed; }
     bool OutOfMemory() const { return outOfMemory; }
     bool TooLarge() const { return tooLarge; }
     uint32_t Blocks() const { return blocks; }

@@ -12,20 +12,17 @@ uint32_t TrackScanner::LongEvent(uint8_t status, const uint8_t* following, uint3
     const uint8_t type = status == 0xFF ? r.Byte() : 0;
     const uint32_t length = r.VarLen();
     const uint8_t* const data = r.Bytes(length);
-    if (status == 0xFF) {
-        ScannedText* const found = song->count > 0 ? nullptr
-                                   : type == 0x03  ? &song->name
-                                   : type == 0x01  ? &song->text
-                                   : type == 0x02  ? &song->copyright
-                                                   : nullptr;
-        if (found && !found->found) {
-            found->data = data;
-            found->length = length;
-            found->found = true;
-        }
-        return type == 0x51 && length == 3 ? shortBytes : 0;  // only a tempo is encoded
+    ScannedText* const text = status != 0xFF || song->count > 0 ? nullptr
+                              : type == 0x03                    ? &song->name
+                              : type == 0x01                    ? &song->text
+                              : type == 0x02                    ? &song->copyright
+                                                                : nullptr;
+    if (text && !text->found) {
+        text->data = data;
+        text->length = length;
+        text->found = true;
     }
-    const uint64_t bytes = PackedSysExBytes(status, length, song->options);
+    const uint64_t bytes = PackedEventBytes(status, type, length, song->options);
     if (!FitsEmptyBlock(bytes, song->options) && scan.firstTooLarge == TrackScan::NoEvent)
         scan.firstTooLarge = scan.count;
     return bytes > UINT32_MAX ? UINT32_MAX : uint32_t(bytes);

@@ -118,6 +118,14 @@ inline uint64_t PackedSysExBytes(uint8_t status, uint32_t length,
     const uint64_t n = status == 0xF0 ? uint64_t(length) + 1 : length;
     return PackedShortBytes(options) + n + (4 - n % 4) % 4;
 }
+// The bytes any stored event takes in a block, by its status (and a meta event's type) and the
+// length of its data; 0 for one that is not encoded (every meta event but a tempo).
+inline uint64_t PackedEventBytes(uint8_t status, uint8_t metaType, uint32_t length,
+                                 const ConversionOptions& options) {
+    if (status < 0xF0) return PackedShortBytes(options);
+    if (status == 0xFF) return metaType == 0x51 && length == 3 ? PackedShortBytes(options) : 0;
+    return PackedSysExBytes(status, length, options);
+}
 // Whether an event of packed bytes fits into an empty block. With stream identifiers omitted 4
 // bytes per event stay free, so that a block still fits its limit if a player puts them back.
 inline bool FitsEmptyBlock(uint64_t packed, const ConversionOptions& options) {
