@@ -742,6 +742,75 @@ uint64_t CheckConversion(const uint8_t* data, size_t size, uint64_t refuseNth) {
     return allocations;
 }
 
+namespace {
+
+Bytes FileOf(const ConvertedSong& song) {
+    MemoryFile image(4096);
+    Check(WriteConvertedImage(song, image), "a converted song could not be written");
+    return Bytes(image.Data(), image.Data() + image.GetLength());
+}
+
+void CheckSameResult(const ConversionResult& got, const ConversionResult& expected) {
+    Check(got.status == expected.status, "a result other than the song model's");
+    const SmfFault &a = got.reading.fault, &b = expected.reading.fault;
+    Check(a.kind == b.kind && a.chunk == b.chunk && a.trackChunk == b.trackChunk &&
+              a.offset == b.offset,
+          "a fault other than the song model's");
+    Check(got.reading.lenientReads == expected.reading.lenientReads &&
+              got.reading.mends == expected.reading.mends,
+          "a reading other than the song model's");
+    Check(got.blocks == expected.blocks && got.events == expected.events,
+          "counts other than the song model's");
+}
+
+}  // namespace
+
+uint64_t CheckStreamConversion(const uint8_t* data, size_t size, uint64_t refuseNth) {
+    const FuzzInput in = SplitFuzzInput(data, size);
+    HeapCopy image(in.image, in.size);
+    const SmfReadMode other =
+        in.mode == SmfReadMode::Strict ? SmfReadMode::Lenient : SmfReadMode::Strict;
+    uint64_t allocations = 0;
+    for (const SmfReadMode mode : {in.mode, other}) {
+        const ConversionRequest request(image.bytes, image.size, in.options, mode);
+        FailNthAllocation(0);
+        ConvertedSong model;
+        const ConversionResult expected = ConvertSmfThroughSong(request, model);
+        Check(expected.status != ConversionStatus::OutOfMemory,
+              "out of memory without a refused allocation");
+        const Bytes file = expected.status == ConversionStatus::Ok ? FileOf(model) : Bytes();
+
+        FailNthAllocation(0);
+        ConvertedSong kept;
+        const ConversionResult got = ConvertSmf(request, kept);
+        if (mode == in.mode) allocations = NothrowAllocations();
+        CheckSameResult(got, expected);
+        if (got.status == ConversionStatus::Ok)
+            Check(FileOf(kept) == file, "a file other than the song model's");
+
+        MemoryFile written(4096);
+        MdsImageOutput output(written);
+        CheckSameResult(ConvertSmfToOutput(request, output), expected);
+        if (expected.status == ConversionStatus::Ok)
+            Check(Bytes(written.Data(), written.Data() + written.GetLength()) == file,
+                  "a file written as it is made other than the song model's");
+    }
+    if (allocations == 0) return 0;
+    const uint64_t nth =
+        refuseNth ? 1 + (refuseNth - 1) % allocations : 1 + Pick(image) % allocations;
+    const ConversionRequest request(image.bytes, image.size, in.options, in.mode);
+    ConvertedSong model, starved;
+    const ConversionResult expected = ConvertSmfThroughSong(request, model);
+    FailNthAllocation(nth);
+    const ConversionResult got = ConvertSmf(request, starved);
+    FailNthAllocation(0);
+    if (got.status == ConversionStatus::OutOfMemory) return allocations;
+    CheckSameResult(got, expected);
+    if (got.status == ConversionStatus::Ok)
+        Check(FileOf(starved) == FileOf(model), "a refused allocation changed the file");
+    return allocations;
+}
+
 void CheckRoundTrip(const uint8_t* data, size_t size) {
     const FuzzInput in = SplitFuzzInput(data, size);
     HeapCopy image(in.image, in.size);
