@@ -251,10 +251,13 @@ ConversionStatus StreamPlan::Read(SmfReading& reading) {
         if (reader.OutOfMemory()) return ConversionStatus::OutOfMemory;
         reading.fault = reader.Fault();
         if (request.mode == SmfReadMode::Strict) {
+            // Without memory to find out, a hint left out would say that the lenient reading
+            // refuses the file too.
             SmfReader lenient(SmfReadMode::Lenient);
             reading.lenientReads = lenient.Scan(request.image, request.size, scan, true) &&
                                    IsConvertible(scan.Format(), scan.TrackCount());
             scan.Reset();
+            if (lenient.OutOfMemory()) return ConversionStatus::OutOfMemory;
         }
         return ConversionStatus::NotSmf;
     }
