@@ -5,18 +5,17 @@
 #include <cstring>
 #include <new>
 
+#include "core/Encoding_win.h"
 #include "core/OutputFile.h"
 #include "core/WidePath_win.h"
 
 WidePath::WidePath(const char* utf8) {
-    const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8, -1, nullptr, 0);
-    if (n <= 0) {
-        error = ERROR_INVALID_NAME;  // not UTF-8
+    int n = 0;
+    wchar_t* given = NewWideText(CP_UTF8, MB_ERR_INVALID_CHARS, utf8, -1, n);
+    if (!given) {
+        if (n <= 0) error = ERROR_INVALID_NAME;  // not UTF-8
         return;
     }
-    wchar_t* given = new (std::nothrow) wchar_t[size_t(n)];
-    if (!given) return;
-    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8, -1, given, n);
     // The prefix turns off the system's own clean-up of the path, so it is done here first:
     // separators, "." and "..", the current folder.
     const DWORD full = GetFullPathNameW(given, 0, nullptr, nullptr);
