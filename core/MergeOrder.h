@@ -248,7 +248,9 @@ public:
             uint32_t n = 0;
             bool full = false;
             for (uint32_t t = 0; t < k && !full; ++t) {
-                Cursor& c = cursors[t];
+                // A copy, so that the stores of the gathered events cannot make the loop
+                // fetch it again.
+                Cursor c = cursors[t];
                 while (c.left && c.key < high) {
                     if (n == capacity) {
                         full = true;
@@ -261,6 +263,7 @@ public:
                     offsets[n++] = uint32_t(c.key - low);
                     if (!walk.Advance(t, c)) c.left = 0;
                 }
+                cursors[t] = c;
             }
             if (full) {
                 // More events than room: the window shrinks and is gathered again, down to a

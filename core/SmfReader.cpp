@@ -187,6 +187,92 @@ bool SmfReader::ReadHeader(Tracks& tracks, bool allowMacBinary) {
     return true;
 }
 
+template <class TrackSink>
+bool SmfReader::Store(TrackSink& track, uint8_t status, const uint8_t* from, const uint8_t* to,
+                      uint32_t tick) {
+    if (track.Append(status, from, uint32_t(to - from), tick)) return true;
+    outOfMemory = true;
+    return false;
+}
+
+template <bool Lenient>
+bool SmfReader::CutShort(const uint8_t* event) {
+    if constexpr (Lenient) {
+        eventCut = true;
+        return false;
+    } else {
+        return Fail(SmfFaultKind::CutShort, event);
+    }
+}
+
+template <bool Lenient>
+bool SmfReader::BadNumber(const uint8_t* event, const uint8_t* at, const uint8_t* end) {
+    if (end - at >= 4) return Fail(SmfFaultKind::LongNumber, at);
+    return CutShort<Lenient>(event);
+}
+
+// Inlined into the chunk loop: an event takes a few nanoseconds, a call a good share of them.
+template <bool Lenient, class TrackSink>
+[[gnu::always_inline]] inline bool SmfReader::ReadEvent(ByteReader& r, TrackSink& track,
+                                                        uint32_t& tick, uint8_t& runningStatus,
+                                                        bool& endOfTrack) {
+    const uint8_t* const event = r.Position();
+    const uint32_t delta = r.VarLen();
+    if (!r.Ok()) return BadNumber<Lenient>(event, event, r.End());
+    tick += delta;  // wraps at 2^32, as the tick is unsigned 32-bit
+    uint8_t status = 0;
+    if (!r.PeekByte(status)) return CutShort<Lenient>(event);
+    const bool statusByte = status >= 0x80;
+    if (!statusByte) {
+        if (!runningStatus) return Fail(SmfFaultKind::DataWithoutStatus, r.Position());
+        status = runningStatus;  // the byte stays unread: it is the first data byte
+    } else {
+        r.Skip(1);
+    }
+    const uint8_t* const from = r.Position();
+    if (status < 0xF0) {
+        // Data bytes are not examined: a byte of 0x80 or above in a data position is data.
+        if (!r.Skip((status & 0xE0) == 0xC0 ? 1 : 2)) return CutShort<Lenient>(event);
+        if constexpr (Lenient) {
+            if (statusByte)
+                statusCarried = false;
+            else if (statusCarried)
+                mends |= SmfMend::RunningStatusAfterMeta;
+        }
+        runningStatus = status;
+        return Store(track, status, from, r.Position(), tick);
+    }
+    if constexpr (Lenient)
+        statusCarried = statusCarried || runningStatus != 0;
+    else
+        runningStatus = 0;
+    if (status == 0xF0 || status == 0xF7) {
+        const uint32_t length = r.VarLen();
+        if (!r.Ok()) return BadNumber<Lenient>(event, from, r.End());
+        if (!r.Skip(length)) return CutShort<Lenient>(event);
+        return Store(track, status, from, r.Position(), tick);
+    }
+    // System common and real-time messages have no place here.
+    if (status != 0xFF) return Fail(SmfFaultKind::BadStatus, from - 1);
+    const uint8_t type = r.Byte();
+    if (!r.Ok()) return CutShort<Lenient>(event);
+    if (type >= 0x80) return Fail(SmfFaultKind::MetaType, from);
+    const uint8_t* const lengthAt = r.Position();
+    const uint32_t length = r.VarLen();
+    if (!r.Ok()) return BadNumber<Lenient>(event, lengthAt, r.End());
+    const int fixed = FixedMetaLength(type);
+    bool misfit = false;
+    if (fixed >= 0 && length != uint32_t(fixed)) {
+        if constexpr (!Lenient) return Fail(SmfFaultKind::MetaLength, lengthAt);
+        misfit = true;
+    }
+    if (!r.Skip(length)) return CutShort<Lenient>(event);
+    if (misfit) mends |= SmfMend::MetaLength;
+    if (!Store(track, status, from, r.Position(), tick)) return false;
+    endOfTrack = type == 0x2F;
+    return true;
+}
+
 template <bool Lenient, class Tracks>
 bool SmfReader::ReadChunk(Tracks& tracks, uint32_t number) {
     chunkNumber = number;
@@ -255,88 +341,4 @@ bool SmfReader::ReadChunk(Tracks& tracks, uint32_t number) {
         }
         return tracks.EndTrack(chunkBegin, length, !endOfTrack);
     }
-}
-
-template <class TrackSink>
-bool SmfReader::Store(TrackSink& track, uint8_t status, const uint8_t* from, const uint8_t* to,
-                      uint32_t tick) {
-    if (track.Append(status, from, uint32_t(to - from), tick)) return true;
-    outOfMemory = true;
-    return false;
-}
-
-template <bool Lenient>
-bool SmfReader::CutShort(const uint8_t* event) {
-    if constexpr (Lenient) {
-        eventCut = true;
-        return false;
-    } else {
-        return Fail(SmfFaultKind::CutShort, event);
-    }
-}
-
-template <bool Lenient>
-bool SmfReader::BadNumber(const uint8_t* event, const uint8_t* at, const uint8_t* end) {
-    if (end - at >= 4) return Fail(SmfFaultKind::LongNumber, at);
-    return CutShort<Lenient>(event);
-}
-
-template <bool Lenient, class TrackSink>
-bool SmfReader::ReadEvent(ByteReader& r, TrackSink& track, uint32_t& tick, uint8_t& runningStatus,
-                          bool& endOfTrack) {
-    const uint8_t* const event = r.Position();
-    const uint32_t delta = r.VarLen();
-    if (!r.Ok()) return BadNumber<Lenient>(event, event, r.End());
-    tick += delta;  // wraps at 2^32, as the tick is unsigned 32-bit
-    uint8_t status = 0;
-    if (!r.PeekByte(status)) return CutShort<Lenient>(event);
-    const bool statusByte = status >= 0x80;
-    if (!statusByte) {
-        if (!runningStatus) return Fail(SmfFaultKind::DataWithoutStatus, r.Position());
-        status = runningStatus;  // the byte stays unread: it is the first data byte
-    } else {
-        r.Skip(1);
-    }
-    const uint8_t* const from = r.Position();
-    if (status < 0xF0) {
-        // Data bytes are not examined: a byte of 0x80 or above in a data position is data.
-        if (!r.Skip((status & 0xE0) == 0xC0 ? 1 : 2)) return CutShort<Lenient>(event);
-        if constexpr (Lenient) {
-            if (statusByte)
-                statusCarried = false;
-            else if (statusCarried)
-                mends |= SmfMend::RunningStatusAfterMeta;
-        }
-        runningStatus = status;
-        return Store(track, status, from, r.Position(), tick);
-    }
-    if constexpr (Lenient)
-        statusCarried = statusCarried || runningStatus != 0;
-    else
-        runningStatus = 0;
-    if (status == 0xF0 || status == 0xF7) {
-        const uint32_t length = r.VarLen();
-        if (!r.Ok()) return BadNumber<Lenient>(event, from, r.End());
-        if (!r.Skip(length)) return CutShort<Lenient>(event);
-        return Store(track, status, from, r.Position(), tick);
-    }
-    // System common and real-time messages have no place here.
-    if (status != 0xFF) return Fail(SmfFaultKind::BadStatus, from - 1);
-    const uint8_t type = r.Byte();
-    if (!r.Ok()) return CutShort<Lenient>(event);
-    if (type >= 0x80) return Fail(SmfFaultKind::MetaType, from);
-    const uint8_t* const lengthAt = r.Position();
-    const uint32_t length = r.VarLen();
-    if (!r.Ok()) return BadNumber<Lenient>(event, lengthAt, r.End());
-    const int fixed = FixedMetaLength(type);
-    bool misfit = false;
-    if (fixed >= 0 && length != uint32_t(fixed)) {
-        if constexpr (!Lenient) return Fail(SmfFaultKind::MetaLength, lengthAt);
-        misfit = true;
-    }
-    if (!r.Skip(length)) return CutShort<Lenient>(event);
-    if (misfit) mends |= SmfMend::MetaLength;
-    if (!Store(track, status, from, r.Position(), tick)) return false;
-    endOfTrack = type == 0x2F;
-    return true;
 }

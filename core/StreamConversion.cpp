@@ -1,5 +1,7 @@
 #include "core/StreamConversion.h"
 
+#include <cstddef>
+#include <cstring>
 #include <memory>
 #include <new>
 
@@ -165,6 +167,9 @@ private:
 // The walk over the kept events of each merged track, read from the image (see MergeOrder.h).
 // Meta events other than a tempo are not encoded: the cursor reads past them, their ticks still
 // raise the key, and never stands on one.
+static_assert(offsetof(MergedEvent, size) == offsetof(MergedEvent, bytes) + 3,
+              "a merged event's bytes and size make one word");
+
 struct StreamPlan::Walk {
     struct Cursor {
         const uint8_t* at;     // the next event's bytes
@@ -173,8 +178,9 @@ struct StreamPlan::Walk {
         uint32_t left;       // 1 while the cursor stands on an event
         uint32_t remaining;  // events after it still to read
         uint32_t tick;
-        uint8_t bytes[3];
-        uint8_t size;
+        // MergedEvent's bytes and size as they lie in memory: put together in a register and
+        // stored at once, since a merge reads them back at once.
+        uint32_t message;
         uint8_t status;  // the running status
     };
 
@@ -186,7 +192,7 @@ struct StreamPlan::Walk {
         c.remaining = tracks[t].readable;
         Advance(t, c);
     }
-    bool Advance(uint32_t t, Cursor& c) const {
+    [[gnu::always_inline]] bool Advance(uint32_t t, Cursor& c) const {
         ByteReader r(c.at, uint32_t(tracks[t].end - c.at));
         ImageEvent e{};
         while (c.remaining) {
@@ -197,14 +203,11 @@ struct StreamPlan::Walk {
             }
             if (c.tick > c.key) c.key = c.tick;
             if (e.status < 0xF0) {
-                c.bytes[0] = e.status;
-                c.bytes[1] = e.data[0];
-                c.bytes[2] = e.length > 1 ? e.data[1] : 0;
-                c.size = uint8_t(1 + e.length);
+                const uint32_t second = e.length > 1 ? e.data[1] : 0;
+                c.message = Message(e.status, e.data[0], second, 1 + e.length);
                 c.event = nullptr;
             } else if (e.status != 0xFF || (e.type == 0x51 && e.length == 3)) {
-                c.bytes[0] = e.status;  // system exclusive, tempo: taken apart by ImageEvents
-                c.size = 0;
+                c.message = Message(e.status, 0, 0, 0);  // taken apart by ImageEvents
                 c.event = e.at;
             } else {
                 continue;
@@ -219,10 +222,13 @@ struct StreamPlan::Walk {
     void Emit(const Cursor& c, MergedEvent& merged) const {
         merged.source = c.event;
         merged.tick = c.tick;
-        merged.bytes[0] = c.bytes[0];
-        merged.bytes[1] = c.bytes[1];
-        merged.bytes[2] = c.bytes[2];
-        merged.size = c.size;
+        std::memcpy(merged.bytes, &c.message, 4);
+    }
+    static uint32_t Message(uint32_t b0, uint32_t b1, uint32_t b2, uint32_t size) {
+        const uint8_t bytes[4] = {uint8_t(b0), uint8_t(b1), uint8_t(b2), uint8_t(size)};
+        uint32_t message;
+        std::memcpy(&message, bytes, 4);
+        return message;
     }
     // A track's bytes are read in order, a few at a time: the next ones are asked for early.
     void Prefetch(const Cursor& c) const { __builtin_prefetch(c.at + 256); }
