@@ -7,9 +7,9 @@
 #   tools/bench-peers.sh [-r RUNS] [-t SECONDS] [-s "typical large dense tracks2000"]
 #                        [-p "libsmf portsmf mido"] [-f]
 #
-# Tonflux's conversion is timed in process by the conversion benchmark (read the file, parse,
-# merge, encode, write the file, free), and also as a whole tonflux-convert process; a peer only
-# around its load call, measured inside the driver (mido runs on Debian's
+# Tonflux's conversion is timed in process by the conversion benchmark (read the file, convert it
+# straight from its image into the file; beside it the song model's road), and also as a whole
+# tonflux-convert process; a peer only around its load call, measured inside the driver (mido runs on Debian's
 # /usr/bin/python3, where python3-mido lives). Each figure is the best of RUNS runs (default 3); a
 # peer run longer than SECONDS (default 900) is stopped and shown as ">", one of more than 10 s
 # is not repeated. "wall" is elapsed time,
