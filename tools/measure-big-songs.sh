@@ -1,0 +1,94 @@
+#!/usr/bin/env bash
+# measure-big-songs.sh: the songs only a conversion in near-constant memory takes, through
+# tonflux-convert, with the outcome, the wall and CPU time and the peak memory (maximum resident
+# set, from /usr/bin/time) of each run. The figures of the README's "Limits" section on big songs
+# come from here.
+#
+#   tools/measure-big-songs.sh [-b BUILD_DIR] [-w WIN32_BUILD_DIR] [-s SONG_DIR] [-o OUT_DIR]
+#                              [--no-wine]
+#
+#   1. dense-1000mb.mid (1 GB, its MIDI stream file about 3.8 GB, near the format's 4 GB) by the
+#      native build, then by the 32-bit tonflux-convert.exe under Wine (large-address-aware, as
+#      shipped); the two files must be the same bytes.
+#   2. dense-1150mb.mid, whose file would pass 4 GB: refused as soon as the reading shows it, with
+#      no file left behind.
+#   3. -j 4 over four copies of dense-200mb.mid at once.
+#
+# BUILD_DIR is a native build (default build/native), WIN32_BUILD_DIR a 32-bit cross build
+# (default build/win32); both are built if needed. The songs are written by
+# tools/make-bench-songs.py into SONG_DIR (default build/bench-songs; minutes, once). OUT_DIR
+# (default build/big-out) receives the outputs, up to 8 GB while step 1 runs; they are removed.
+# Wine runs in its own prefix under OUT_DIR/wine unless WINE_ENV_BASE says otherwise.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build=build/native
+win32=build/win32
+songs=build/bench-songs
+out=build/big-out
+wine=1
+while (($#)); do
+    case $1 in
+    -b) build=$2; shift 2 ;;
+    -w) win32=$2; shift 2 ;;
+    -s) songs=$2; shift 2 ;;
+    -o) out=$2; shift 2 ;;
+    --no-wine) wine=0; shift ;;
+    *) sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
+    esac
+done
+mkdir -p "$out"
+export WINE_ENV_BASE=${WINE_ENV_BASE:-$PWD/$out/wine}
+
+if [[ ! -x "$build/cli/tonflux-convert" ]]; then
+    cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+    cmake --build "$build" -j2 --target tonflux-convert >/dev/null
+fi
+if ((wine)) && [[ ! -f "$win32/cli/tonflux-convert.exe" ]]; then
+    cmake -S . -B "$win32" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-w64-mingw32.cmake >/dev/null
+    cmake --build "$win32" -j2 --target tonflux-convert >/dev/null
+fi
+python3 tools/make-bench-songs.py --dense-mb 1000 --dense-mb 1150 --dense-mb 200 "$songs" >/dev/null
+
+# run NAME CMD...: runs CMD under /usr/bin/time and prints one line of figures.
+run() {
+    local name=$1 status=0
+    shift
+    /usr/bin/time -f '%e %U %S %M' -o "$out/time" "$@" >"$out/stdout" 2>"$out/stderr" || status=$?
+    read -r wall user sys peak <"$out/time"
+    printf '%-44s exit %d  %7.1f s wall  %7.1f s cpu  peak %6.0f MB\n' "$name" "$status" \
+        "$wall" "$(echo "$user + $sys" | bc)" "$(echo "$peak / 1024" | bc)"
+    sed 's/^/    /' "$out/stderr" | head -3
+}
+mb() { echo "$(( $(stat -c %s "$1") / 1000000 )) MB"; }
+
+native=$PWD/$build/cli/tonflux-convert
+echo "1. a 1 GB dense song ($(mb "$songs/dense-1000mb.mid"))"
+run "native" "$native" -q -f -o "$out/native.mds" "$songs/dense-1000mb.mid"
+echo "    output $(mb "$out/native.mds")"
+if ((wine)); then
+    run "32-bit tonflux-convert.exe under Wine" tools/wine-env.sh run wine \
+        "$win32/cli/tonflux-convert.exe" -q -f -o "$out/win32.mds" "$songs/dense-1000mb.mid"
+    if cmp -s "$out/native.mds" "$out/win32.mds"; then
+        echo "    the same bytes as the native build's"
+    else
+        echo "    DIFFERENT from the native build's"
+    fi
+    rm -f "$out/win32.mds"
+fi
+rm -f "$out/native.mds"
+
+echo "2. a song whose MIDI stream file would pass 4 GB ($(mb "$songs/dense-1150mb.mid"))"
+run "native" "$native" -f -o "$out/past4g.mds" "$songs/dense-1150mb.mid"
+if ((wine)); then
+    run "32-bit tonflux-convert.exe under Wine" tools/wine-env.sh run wine \
+        "$win32/cli/tonflux-convert.exe" -f -o "$out/past4g.mds" "$songs/dense-1150mb.mid"
+fi
+left=$(find "$out" -maxdepth 1 -name 'past4g.mds' -o -maxdepth 1 -name '~tf*.tmp' | wc -l)
+echo "    files left behind: $left"
+
+echo "3. -j 4 over four 200 MB songs ($(mb "$songs/dense-200mb.mid") each)"
+for n in 1 2 3 4; do cp "$songs/dense-200mb.mid" "$out/song$n.mid"; done
+run "native, -j 4" "$native" -q -f -j 4 "$out"/song{1,2,3,4}.mid
+rm -f "$out"/song[1-4].mid "$out"/song[1-4].mds "$out/time" "$out/stdout" "$out/stderr"
+if ((wine)); then tools/wine-env.sh stop >/dev/null 2>&1 || true; fi
