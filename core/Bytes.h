@@ -86,6 +86,8 @@ public:
         out = *at;
         return true;
     }
+    // The next n bytes, to look at before taking them (Skip); null when fewer are left.
+    const uint8_t* Peek(uint32_t n) const { return Left() >= n ? at : nullptr; }
     // Whether the next four bytes are id (a chunk's identifier); takes nothing.
     bool Is(const char (&id)[5]) const { return Left() >= 4 && std::memcmp(at, id, 4) == 0; }
 

@@ -17,7 +17,7 @@ MdsStreamWriter::MdsStreamWriter(MdsOutput& output, uint16_t division,
     : output(output), division(division), options(options) {}
 
 MdsStreamWriter::~MdsStreamWriter() {
-    delete[] staged;
+    delete[] own;
 }
 
 bool MdsStreamWriter::Put(const uint8_t* data, uint32_t n) {
@@ -59,7 +59,11 @@ bool MdsStreamWriter::WriteBlock(uint32_t tickStart, const uint8_t* bytes, uint3
 
 uint8_t* MdsStreamWriter::StageBlock(uint32_t tickStart) {
     if (failed) return nullptr;
-    if (!staged) staged = new (std::nothrow) uint8_t[8 + size_t(options.maxBufferBytes)];
+    // Straight into the output's buffer where it has one: a block is copied once, into the file.
+    const uint32_t bytes = MdsBlockHeadBytes + options.maxBufferBytes;
+    staged = output.Room(bytes);
+    if (!staged && !own) own = new (std::nothrow) uint8_t[bytes];
+    if (!staged) staged = own;
     if (!staged) {
         outOfMemory = failed = true;
         return nullptr;

@@ -27,6 +27,9 @@ public:
     virtual bool Write(const uint8_t* data, uint32_t n) = 0;
     // Writes over bytes written before; offset + n never passes what was written.
     virtual bool WriteAt(uint32_t offset, const uint8_t* data, uint32_t n) = 0;
+    // Memory of the output's own for the next n bytes, to be filled and handed to Write, which
+    // then copies nothing; null when it has none (the writer then uses memory of its own).
+    virtual uint8_t* Room(uint32_t) { return nullptr; }
 };
 
 // Writes a MIDI stream file to output as its blocks come: the header first, with its sizes and
@@ -65,6 +68,7 @@ private:
     const uint16_t division;
     const ConversionOptions options;
     uint8_t* staged = nullptr;  // a block's start tick, length and bytes
+    uint8_t* own = nullptr;     // memory for them when the output has none
     uint32_t stagedTick = 0;
     uint64_t written = 0;
     uint32_t blocks = 0;
@@ -95,6 +99,7 @@ public:
     bool WriteAt(uint32_t offset, const uint8_t* data, uint32_t n) override {
         return file.WriteAt(offset, data, n);
     }
+    uint8_t* Room(uint32_t n) override { return file.Room(n); }
 
 private:
     OutputFile& file;

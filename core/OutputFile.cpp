@@ -78,8 +78,18 @@ bool OutputFile::Create(const char* target) {
     return false;
 }
 
+uint8_t* OutputFile::Room(uint32_t n) {
+    if (handle == FileSystem::NoHandle || n > BufferBytes) return nullptr;
+    if (BufferBytes - used < n && !Flush()) return nullptr;
+    return buffer + used;
+}
+
 bool OutputFile::Write(const uint8_t* data, uint32_t n) {
     if (handle == FileSystem::NoHandle) return false;
+    if (data == buffer + used && n <= BufferBytes - used) {  // filled in place (Room)
+        used += n;
+        return true;
+    }
     while (n > 0) {
         if (used == BufferBytes && !Flush()) return false;
         const uint32_t room = BufferBytes - used;

@@ -14,6 +14,9 @@ public:
     bool Create(const char* targetPath);
     // Buffered; false at the first failure, after which only Abandon remains.
     bool Write(const uint8_t* data, uint32_t n);
+    // The buffer's memory for the next n bytes (at most 64 KB): Write copies nothing when handed
+    // them. Null when they do not fit or the buffer cannot be emptied.
+    uint8_t* Room(uint32_t n);
     // Writes over n of the bytes written before, at offset from the start (a header's sizes,
     // known only at the end): the last writes before Commit.
     bool WriteAt(uint64_t offset, const uint8_t* data, uint32_t n);
@@ -34,7 +37,7 @@ private:
     void Fail(uint32_t code);
     bool CloseTemp();
 
-    static constexpr uint32_t BufferBytes = 64 * 1024;
+    static constexpr uint32_t BufferBytes = 256 * 1024;
     char* targetPath = nullptr;
     char* tempPath = nullptr;
     uint8_t* buffer = nullptr;

@@ -216,6 +216,27 @@ template <bool Lenient, class TrackSink>
 [[gnu::always_inline]] inline bool SmfReader::ReadEvent(ByteReader& r, TrackSink& track,
                                                         uint32_t& tick, uint8_t& runningStatus,
                                                         bool& endOfTrack) {
+    // Nearly every event: a channel message after a one-byte delta, all in the next 4 bytes; read
+    // as the steps below would, with one look at the bounds.
+    if (const uint8_t* const p = r.Peek(4)) {
+        const uint8_t b = p[1];
+        if (p[0] < 0x80 && (uint8_t(b - 0x80) < 0x70 || (b < 0x80 && runningStatus))) {
+            const uint32_t statusByte = b >= 0x80;
+            const uint8_t status = statusByte ? b : runningStatus;
+            const uint8_t* const from = p + 1 + statusByte;
+            const uint32_t dataBytes = (status & 0xE0) == 0xC0 ? 1 : 2;
+            tick += p[0];
+            r.Skip(1 + statusByte + dataBytes);
+            if constexpr (Lenient) {
+                if (statusByte)
+                    statusCarried = false;
+                else if (statusCarried)
+                    mends |= SmfMend::RunningStatusAfterMeta;
+            }
+            runningStatus = status;
+            return Store(track, status, from, from + dataBytes, tick);
+        }
+    }
     const uint8_t* const event = r.Position();
     const uint32_t delta = r.VarLen();
     if (!r.Ok()) return BadNumber<Lenient>(event, event, r.End());
