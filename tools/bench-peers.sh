@@ -5,7 +5,7 @@
 # benchmark songs (tools/make-bench-songs.py) and prints one table.
 #
 #   tools/bench-peers.sh [-r RUNS] [-t SECONDS] [-s "typical large dense tracks2000"]
-#                        [-p "libsmf portsmf mido"] [-f]
+#                        [-p "libsmf portsmf mido"] [-f] [-b BEFORE_BUILD_DIR]
 #
 # Tonflux's conversion is timed in process by the conversion benchmark (read the file, convert it
 # straight from its image into the file; beside it the song model's road), and also as a whole
@@ -15,7 +15,9 @@
 # is not repeated. "wall" is elapsed time,
 # "cpu" user plus system time: on a machine shared with other work the cpu column is the steadier
 # one. Ratios are the peer's load time over Tonflux's conversion time. A peer's figures are kept
-# in build/bench-peers/peer-results.json for the next table; -f measures them again.
+# in build/bench-peers/peer-results.json for the next table; -f measures them again. -b names the
+# build tree of an earlier commit (built with -DTONFLUX_BUILD_BENCHMARKS=ON), whose conversion is
+# timed in the same run and shown beside.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -24,13 +26,15 @@ limit=900
 songs="typical large dense tracks2000"
 peers="libsmf portsmf mido"
 remeasure=""
-while getopts "r:t:s:p:f" opt; do
+before=""
+while getopts "r:t:s:p:fb:" opt; do
     case "$opt" in
     r) runs=$OPTARG ;;
     t) limit=$OPTARG ;;
     s) songs=$OPTARG ;;
     p) peers=$OPTARG ;;
     f) remeasure=remeasure ;;
+    b) before=$OPTARG ;;
     *) exit 2 ;;
     esac
 done
@@ -45,4 +49,4 @@ cc -O2 $(pkg-config --cflags smf) tools/peers/load-libsmf.c -o "$out/load-libsmf
     $(pkg-config --libs smf)
 c++ -O2 $(pkg-config --cflags portSMF) tools/peers/load-portsmf.cpp -o "$out/load-portsmf" \
     $(pkg-config --libs portSMF)
-python3 tools/peers/run-peers.py "$out" "$runs" "$limit" "$songs" "$peers" $remeasure
+python3 tools/peers/run-peers.py "$out" "$runs" "$limit" "$songs" "$peers" $remeasure $before

@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
 """run-peers.py: the runs and the table of tools/bench-peers.sh (which builds what it needs).
 
-    run-peers.py OUT_DIR RUNS LIMIT_SECONDS "SONGS" "PEERS" [remeasure]
+    run-peers.py OUT_DIR RUNS LIMIT_SECONDS "SONGS" "PEERS" [remeasure] [BEFORE_BUILD]
 
 A peer's figures are kept in OUT_DIR/peer-results.json and reused unless remeasure is given.
+BEFORE_BUILD, a build tree of an earlier commit with its conversion benchmark, is timed in the same
+run (its end_to_end) and shown beside, with how many times faster the conversion is now.
 
 Tonflux's conversion is timed in process by the conversion benchmark (end_to_end: read the file,
 convert it straight from its image into the file; model_end_to_end: the same through the song
@@ -21,7 +23,8 @@ import time
 
 out, runs, limit = sys.argv[1], int(sys.argv[2]), float(sys.argv[3])
 songs, peers = sys.argv[4].split(), sys.argv[5].split()
-remeasure = len(sys.argv) > 6 and sys.argv[6] == "remeasure"
+remeasure = "remeasure" in sys.argv[6:]
+before_build = next((a for a in sys.argv[6:] if a != "remeasure"), None)
 
 
 def run(cmd):
@@ -48,9 +51,9 @@ def children_cpu():
     return u.ru_utime + u.ru_stime
 
 
-def tonflux_in_process():
+def tonflux_in_process(build="build/bench"):
     """Best (wall, cpu) seconds of the benchmark's end-to-end conversions, by road and song."""
-    r = subprocess.run(["build/bench/bench/tonflux_conversion_bench", "--songs=build/bench-songs",
+    r = subprocess.run([build + "/bench/tonflux_conversion_bench", "--songs=build/bench-songs",
                         "--out=" + out, "--no-peak",
                         "--benchmark_filter=^(model_)?end_to_end/(%s)$" % "|".join(songs),
                         "--benchmark_repetitions=%d" % runs, "--benchmark_format=json"],
@@ -110,6 +113,7 @@ except (OSError, ValueError):
     cache = {}
 table = {}
 in_process = tonflux_in_process()
+before = tonflux_in_process(before_build) if before_build else {}
 for s in songs:
     path = "build/bench-songs/%s.mid" % s
     table[s, "tonflux"] = best([tonflux(path) for _ in range(runs)])
@@ -138,6 +142,8 @@ print("process's; the model's road is the conversion through the song model; pea
 print("resident memory over the input's size)\n")
 head = ("| song | MB | Tonflux conversion | MB/s | model's road | MB/s | tonflux-convert process "
         "| peak | " + " | ".join("%s load | ratio | process ratio | peak" % p for p in peers) + " |")
+if before_build:
+    head = head.replace("| model's road |", "| before | faster | model's road |")
 print(head)
 print("|" + "---|" * (head.count("|") - 1))
 for s in songs:
@@ -149,9 +155,12 @@ for s in songs:
         print("| %s | %.2f | Tonflux failed |" % (s, mb))
         continue
     bw, bc = b
-    row = "| %s | %.2f | %.3f / %.3f | %.0f / %.0f | %.3f / %.3f | %.0f / %.0f | %.3f / %.3f | %.1fx |" % (
-        s, mb, bw, bc, mb / bw, mb / bc, m[0], m[1], mb / m[0], mb / m[1], t[0], t[1],
-        t[2] * 1024 / (mb * 1e6))
+    row = "| %s | %.2f | %.3f / %.3f | %.0f / %.0f |" % (s, mb, bw, bc, mb / bw, mb / bc)
+    if before_build:
+        o = before.get(("end_to_end", s))
+        row += " %.3f / %.3f | %.2fx / %.2fx |" % (o[0], o[1], o[0] / bw, o[1] / bc) if o else " | |"
+    row += " %.3f / %.3f | %.0f / %.0f | %.3f / %.3f | %.1fx |" % (
+        m[0], m[1], mb / m[0], mb / m[1], t[0], t[1], t[2] * 1024 / (mb * 1e6))
     for p in peers:
         r = table[s, p]
         if r == "timeout":
