@@ -711,20 +711,19 @@ uint64_t CheckConversion(const uint8_t* data, size_t size, uint64_t refuseNth) {
         return allocations;
     }
     Check(c.outcome != Outcome::NotSmf, "refused a song that can be converted");
+    // The events encoded are those of the merged track: of a format 0 file only the first
+    // track's, and none of the events the merge drops at the tracks' ends.
+    Check(merged.Prepare(image.bytes, image.size, in.mode), "the first steps alone failed");
     bool tooLarge = false;
     const uint32_t allowance = in.options.omitStreamIds ? 4 : 0;
-    // Only a format 1 song's tracks are merged: of a format 0 file, only the first is converted.
-    const Track* const end = song.Format() == 1 ? nullptr : song.FirstTrack()->Next();
-    for (const Track* t = song.FirstTrack(); t != end; t = t->Next())
-        for (const MidiEvent* e = t->First(); e; e = e->Next())
-            if (PackedSize(*e, in.options.omitStreamIds) + allowance > in.options.maxBufferBytes)
-                tooLarge = true;
+    for (const MidiEvent* e = merged.song.FirstTrack()->First(); e; e = e->Next())
+        if (PackedSize(*e, in.options.omitStreamIds) + allowance > in.options.maxBufferBytes)
+            tooLarge = true;
     if (tooLarge) {
         Check(c.outcome == Outcome::EventTooLarge, "converted an event larger than a block");
         return allocations;
     }
     Check(c.outcome == Outcome::Converted, "refused an event that fits a block");
-    Check(merged.Prepare(image.bytes, image.size, in.mode), "the first steps alone failed");
     CheckBlocks(*merged.song.FirstTrack(), in.options, c.song.blocks);
     CheckImage(c, in.options);
 
