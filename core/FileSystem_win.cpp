@@ -60,6 +60,27 @@ DWORD ReadUpTo(HANDLE file, uint8_t* data, uint32_t n, uint32_t& total) {
     return 0;
 }
 
+// Writes the n bytes at data, where the file pointer stands or, with offset, there.
+bool WriteUntilDone(intptr_t handle, const uint8_t* data, uint32_t n, uint32_t& error,
+                    const uint64_t* offset) {
+    uint64_t done = 0;
+    while (done < n) {
+        OVERLAPPED at{};
+        if (offset) {
+            at.Offset = DWORD(*offset + done);
+            at.OffsetHigh = DWORD((*offset + done) >> 32);
+        }
+        DWORD written = 0;
+        if (!WriteFile(reinterpret_cast<HANDLE>(handle), data + done, DWORD(n - done), &written,
+                       offset ? &at : nullptr)) {
+            error = GetLastError();
+            return false;
+        }
+        done += written;
+    }
+    return true;
+}
+
 }  // namespace
 
 namespace FileSystem {
@@ -82,34 +103,12 @@ bool CreateNewFile(const char* path, intptr_t& handle, uint32_t& error) {
 }
 
 bool WriteAll(intptr_t handle, const uint8_t* data, uint32_t n, uint32_t& error) {
-    while (n > 0) {
-        DWORD written = 0;
-        if (!WriteFile(reinterpret_cast<HANDLE>(handle), data, n, &written, nullptr)) {
-            error = GetLastError();
-            return false;
-        }
-        data += written;
-        n -= written;
-    }
-    return true;
+    return WriteUntilDone(handle, data, n, error, nullptr);
 }
 
 bool WriteAllAt(intptr_t handle, uint64_t offset, const uint8_t* data, uint32_t n,
                 uint32_t& error) {
-    while (n > 0) {
-        OVERLAPPED at{};
-        at.Offset = DWORD(offset);
-        at.OffsetHigh = DWORD(offset >> 32);
-        DWORD written = 0;
-        if (!WriteFile(reinterpret_cast<HANDLE>(handle), data, n, &written, &at)) {
-            error = GetLastError();
-            return false;
-        }
-        data += written;
-        n -= written;
-        offset += written;
-    }
-    return true;
+    return WriteUntilDone(handle, data, n, error, &offset);
 }
 
 bool CloseFile(intptr_t handle, uint32_t& error) {

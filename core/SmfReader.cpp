@@ -211,6 +211,17 @@ bool SmfReader::BadNumber(const uint8_t* event, const uint8_t* at, const uint8_t
     return CutShort<Lenient>(event);
 }
 
+template <bool Lenient>
+uint8_t SmfReader::ChannelStatus(uint8_t status, bool statusByte) {
+    if constexpr (Lenient) {
+        if (statusByte)
+            statusCarried = false;
+        else if (statusCarried)
+            mends |= SmfMend::RunningStatusAfterMeta;
+    }
+    return status;
+}
+
 // Inlined into the chunk loop: an event takes a few nanoseconds, a call a good share of them.
 template <bool Lenient, class TrackSink>
 [[gnu::always_inline]] inline bool SmfReader::ReadEvent(ByteReader& r, TrackSink& track,
@@ -227,13 +238,7 @@ template <bool Lenient, class TrackSink>
             const uint32_t dataBytes = (status & 0xE0) == 0xC0 ? 1 : 2;
             tick += p[0];
             r.Skip(1 + statusByte + dataBytes);
-            if constexpr (Lenient) {
-                if (statusByte)
-                    statusCarried = false;
-                else if (statusCarried)
-                    mends |= SmfMend::RunningStatusAfterMeta;
-            }
-            runningStatus = status;
+            runningStatus = ChannelStatus<Lenient>(status, statusByte);
             return Store(track, status, from, from + dataBytes, tick);
         }
     }
@@ -254,13 +259,7 @@ template <bool Lenient, class TrackSink>
     if (status < 0xF0) {
         // Data bytes are not examined: a byte of 0x80 or above in a data position is data.
         if (!r.Skip((status & 0xE0) == 0xC0 ? 1 : 2)) return CutShort<Lenient>(event);
-        if constexpr (Lenient) {
-            if (statusByte)
-                statusCarried = false;
-            else if (statusCarried)
-                mends |= SmfMend::RunningStatusAfterMeta;
-        }
-        runningStatus = status;
+        runningStatus = ChannelStatus<Lenient>(status, statusByte);
         return Store(track, status, from, r.Position(), tick);
     }
     if constexpr (Lenient)

@@ -85,6 +85,10 @@ private:
     bool Fail(SmfFaultKind kind, const uint8_t* at) {
         return Fail(kind, uint32_t(at - cursor.Base()));
     }
+    // The running status after a channel message of status, which carried its status byte or
+    // not; notes the lenient rule it needed.
+    template <bool Lenient>
+    uint8_t ChannelStatus(uint8_t status, bool statusByte);
     // An event that the end cuts short: a fault, or in the lenient mode the end of the track.
     template <bool Lenient>
     bool CutShort(const uint8_t* event);
