@@ -272,13 +272,18 @@ BuildResult StreamEncoder::AddOne(const MergedEvent& event) {
 }
 
 BuildResult StreamEncoder::Add(const MergedEvent* events, uint32_t count) {
+    return idBytes ? AddEvents<4>(events, count) : AddEvents<0>(events, count);
+}
+
+template <uint32_t IdBytes>
+BuildResult StreamEncoder::AddEvents(const MergedEvent* events, uint32_t count) {
     // The walk's state in locals for the channel messages: the members are written only around
     // the other events and new blocks.
     static const uint32_t Mask[4] = {0, 0xFF, 0xFFFF, 0xFFFFFF};
     const uint32_t useRunningStatus = options.useRunningStatus;
-    const uint32_t limit = maxBytes, ids = idBytes, step = allowanceStep, size = shortLength;
+    const uint32_t limit = maxBytes, step = allowanceStep, size = 8 + IdBytes;
     uint32_t tick = prevTick, length = used, last = lastStatus, n = encoded;
-    uint64_t kept = allowance;
+    uint32_t kept = allowance;
     uint8_t* bytes = out;
     BuildResult result = BuildResult::Ok;
     for (uint32_t i = 0; i < count; ++i) {
@@ -311,8 +316,8 @@ BuildResult StreamEncoder::Add(const MergedEvent* events, uint32_t count) {
         }
         uint8_t* at = bytes + length;
         PutLe32(at, event.tick - tick);
-        if (ids) PutLe32(at + 4, 0);
-        PutLe32(at + 4 + ids, word);
+        if (IdBytes) PutLe32(at + 4, 0);
+        PutLe32(at + 4 + IdBytes, word);
         length += size;
         tick = event.tick;
         ++n;

@@ -47,6 +47,9 @@ public:
     uint32_t Events() const { return encoded; }
 
 private:
+    // The walk, with or without the 4 bytes of stream identifiers.
+    template <uint32_t IdBytes>
+    BuildResult AddEvents(const MergedEvent* events, uint32_t count);
     // Any event, the walk's state in the members.
     BuildResult AddOne(const MergedEvent& event);
     // Keeps room for length more bytes in the current block, starting a new one when they would
@@ -64,8 +67,8 @@ private:
     const uint32_t allowanceStep;
     uint8_t* out = nullptr;  // the current block's bytes
     uint32_t prevTick = 0;
-    uint32_t used = 0;  // the current block's length
-    uint64_t allowance = 0;
+    uint32_t used = 0;       // the current block's length
+    uint32_t allowance = 0;  // at most 4 bytes per event of a block: never near 4 GB
     uint32_t lastStatus = 0;
     uint32_t encoded = 0;
 };
