@@ -223,8 +223,12 @@ public:
         const uint64_t keys = uint64_t(highest) - lowest + 1;
         if (keys > events) return false;
         // About half a window's room is filled on average: as much as a level-2 cache holds, or
-        // a few events of every track when there are many; never more than the whole song.
-        const uint64_t room = 2 * uint64_t(k) > 16384 ? 2 * uint64_t(k) : 16384;
+        // with many tracks a few dozen events of each, since every track visited costs a little
+        // whatever it gives (up to 128 K events, a few MB), but never fewer than 2 events of
+        // each; never more than the whole song.
+        const uint64_t perTrack = 64 * uint64_t(k) < 131072 ? 64 * uint64_t(k) : 131072;
+        uint64_t room = perTrack > 16384 ? perTrack : 16384;
+        if (room < 2 * uint64_t(k)) room = 2 * uint64_t(k);
         capacity = uint32_t(events < room ? events : room);
         span = uint32_t(uint64_t(capacity / 2) * keys / events);
         if (span == 0) span = 1;
