@@ -118,8 +118,8 @@ MdsCheck Describe(const uint8_t* image, uint32_t size, bool tables, bool counted
     if (!counted) {
         check = DecodeMds(image, size, table);
         if (check.fault != MdsFault::None) return check;
-        blocks = table.blockCount;
-        events = table.eventCount;
+        blocks = result.blocks = table.blockCount;
+        events = result.events = table.eventCount;
     }
     if (tables) {
         owned.blocks = new (std::nothrow) TonfluxBlock[blocks ? blocks : 1];

@@ -171,7 +171,13 @@ int main(int argc, char** argv) {
         std::perror(argv[1]);
         return 1;
     }
-    std::fprintf(out, "{\n");
+    std::fprintf(out, "{\n  \"smfFaults\": [");
+    for (const char* name : SmfFaultNames)
+        std::fprintf(out, "%s%s", name == SmfFaultNames[0] ? "" : ", ", Quoted(name).c_str());
+    std::fprintf(out, "],\n  \"mdsFaults\": [");
+    for (const char* name : MdsFaultNames)
+        std::fprintf(out, "%s%s", name == MdsFaultNames[0] ? "" : ", ", Quoted(name).c_str());
+    std::fprintf(out, "],\n");
     WriteLanguage(out, "en", Language::English, "C");
     std::fprintf(out, ",\n");
     // Without the Japanese locale the system's text stays English, as the converter's would.
