@@ -57,12 +57,19 @@ manifest.version = args.version;
 writeFileSync(join(pkg, 'package.json'), JSON.stringify(manifest, null, 2) + '\n');
 
 // The page: the worker (the package and its glue) as a string inside the page's script, so that
-// it can start from a blob: URL, which works from file:// too.
+// it can start from a blob: URL, which works from file:// too. Both take the package as built
+// above, as any user of it would.
+const builtPackage = {
+    name: 'tonflux-package',
+    setup(b) {
+        b.onResolve({ filter: /^tonflux$/ }, () => ({ path: join(pkg, 'index.mjs') }));
+    },
+};
 const page = join(out, 'page');
 rmSync(page, { recursive: true, force: true });
 mkdirSync(page, { recursive: true });
 const worker = await build({ ...common, entryPoints: [join(here, 'page/worker.js')], format: 'iife',
-                             platform: 'browser', write: false });
+                             platform: 'browser', plugins: [builtPackage], write: false });
 const workerSource = {
     name: 'tonflux-worker',
     setup(b) {
@@ -73,7 +80,7 @@ const workerSource = {
     },
 };
 await build({ ...common, entryPoints: [join(here, 'page/page.js')], format: 'iife', platform: 'browser',
-              plugins: [inputs, workerSource], outfile: join(page, 'tonflux-page.js') });
+              plugins: [builtPackage, workerSource], outfile: join(page, 'tonflux-page.js') });
 copyFileSync(join(here, 'page/style.css'), join(page, 'tonflux-page.css'));
 writeFileSync(join(page, 'index.html'),
               readFileSync(join(here, 'page/index.html'), 'utf8').replaceAll('@VERSION@', args.version));
