@@ -27,10 +27,12 @@ static_assert(uint32_t(SmfFaultKind::CutShort) == TonfluxSmfCutShort, "SMF fault
 static_assert(uint32_t(MdsFault::BadShortMessage) == TonfluxMdsBadShortMessage, "MDS faults");
 static_assert(uint32_t(MdsFault::ChunkOverrun) == TonfluxMdsChunkOverrun, "MDS faults");
 
-// What a result owns: the output and the tables.
+// What a result owns: the output, the texts of a conversion to MDS, and the tables.
 struct Owned {
     explicit Owned(uint32_t outputBytes) : output(outputBytes) {}
     MemoryFile output;
+    ByteBuffer title;
+    ByteBuffer copyright;
     TonfluxBlock* blocks = nullptr;
     uint32_t* events = nullptr;  // ticks, then words, then offsets
     ~Owned() {
@@ -41,6 +43,11 @@ struct Owned {
 
 void Step(const TonfluxOptions& options, TonfluxStep step) {
     if (options.progress) options.progress(options.context, step);
+}
+
+// A text as the way back takes it: most writers end it with a NUL.
+uint32_t TextLength(const uint8_t* text, uint32_t length) {
+    return length > 0 && text[length - 1] == 0 ? length - 1 : length;
 }
 
 uint32_t Finish(TonfluxResult& result, TonfluxStatus status) {
@@ -77,13 +84,13 @@ public:
         }
         ++eventCount;
     }
-    // The first of each, as the way back takes them: most writers end the text with a NUL.
+    // The first of each, as the way back takes them.
     void Text(const char (&id)[5], const uint8_t* text, uint32_t length) override {
         const uint8_t*& data = id[1] == 'N' ? title : copyright;  // INAM or ICOP
         uint32_t& size = id[1] == 'N' ? titleLength : copyrightLength;
         if (data) return;
         data = text;
-        size = length > 0 && text[length - 1] == 0 ? length - 1 : length;
+        size = TextLength(text, length);
     }
 
     bool Fits() const { return blockCount == blockRoom && eventCount == eventRoom; }
@@ -191,7 +198,8 @@ uint32_t ConvertToMds(const uint8_t* image, uint32_t size, const TonfluxOptions&
     result.blocks = song.blocks.Count();
     result.events = song.blocks.EventCount();
     // Room for the whole file in one step: growing it piece by piece would copy it again and again.
-    uint64_t room = 64 + uint64_t(song.title.Size()) + song.copyright.Size();
+    uint64_t room =
+        128 + uint64_t(song.title.Size()) + song.copyright.Size();  // the chunks' headers
     for (const StreamBlock* b = song.blocks.First(); b; b = b->next)
         room += 8 + b->buffer.GetLength();
     Owned* owned = new (std::nothrow) Owned(room > UINT32_MAX ? UINT32_MAX : uint32_t(room));
@@ -202,9 +210,22 @@ uint32_t ConvertToMds(const uint8_t* image, uint32_t size, const TonfluxOptions&
     result.output = const_cast<uint8_t*>(owned->output.Data());
     result.outputLength = owned->output.GetLength();
     Step(options, TonfluxStepWritten);
-    Describe(result.output, result.outputLength, options.describe != 0, true, result.blocks,
-             result.events, *owned, result);
-    if (result.described) Step(options, TonfluxStepDescribed);
+    if (options.describe) {
+        Describe(result.output, result.outputLength, true, true, result.blocks, result.events,
+                 *owned, result);
+        if (result.described) Step(options, TonfluxStepDescribed);
+    }
+    if (!result.described) {  // the stream's fields as they were written, without decoding it
+        result.timeFormat = song.division;
+        result.maxBufferBytes = song.options.maxBufferBytes;
+        result.flags = song.options.omitStreamIds ? 1 : 0;
+        owned->title = static_cast<ByteBuffer&&>(song.title);
+        owned->copyright = static_cast<ByteBuffer&&>(song.copyright);
+        if (!owned->title.Empty()) result.title = owned->title.Data();
+        if (!owned->copyright.Empty()) result.copyright = owned->copyright.Data();
+        result.titleLength = TextLength(result.title, owned->title.Size());
+        result.copyrightLength = TextLength(result.copyright, owned->copyright.Size());
+    }
     return Finish(result, TonfluxOk);
 }
 
