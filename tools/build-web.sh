@@ -5,7 +5,8 @@
 #
 #   tools/build-web.sh [--native DIR] [--wasm DIR] [--out DIR]
 #
-# build/web/page/ is the page (open index.html), build/web/package/ the package's files.
+# build/web/page/ is the page (open index.html), build/web/package/ the package's files; then
+# `cd build/wasm && ctest` runs their tests.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 native=build/native
@@ -30,8 +31,10 @@ export NODE_PATH=/usr/share/nodejs${NODE_PATH:+:$NODE_PATH}
 version=$(sed -n 's/^project(Tonflux VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 
 [[ -f "$native/CMakeCache.txt" ]] || cmake -S . -B "$native" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$native" -j"$jobs" --target tonflux_web_texts
-[[ -f "$wasm/CMakeCache.txt" ]] || emcmake cmake -S . -B "$wasm" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$native" -j"$jobs" --target tonflux_web_texts tonflux-convert
+# The tests in the WebAssembly tree compare with the native tree's tonflux-convert.
+emcmake cmake -S . -B "$wasm" -DCMAKE_BUILD_TYPE=Release -DTONFLUX_NATIVE_DIR="$(realpath "$native")" \
+    -DTONFLUX_WEB_DIR="$(realpath -m "$out")" >/dev/null
 cmake --build "$wasm" -j"$jobs" --target tonflux_wasm
 
 mkdir -p "$out"

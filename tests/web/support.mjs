@@ -47,17 +47,19 @@ export function Scratch() {
 }
 
 // What tonflux-convert does with input and args, in language ('en' or 'ja'): { bytes } with its
-// output, or { reason } with its message after the file's name; counts from its report line.
+// output, or { reason } with its message after the file's name (a usage error: its first two
+// lines); counts from its report line.
 export function Cli(input, args, language = 'en', scratch = Scratch()) {
     const output = join(scratch, basename(input) + '.out');
     const env = { ...process.env, LC_ALL: '', LC_MESSAGES: '', LANG: language === 'ja' ? 'ja_JP.UTF-8' : 'C.UTF-8' };
     const run = spawnSync(Convert, [...args, '-f', '-o', output, input], { env, encoding: 'utf8' });
     if (run.status === 0) {
-        const counts = /: (\d+)\D+(\d+)\D*$/.exec(run.stdout.trim());
+        const counts = /(\d+)\D+(\d+)\D*$/.exec(run.stdout.trim());
         return { bytes: readFileSync(output), blocks: Number(counts[1]), events: Number(counts[2]) };
     }
-    const prefix = `tonflux-convert: '${input}': `;
-    const line = run.stderr.startsWith(prefix) ? run.stderr.slice(prefix.length) : run.stderr;
-    if (run.status !== 1) throw new Error(`tonflux-convert ${args.join(' ')} ${input}: ${run.stderr}`);
-    return { reason: line.replace(/\n$/, '') };
+    // A usage error names no file; the first line is its reason.
+    const prefix = run.status === 2 ? 'tonflux-convert: ' : `tonflux-convert: '${input}': `;
+    if (!run.stderr.startsWith(prefix)) throw new Error(`tonflux-convert ${args.join(' ')} ${input}: ${run.stderr}`);
+    const reason = run.stderr.slice(prefix.length);
+    return { reason: run.status === 2 ? reason.split('\n').slice(0, 2).join('\n') : reason.replace(/\n$/, '') };
 }
