@@ -155,10 +155,12 @@ test('the bench songs download as the converter writes them; the picture tells t
         }
         const typical = page.locator('[data-file="typical.mid"]');
         await typical.locator('canvas').hover({ position: { x: 300, y: 120 } });
-        assert.match(await typical.locator('figcaption').textContent(), /^block \d+ \(from tick \d+, \d+ bytes\) · tick \d+ · \S/);
+        assert.match(await typical.locator('figcaption').textContent(), /^block \d+ \(from tick \d+, \d+ bytes\) · tick \d+ \(offset 0x[0-9A-F]+\) · \S/);
         await page.click('#clear');
         await page.setInputFiles('#files', songs[0]);
         await Outcomes(page, 1);
+        await page.setViewportSize({ width: 1100, height: 1120 });
+        await page.locator('[data-file="typical.mid"] canvas').hover({ position: { x: 520, y: 150 } });
         await page.screenshot({ path: join(Artifacts, 'page.png') });
         assert.deepEqual(errors, []);
         assert.deepEqual(late, [], 'requests after the page loaded');
@@ -182,9 +184,17 @@ test('files dropped on the page, or chosen from the keyboard, are converted too'
         await page.dispatchEvent('#drop', 'drop', { dataTransfer: transfer });
         const outcomes = await Outcomes(page, dropped.length);
         for (const input of dropped) CheckRow(outcomes[basename(input)], input, [], 'en', `dropped ${basename(input)}`);
-        await page.focus('#drop');
-        const [chooser] = await Promise.all([page.waitForEvent('filechooser'), page.keyboard.press('Enter')]);
-        assert.ok(chooser.isMultiple());
+        // The drop area is the next stop after the language switch, and Enter there opens the file
+        // input's chooser (held back here: a chooser in a headless browser proves nothing more).
+        await page.focus('#lang');
+        await page.keyboard.press('Tab');
+        assert.equal(await page.evaluate(() => document.activeElement.id), 'drop');
+        await page.evaluate(() => document.querySelector('#files').addEventListener('click', (e) => {
+            window.chosen = true;
+            e.preventDefault();
+        }));
+        await page.keyboard.press('Enter');
+        assert.equal(await page.evaluate(() => window.chosen), true);
         assert.deepEqual(errors, []);
     } finally {
         await context.close();

@@ -34,7 +34,7 @@ const Texts = {
         rollLabel: (blocks, tempos) => `Piano roll of the stream: notes by key over time, coloured by channel, ${blocks} stream buffer boundaries (blue lines), ${tempos} tempo changes (black marks)`,
         legendBlocks: 'stream buffer boundaries', legendTempo: 'tempo changes', channel: 'ch',
         hoverBlock: (b, tick, bytes) => `block ${b} (from tick ${tick}, ${bytes} bytes)`,
-        hoverTick: (tick) => `tick ${tick}`,
+        hoverTick: (tick, offset) => `tick ${tick} (offset 0x${offset.toString(16).toUpperCase()})`,
         noteOn: (ch, name, key, vel) => `note on, channel ${ch}, ${name} (${key}), velocity ${vel}`,
         noteOff: (ch, name, key) => `note off, channel ${ch}, ${name} (${key})`,
         aftertouch: (ch, key, v) => `key pressure, channel ${ch}, key ${key}, ${v}`,
@@ -74,7 +74,7 @@ const Texts = {
         rollLabel: (blocks, tempos) => `ストリームのピアノ ロール: 音符を鍵盤の高さと時間で表示し、チャンネルごとに色分け。ストリーム バッファの境界 ${blocks} 箇所 (青い線)、テンポ変更 ${tempos} 箇所 (黒い印)`,
         legendBlocks: 'ストリーム バッファの境界', legendTempo: 'テンポ変更', channel: 'ch',
         hoverBlock: (b, tick, bytes) => `ブロック ${b} (開始ティック ${tick}、${bytes} バイト)`,
-        hoverTick: (tick) => `ティック ${tick}`,
+        hoverTick: (tick, offset) => `ティック ${tick} (オフセット 0x${offset.toString(16).toUpperCase()})`,
         noteOn: (ch, name, key, vel) => `ノート オン、チャンネル ${ch}、${name} (${key})、ベロシティ ${vel}`,
         noteOff: (ch, name, key) => `ノート オフ、チャンネル ${ch}、${name} (${key})`,
         aftertouch: (ch, key, v) => `ポリフォニック キー プレッシャー、チャンネル ${ch}、キー ${key}、${v}`,
@@ -237,9 +237,9 @@ function Converted(row, result, roll) {
     row.result = result;
     if (result.events) row.events = new StreamEvents(result.events.ticks, result.events.words, result.events.offsets);
     row.roll = roll;
-    row.blob = new Blob([result.bytes], { type: result.direction === 'mid-to-mds' ? 'audio/x-mds' : 'audio/midi' });
+    row.blob = result.blob;
     row.url = URL.createObjectURL(row.blob);
-    delete result.bytes;
+    delete result.blob;
     ShowRow(row);
 }
 
@@ -404,7 +404,7 @@ function Hover(row, event) {
     const e = events.at(index);
     const block = blocks[b];
     row.element.querySelector('figcaption').textContent =
-        [Text('hoverBlock', b + 1, block.tickStart, block.length), Text('hoverTick', e.tick), Describe(e)].join(' · ');
+        [Text('hoverBlock', b + 1, block.tickStart, block.length), Text('hoverTick', e.tick, e.offset), Describe(e)].join(' · ');
 }
 
 function Describe(e) {

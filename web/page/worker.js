@@ -12,12 +12,14 @@ self.onmessage = async ({ data }) => {
     const { id, file, options } = data;
     const post = (message, transfer = []) => self.postMessage({ id, ...message }, transfer);
     try {
-        const bytes = new Uint8Array(await file.arrayBuffer());
-        const result = convert(bytes, {
+        const input = new Uint8Array(await file.arrayBuffer());
+        const result = convert(input, {
             ...options, name: file.name, onProgress: (step) => post({ type: 'progress', step }),
         });
-        const { events, ...rest } = result;
-        const transfer = [result.bytes.buffer];
+        const { events, bytes, ...rest } = result;
+        // A blob passes to the page without a copy, and its bytes need not stay in this worker.
+        const blob = new Blob([bytes], { type: result.direction === 'mid-to-mds' ? 'audio/x-mds' : 'audio/midi' });
+        const transfer = [];
         let roll = null;
         if (events) {
             roll = MakeRoll(events, result.blocks);
@@ -26,7 +28,7 @@ self.onmessage = async ({ data }) => {
             for (const array of Object.values(roll.notes)) if (array.buffer) transfer.push(array.buffer);
         }
         const stream = events ? { ticks: events.ticks, words: events.words, offsets: events.offsets } : null;
-        post({ type: 'done', result: { ...rest, events: stream }, roll }, transfer);
+        post({ type: 'done', result: { ...rest, blob, events: stream }, roll }, transfer);
     } catch (error) {
         if (error instanceof TonfluxError) post({ type: 'refused', refusal: Refusal(error) });
         else if (error instanceof RangeError)  // the browser could not hold the file or a copy
