@@ -112,12 +112,20 @@ if (args.page) {
     process.exit(status === 'converted' && same.startsWith('the same') ? 0 : 1);
 }
 
+// The child's CPU time to the microsecond (GNU time prints hundredths), through getrusage.
+const Rusage = `import os, resource, sys
+pid = os.posix_spawn(sys.argv[1], sys.argv[1:], os.environ)
+_, status, r = os.wait4(pid, 0)
+sys.exit(1) if status else print(r.ru_utime + r.ru_stime)`;
+
+// Python's own memory would count in that child's peak, so the peak is GNU time's, run apart.
 function Native(song) {
-    const run = spawnSync('/usr/bin/time', ['-f', '%U %S %M', args.convert, '-q', '-f', '-o', output, song], { encoding: 'utf8' });
-    if (run.status !== 0) throw new Error(run.stderr);
-    const [user, system, kb] = run.stderr.trim().split('\n').pop().split(' ').map(Number);
+    const command = [args.convert, '-q', '-f', '-o', output, song];
+    const run = spawnSync('python3', ['-c', Rusage, ...command], { encoding: 'utf8' });
+    const time = spawnSync('/usr/bin/time', ['-f', '%M', ...command], { encoding: 'utf8' });
+    if (run.status !== 0 || time.status !== 0) throw new Error(run.stderr + time.stderr);
     rmSync(output);
-    return { cpu: user + system, base: 3.7e6, peak: kb * 1024 };
+    return { cpu: Number(run.stdout.trim().split(' ')[0]), base: 3.7e6, peak: Number(time.stderr.trim().split('\n').pop()) * 1024 };
 }
 
 function Wasm(song, events) {
