@@ -103,17 +103,12 @@ export interface Refusal {
     lenient: boolean;
 }
 
-/** Thrown for a refused file; message is tonflux-convert's English text. */
-export class TonfluxError extends Error implements Refusal {
+/** Thrown for a refused file, with the fields of its Refusal; message is tonflux-convert's
+ *  English text. */
+export class TonfluxError extends Error {
     constructor(refusal: Refusal);
-    status: Refusal['status'];
-    fault: Fault;
-    direction: Direction | null;
-    chunk: number | null;
-    track: boolean;
-    offset: number | null;
-    lenient: boolean;
 }
+export interface TonfluxError extends Refusal {}
 
 export const version: string;
 
