@@ -5,53 +5,10 @@
 #include "cli/Messages.h"
 #include "cli/Platform.h"
 #include "cli/Printable.h"
+#include "cli/Refusals.h"
 #include "core/ByteBuffer.h"
 #include "core/FileSystem.h"
 #include "core/MdsReader.h"
-
-const char* MdsFaultText(MdsFault fault) {
-    switch (fault) {
-        case MdsFault::None:
-            return "";
-        case MdsFault::NotRiff:
-            return ::Text(Msg::FaultNotRiff);
-        case MdsFault::RiffSize:
-            return ::Text(Msg::FaultRiffSize);
-        case MdsFault::ChunkOverrun:
-            return ::Text(Msg::FaultChunkOverrun);
-        case MdsFault::MissingFormat:
-            return ::Text(Msg::FaultMissingFormat);
-        case MdsFault::FormatChunk:
-            return ::Text(Msg::FaultFormatChunk);
-        case MdsFault::DataSize:
-            return ::Text(Msg::FaultDataSize);
-        case MdsFault::BlockOverrun:
-            return ::Text(Msg::FaultBlockOverrun);
-        case MdsFault::BlockAlignment:
-            return ::Text(Msg::FaultBlockAlignment);
-        case MdsFault::BlockTooLarge:
-            return ::Text(Msg::FaultBlockTooLarge);
-        case MdsFault::TickStart:
-            return ::Text(Msg::FaultTickStart);
-        case MdsFault::EventOverrun:
-            return ::Text(Msg::FaultEventOverrun);
-        case MdsFault::UnknownEventType:
-            return ::Text(Msg::FaultUnknownEventType);
-        case MdsFault::BadShortMessage:
-            return ::Text(Msg::FaultBadShortMessage);
-        case MdsFault::NonZeroFill:
-            return ::Text(Msg::FaultNonZeroFill);
-        case MdsFault::StreamId:
-            return ::Text(Msg::FaultStreamId);
-        case MdsFault::ListChunk:
-            return ::Text(Msg::FaultListChunk);
-        case MdsFault::ShortMessageBytes:
-            return ::Text(Msg::FaultShortMessageBytes);
-        case MdsFault::RunningStatusReset:
-            return ::Text(Msg::FaultRunningStatusReset);
-    }
-    return "";
-}
 
 namespace {
 
@@ -165,14 +122,11 @@ int DumpMdsFile(const std::string& path, std::ostream& out, std::ostream& err) {
     Printer printer(out);
     const MdsCheck check = DecodeMds(image.Data(), image.Size(), printer);
     // What our own writer never produces is a fault here, though the way back takes it.
-    char line[512];
     for (const MdsCheck& found : {printer.firstDeviation, check}) {
         if (found.fault == MdsFault::None) continue;
-        std::snprintf(line, sizeof line,
-                      &found == &check ? ::Text(Msg::DumpFault) : ::Text(Msg::DumpDeviation),
-                      unsigned(found.offset));
-        err << "tonflux-convert: " << quoted << ": " << line << MdsFaultText(found.fault) << "\n";
+        err << "tonflux-convert: " << quoted << ": " << MdsFaultAt(found, &found != &check) << "\n";
     }
+    char line[512];
     if (check.fault != MdsFault::None || printer.firstDeviation.fault != MdsFault::None) return 1;
     std::snprintf(line, sizeof line, ::Text(Msg::DumpOk), unsigned(printer.blocks),
                   unsigned(printer.events));

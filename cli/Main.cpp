@@ -15,7 +15,8 @@ int main(int argc, char** argv) {
     Platform::InstallConsoleStreams();
     SetLanguage(UserLanguage());
     const std::vector<std::string> args = Platform::Arguments(argc, argv);
-    const int code = RunConvert(args, std::cout, std::cerr, Platform::ErrorIsTerminal());
+    const int code =
+        RunConvert(args, std::cout, std::cerr, ErrorConsole(Platform::ErrorIsTerminal()));
     std::cout.flush();
     return code;
 }

@@ -24,9 +24,9 @@
 #include <unistd.h>
 #endif
 
-#include "cli/Dump.h"
 #include "cli/Messages.h"
 #include "cli/Platform.h"
+#include "cli/Refusals.h"
 #include "core/Conversion.h"
 #include "core/OutputFile.h"
 #include "tests/support/RandomSong.h"
@@ -207,9 +207,9 @@ TEST_F(Cli, RefusesBadUsageWithExitCode2AndTouchesNothing) {
         {"no input", {}, std::string(Text(Msg::NoInput))},
         {"an unknown option", {"--frobnicate", P("a.mid")}, std::string(Text(Msg::UnknownOption))},
         {"a value missing", {P("a.mid"), "-k"}, std::string(Text(Msg::MissingValue))},
-        {"buffer size 0", {"-k", "0", P("a.mid")}, std::string(Text(Msg::BufferSize))},
-        {"buffer size 64", {"--buffer-kb=64", P("a.mid")}, std::string(Text(Msg::BufferSize))},
-        {"buffer size not a number", {"-k4k", P("a.mid")}, std::string(Text(Msg::BufferSize))},
+        {"buffer size 0", {"-k", "0", P("a.mid")}, OneLine(Text(Msg::BufferSize))},
+        {"buffer size 64", {"--buffer-kb=64", P("a.mid")}, OneLine(Text(Msg::BufferSize))},
+        {"buffer size not a number", {"-k4k", P("a.mid")}, OneLine(Text(Msg::BufferSize))},
         {"no jobs", {"-j", "0", P("a.mid")}, "1024"},
         {"more jobs than files can be written at once", {"-j", "100000", P("a.mid")}, "1024"},
         {"-o naming a folder",
@@ -321,7 +321,7 @@ TEST_F(Cli, ReportsEachFailedInputAndConvertsTheRest) {
          {{"s.mid", BigSysexSong()}},
          {"-k", "1", "@s.mid"},
          1,
-         std::string(Text(Msg::SysexTooLarge)),
+         OneLine(Text(Msg::SysexTooLarge)),
          {"s.mid"}},
         {"the same fits 2 KB blocks",
          {{"s.mid", BigSysexSong()}},

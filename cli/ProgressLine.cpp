@@ -1,0 +1,27 @@
+#include "cli/ProgressLine.h"
+
+#include <cstdio>
+
+#include "cli/Messages.h"
+#include "cli/Printable.h"
+
+ProgressLine::ProgressLine(std::ostream& err, const ErrorConsole& console, bool shown, size_t total)
+    : err(err), console(console), shown(shown), total(total), start(Now()) {}
+
+void ProgressLine::Show(size_t done, const std::string& current) {
+    if (!shown) return;
+    const Clock::time_point now = Now();
+    if (drawn && now - last < std::chrono::milliseconds(100)) return;
+    if (total < 2 && now - start < std::chrono::seconds(1)) return;
+    char counter[64];
+    std::snprintf(counter, sizeof counter, Text(Msg::Progress), done, total);
+    err << "\r" << counter << Printable(current) << "\x1b[K" << std::flush;
+    last = now;
+    drawn = true;
+}
+
+void ProgressLine::Wipe() {
+    if (!drawn) return;
+    err << "\r\x1b[K" << std::flush;
+    drawn = false;
+}
