@@ -122,10 +122,11 @@ int DumpMdsFile(const std::string& path, std::ostream& out, std::ostream& err) {
     Printer printer(out);
     const MdsCheck check = DecodeMds(image.Data(), image.Size(), printer);
     // What our own writer never produces is a fault here, though the way back takes it.
-    for (const MdsCheck& found : {printer.firstDeviation, check}) {
-        if (found.fault == MdsFault::None) continue;
-        err << "tonflux-convert: " << quoted << ": " << MdsFaultAt(found, &found != &check) << "\n";
-    }
+    if (printer.firstDeviation.fault != MdsFault::None)
+        err << "tonflux-convert: " << quoted << ": " << MdsFaultAt(printer.firstDeviation, true)
+            << "\n";
+    if (check.fault != MdsFault::None)
+        err << "tonflux-convert: " << quoted << ": " << MdsFaultAt(check, false) << "\n";
     char line[512];
     if (check.fault != MdsFault::None || printer.firstDeviation.fault != MdsFault::None) return 1;
     std::snprintf(line, sizeof line, ::Text(Msg::DumpOk), unsigned(printer.blocks),

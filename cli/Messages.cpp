@@ -178,6 +178,8 @@ const Entry Table[] = {
     {Msg::FaultMissingFormat, "There is no fmt chunk or no data chunk.",
      "fmt チャンクまたは data チャンクがありません。"},
     {Msg::FaultFormatChunk, "The fmt chunk is invalid.", "fmt チャンクが不正です。"},
+    {Msg::FaultTimeFormat, "The time format's SMPTE frame rate does not exist.",
+     "時間形式の SMPTE フレーム レートが不正です。"},
     {Msg::FaultDataSize, "The data chunk's size disagrees with its block count and lengths.",
      "data チャンクのサイズがブロック数・ブロック長と一致しません。"},
     {Msg::FaultBlockOverrun, "A block runs past the end of the data chunk.",

@@ -90,6 +90,7 @@ enum class Msg {
     FaultChunkOverrun,
     FaultMissingFormat,
     FaultFormatChunk,
+    FaultTimeFormat,
     FaultDataSize,
     FaultBlockOverrun,
     FaultBlockAlignment,

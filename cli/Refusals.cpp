@@ -101,6 +101,8 @@ const char* MdsFaultText(MdsFault fault, Language language) {
             return Text(Msg::FaultMissingFormat, language);
         case MdsFault::FormatChunk:
             return Text(Msg::FaultFormatChunk, language);
+        case MdsFault::TimeFormat:
+            return Text(Msg::FaultTimeFormat, language);
         case MdsFault::DataSize:
             return Text(Msg::FaultDataSize, language);
         case MdsFault::BlockOverrun:

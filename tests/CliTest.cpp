@@ -266,6 +266,9 @@ TEST_F(Cli, ReportsEachFailedInputAndConvertsTheRest) {
     };
     Bytes malformed = mds;
     malformed[60] = 0xF8;  // the first event's status: a system message
+    Bytes smpte = mds;
+    smpte[20] = 0x23;  // the time format 0x8123: a frame rate of -127
+    smpte[21] = 0x81;
     Bytes farApart = mds;
     farApart[64] = 0x10;  // the second event's delta, now 0x10000010
     farApart[67] = 0x10;
@@ -474,6 +477,12 @@ TEST_F(Cli, ReportsEachFailedInputAndConvertsTheRest) {
          1,
          Filled(Text(Msg::DumpFault), 60) + MdsFaultText(MdsFault::BadShortMessage),
          {"bad.mds"}},
+        {"an SMPTE frame rate that does not exist",
+         {{"smpte.mds", smpte}},
+         {"@smpte.mds"},
+         1,
+         MdsFaultAt({MdsFault::TimeFormat, 20}, false),
+         {"smpte.mds"}},
         {"a delta no SMF can hold",
          {{"far.mds", farApart}},
          {"@far.mds"},
@@ -661,23 +670,41 @@ TEST_F(Cli, ConvertedFilesDumpToTheEventsOfTheMergedSong) {
 }
 
 TEST_F(Cli, DumpReportsAFaultyFile) {
-    Put("a.mid", GoodSong());
-    ASSERT_EQ(Run({"-q", P("a.mid")}).code, 0);
-    Bytes mds = Get("a.mds");
-    mds[48] = 0xEE;  // the first block's length no longer matches
-    Put("a.mds", mds);
-    const Outcome r = Run({"--dump", P("a.mds")});
-    EXPECT_EQ(r.code, 1);
-    EXPECT_NE(r.err.find(P("a.mds")), std::string::npos);
-    EXPECT_EQ(Run({"--dump", P("none.mds")}).code, 1);
-    // Another writer's layout (a stream identifier of 1): listed in full, the departure reported.
-    Bytes foreign = MdsOf(GoodSong());
-    foreign[56] = 1;
-    Put("f.mds", foreign);
-    const Outcome f = Run({"--dump", P("f.mds")});
-    EXPECT_EQ(f.code, 1);
-    EXPECT_NE(f.err.find(Filled(Text(Msg::DumpDeviation), 56)), std::string::npos);
-    EXPECT_EQ(DumpedEvents(f.out).size(), 2u);
+    struct Case {
+        const char* what;
+        std::function<void(Cli&)> setup;
+        std::string path;     // "@x" is the path of x in the test folder
+        std::string message;  // on err
+        size_t events;        // listed on out
+    };
+    const Bytes mds = MdsOf(GoodSong());
+    auto changed = [&mds](size_t at, Bytes bytes) {
+        return [&mds, at, bytes](Cli& t) {
+            Bytes changed = mds;
+            std::copy(bytes.begin(), bytes.end(), changed.begin() + long(at));
+            t.Put("a.mds", changed);
+        };
+    };
+    const Case cases[] = {
+        {"a block length that no longer matches", changed(48, {0xEE}), "@a.mds",
+         MdsFaultAt({MdsFault::BlockOverrun, 48}, false), 0},
+        {"a missing file", [](Cli&) {}, "@none.mds", SystemText(ENOENT, 2), 0},
+        {"another writer's layout (a stream identifier of 1): listed in full", changed(56, {1}),
+         "@a.mds", MdsFaultAt({MdsFault::StreamId, 56}, true), 2},
+        {"an SMPTE frame rate that does not exist", changed(20, {0x23, 0x81}), "@a.mds",
+         MdsFaultAt({MdsFault::TimeFormat, 20}, false), 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        c.setup(*this);
+        const std::string path = c.path[0] == '@' ? P(c.path.substr(1)) : c.path;
+        const Outcome r = Run({"--dump", path});
+        EXPECT_EQ(r.code, 1);
+        EXPECT_NE(r.err.find("'" + path + "': " + c.message + "\n"), std::string::npos) << r.err;
+        EXPECT_EQ(DumpedEvents(r.out).size(), c.events);
+    }
 }
 
 #ifndef _WIN32

@@ -419,11 +419,9 @@ Bytes WithoutNul(Bytes text) {
 
 // The SMF the way back wrote, read by our own reader and compared with what the stream sent.
 void CheckWrittenSmf(const MemoryFile& smf, const RecordSent& sent) {
-    // An SMPTE rate the reader refuses comes through as the file had it; read the rest anyway.
     Bytes bytes(smf.Data(), smf.Data() + smf.GetLength());
     Check(bytes.size() >= 14, "the SMF has no header");
-    const bool rateRefused = (bytes[12] & 0x80) && !Song().SetDivision(GetBe16(&bytes[12]));
-    if (rateRefused) bytes[12] = 0;
+    Check(IsValidDivision(GetBe16(&bytes[12])), "the SMF's division is one the reader refuses");
     HeapCopy copy(bytes.data(), uint32_t(bytes.size()));
     Song song;
     Check(Parse(copy.bytes, copy.size, song, false, SmfReadMode::Strict),
