@@ -16,6 +16,7 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -31,6 +32,50 @@
 #include "core/OutputFile.h"
 #include "tests/support/RandomSong.h"
 #include "tests/support/StreamEvents.h"
+
+#ifdef __linux__
+#include <pthread.h>
+#include <sys/syscall.h>
+
+#include <cstdarg>
+#include <cstring>
+#include <thread>
+
+// Every file the program makes comes through here, so a test can act at a well-defined moment:
+// right before or right after a temporary file of an output is made.
+namespace {
+void (*BeforeTempCreated)() = nullptr;
+void (*AfterTempCreated)() = nullptr;
+}  // namespace
+
+extern "C" int openat(int folder, const char* path, int flags, ...) {
+    mode_t mode = 0;
+    if (flags & O_CREAT) {
+        va_list args;
+        va_start(args, flags);
+        mode = mode_t(va_arg(args, int));
+        va_end(args);
+    }
+    const bool temp = (flags & O_CREAT) && std::strstr(path, "~tf");
+    if (temp && BeforeTempCreated) BeforeTempCreated();
+    const int fd = int(syscall(SYS_openat, folder, path, flags, mode));
+    const int error = errno;
+    if (temp && AfterTempCreated) AfterTempCreated();
+    errno = error;
+    return fd;
+}
+
+extern "C" int open(const char* path, int flags, ...) {
+    mode_t mode = 0;
+    if (flags & O_CREAT) {
+        va_list args;
+        va_start(args, flags);
+        mode = mode_t(va_arg(args, int));
+        va_end(args);
+    }
+    return openat(AT_FDCWD, path, flags, mode);
+}
+#endif
 
 namespace {
 
@@ -101,6 +146,15 @@ public:  // the tables' set-up and check functions work on the fixture too
         return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
     bool Has(const std::string& name) const { return fs::exists(dir / name); }
+#ifndef _WIN32
+    // A folder below dir whose path takes rest, and not one byte more, within the system's limit.
+    std::string DeepestFolder(const std::string& rest) const {
+        const size_t room = PATH_MAX - 1 - rest.size();
+        std::string deep(200, 'd');
+        while (P(deep).size() + 1 + 200 + 50 < room) deep += "/" + std::string(200, 'd');
+        return deep + "/" + std::string(room - P(deep).size() - 1, 'e');
+    }
+#endif
     // Every file below dir, relative, sorted: what a run left behind.
     std::vector<std::string> Files() const {
         std::vector<std::string> out;
@@ -266,6 +320,9 @@ TEST_F(Cli, ReportsEachFailedInputAndConvertsTheRest) {
     };
     Bytes malformed = mds;
     malformed[60] = 0xF8;  // the first event's status: a system message
+#ifndef _WIN32
+    const std::string deep = DeepestFolder("/a.mds");
+#endif
     Bytes smpte = mds;
     smpte[20] = 0x23;  // the time format 0x8123: a frame rate of -127
     smpte[21] = 0x81;
@@ -274,6 +331,14 @@ TEST_F(Cli, ReportsEachFailedInputAndConvertsTheRest) {
     farApart[67] = 0x10;
     const Case cases[] = {
         {"a good file", {{"a.mid", GoodSong()}}, {"@a.mid"}, 0, "", {"a.mds", "a.mid"}},
+#ifndef _WIN32
+        {"both ways in a folder too deep for a temporary name longer than the output's",
+         {{deep + "/a.mid", GoodSong()}, {deep + "/b.mds", mds}},
+         {"@" + deep + "/a.mid", "@" + deep + "/b.mds"},
+         0,
+         "",
+         {deep + "/a.mds", deep + "/a.mid", deep + "/b.mds", deep + "/b.mid"}},
+#endif
         {"format 2",
          {{"f2.mid", SmfImage().Format(2).Track(EndOfTrack)}},
          {"@f2.mid"},
@@ -749,6 +814,64 @@ TEST_F(Cli, EverySignalThatEndsTheProcessRemovesTheTemporaryFilesFirst) {
         EXPECT_EQ(Get("old.mds"), (Bytes{'o', 'l', 'd'}));
     }
 }
+
+#ifdef __linux__
+// A signal at each moment of making a temporary file, on the thread that makes it or another:
+// the file is gone when the process has ended, as the signal ends it.
+TEST_F(Cli, ASignalWhileATemporaryFileIsMadeRemovesItToo) {
+    static pthread_t signalled;
+    static auto self = [] { raise(SIGTERM); };
+    static auto other = [] { pthread_kill(signalled, SIGTERM); };
+    struct Case {
+        const char* what;
+        void (*before)();
+        void (*after)();
+        bool onAnotherThread;  // the file is made on a thread of its own, the main thread signalled
+        bool deep;             // in a folder whose path leaves no room for a longer name
+    };
+    const Case cases[] = {
+        {"right after it is made", nullptr, self, false, false},
+        {"right before it is made", self, nullptr, false, false},
+        {"on another thread, right after it is made", nullptr, other, true, false},
+        {"on another thread, right before it is made", other, nullptr, true, false},
+        {"right after it is made, deep down", nullptr, self, false, true},
+    };
+    const std::string deep = DeepestFolder("/a.mds");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(dir);
+        fs::create_directories(dir / (c.deep ? deep : ""));
+        const std::string target = P(c.deep ? deep + "/a.mds" : "a.mds");
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            const rlimit noCore = {0, 0};
+            setrlimit(RLIMIT_CORE, &noCore);
+            Platform::InstallInterruptCleanup();
+            BeforeTempCreated = c.before;
+            AfterTempCreated = c.after;
+            signalled = pthread_self();
+            auto write = [&target] {
+                OutputFile file;
+                const uint8_t bytes[4] = {1, 2, 3, 4};
+                if (!file.Create(target.c_str()) || !file.Write(bytes, 4)) _exit(100);
+                for (;;) pause();  // the signal ends the process
+            };
+            if (c.onAnotherThread) {
+                std::thread(write).join();
+            } else {
+                write();
+            }
+            _exit(101);
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFSIGNALED(status)) << status;
+        EXPECT_EQ(WTERMSIG(status), SIGTERM);
+        EXPECT_EQ(Files(), std::vector<std::string>{});
+    }
+}
+#endif
 
 // A song whose converted file is about 40 KB.
 Bytes BigSong() {
