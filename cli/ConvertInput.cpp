@@ -53,12 +53,24 @@ void ConvertToMidi(Job& job, const Settings& s) {
     Finish(job, s, WriteConvertedMidi(job.output.c_str(), midi, s.force), midi.blocks, midi.events);
 }
 
+// Whether the job's input can be opened, and if not, why, in the job's result.
+bool CanRead(Job& job) {
+    uint32_t got = 0;
+    const FileSystem::ReadResult read =
+        FileSystem::ReadFileStart(job.input.c_str(), nullptr, 0, got);
+    if (read.Ok()) return true;
+    job.result = Result::ReadFailed;
+    job.code = read.errorCode;
+    return false;
+}
+
 }  // namespace
 
 void ConvertInput(Job& job, const Settings& s) {
-    // Checked early to spare the work; the final rename checks again, at the last moment.
+    // Checked early to spare the work; the final rename checks again, at the last moment. What
+    // keeps the input from being read is said first.
     if (!s.force && Platform::Exists(job.output)) {
-        job.result = Result::OutputExists;
+        if (CanRead(job)) job.result = Result::OutputExists;
         return;
     }
     if (job.toMidi) return ConvertToMidi(job, s);

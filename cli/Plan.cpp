@@ -1,6 +1,5 @@
 #include "cli/Plan.h"
 
-#include <map>
 #include <set>
 
 #include "cli/Messages.h"
@@ -58,29 +57,32 @@ void Collect(const std::string& folder, const Settings& s, std::vector<Job>& job
     if (!found) jobs.push_back(Job{folder, "", Result::NoMidiFiles});
 }
 
-// Whether path is a regular file that begins as a MIDI stream file does (RIFF form MIDS),
-// whatever its name. Unreadable: its conversion will say why. A FIFO or a device is not looked
-// into, so it counts as NotMds.
-enum class MdsProbe { Mds, NotMds, Unreadable };
-MdsProbe ProbeMdsFile(const std::string& path) {
-    uint8_t head[12];
-    uint32_t got = 0;
-    if (!FileSystem::ReadFileStart(path.c_str(), head, sizeof head, got).Ok())
-        return MdsProbe::Unreadable;
-    return IsMdsImage(head, got) ? MdsProbe::Mds : MdsProbe::NotMds;
-}
-
-// A file named on the command line goes back to SMF when it is a MIDI stream file, whatever
-// its name; with --to-mid it must be one.
+// A file named on the command line goes back to SMF when it is a MIDI stream file (RIFF form
+// MIDS), whatever its name; with --to-mid it must be one. One that cannot be read fails here,
+// before its name can be taken for anything else. A FIFO or a device is not looked into.
 Job NamedInput(const std::string& input, const Settings& s) {
     Job job{input, "", Result::Pending};
-    const MdsProbe probe = ProbeMdsFile(input);
-    job.toMidi = s.toMidi || probe == MdsProbe::Mds;
-    if (s.toMidi && probe == MdsProbe::NotMds) {
+    uint8_t head[12];
+    uint32_t got = 0;
+    const FileSystem::ReadResult read = FileSystem::ReadFileStart(input.c_str(), head, 12, got);
+    if (!read.Ok()) {
+        job.result = Result::ReadFailed;
+        job.code = read.errorCode;
+        return job;
+    }
+    const bool mds = IsMdsImage(head, got);
+    job.toMidi = s.toMidi || mds;
+    if (s.toMidi && !mds) {
         job.result = Result::Refused;
         job.reason = Text(Msg::NotMds);
     }
     return job;
+}
+
+// Whether job's input is a file (or what is left of one), rather than a folder.
+bool NamesAFile(const Job& job) {
+    return job.result != Result::IsFolder && job.result != Result::NoMidiFiles &&
+           job.result != Result::ListFailed;
 }
 
 }  // namespace
@@ -104,29 +106,34 @@ std::vector<Job> PlanRun(const Settings& s) {
                 break;
         }
     }
-    // Every input of the run, converted or not, by identity: an output never replaces one of
-    // them, -f or not (song.mid and song.mds named together would each overwrite the other).
-    // The same file named twice (or reached through a link, or by two folders) is converted once.
+    // Every input of the run, converted or not, by identity, and by name for one that does not
+    // exist (yet): an output never replaces one of them, -f or not (song.mid and song.mds named
+    // together would each overwrite the other), and no input is read that another job of the
+    // same run writes, which would make the result depend on the job count. The same file named
+    // twice (or reached through a link, or by two folders) is converted once.
     std::set<std::pair<uint64_t, uint64_t>> inputIds;
+    std::set<std::string> inputNames;
     for (Job& job : jobs) {
+        if (!NamesAFile(job)) continue;
+        inputNames.insert(Platform::SameFileKey(job.input));
         FileSystem::FileId id;
-        if (job.result == Result::IsFolder || job.result == Result::ListFailed ||
-            job.result == Result::NoMidiFiles || !FileSystem::Identify(job.input.c_str(), id))
-            continue;
+        if (!FileSystem::Identify(job.input.c_str(), id)) continue;
         if (!inputIds.insert({id.device, id.file}).second && job.result == Result::Pending)
             job.result = Result::Duplicate;
     }
     // Two inputs that would write the same file: the first one wins, whatever the job count.
-    std::map<std::string, size_t> claimed;
+    std::set<std::string> claimed;
     for (Job& job : jobs) {
         if (job.result != Result::Pending) continue;
         job.output = s.output.empty()
                          ? DefaultOutput(job.input, s.outputDir, job.toMidi ? ".mid" : ".mds")
                          : s.output;
+        const std::string key = Platform::SameFileKey(job.output);
         FileSystem::FileId id;
-        if (FileSystem::Identify(job.output.c_str(), id) && inputIds.count({id.device, id.file}))
+        if (inputNames.count(key) ||
+            (FileSystem::Identify(job.output.c_str(), id) && inputIds.count({id.device, id.file})))
             job.result = Result::OutputIsInput;
-        else if (!claimed.emplace(Platform::SameFileKey(job.output), 0).second)
+        else if (!claimed.insert(key).second)
             job.result = Result::OutputClash;
     }
     return jobs;

@@ -554,6 +554,24 @@ TEST_F(Cli, ReportsEachFailedInputAndConvertsTheRest) {
          1,
          Filled(Text(Msg::DeltaTooLarge), 64),
          {"far.mds"}},
+        {"an input that another input writes, though it does not exist yet: -j 1",
+         {{"track07.dat", mds}},
+         {"-j", "1", "@track07.dat", "@track07.mid"},
+         1,
+         std::string(Text(Msg::OutputIsInput)),
+         {"track07.dat"}},
+        {"the same with -j 2",
+         {{"track07.dat", mds}},
+         {"-j", "2", "@track07.dat", "@track07.mid"},
+         1,
+         std::string(Text(Msg::OutputIsInput)),
+         {"track07.dat"}},
+        {"a missing input is reported as missing, though its output exists",
+         {{"ghost.mds", {'o', 'l', 'd'}}},
+         {"@ghost.mid"},
+         1,
+         "ghost.mid': " + SystemText(ENOENT, 2) + "\n",
+         {"ghost.mds"}},
         {"an existing .mid is kept",
          {{"b.mds", mds}, {"b.mid", {'o', 'l', 'd'}}},
          {"@b.mds"},
@@ -992,6 +1010,38 @@ TEST_F(Cli, HoldsItsPromisesInHostileSurroundings) {
              fs::permissions(t.dir / "r/locked", fs::perms::owner_all);
              EXPECT_EQ(t.Files(), (std::vector<std::string>{"r/a.mds", "r/a.mid", "r/locked/b.mid",
                                                             "r/z.mds", "r/z.mid"}));
+         }},
+        {"an unreadable input named: its reading fails, not as its own output",
+         [](Cli& t) {
+             t.Put("song.mds", MdsOf(GoodSong()));
+             fs::permissions(t.dir, fs::perms::all);
+             fs::permissions(t.dir / "song.mds", fs::perms::none);
+         },
+         {"@song.mds"},
+         {},
+         false,
+         RLIM_INFINITY,
+         true,
+         1,
+         "song.mds': " + SystemText(EACCES, 0) + "\n",
+         [](Cli& t) { EXPECT_EQ(t.Files(), std::vector<std::string>{"song.mds"}); }},
+        {"an unreadable input found by -r: its reading fails before its output is looked at",
+         [](Cli& t) {
+             t.Put("r/song.mid", GoodSong());
+             t.Put("r/song.mds", {'o', 'l', 'd'});
+             fs::permissions(t.dir, fs::perms::all);
+             fs::permissions(t.dir / "r", fs::perms::all);
+             fs::permissions(t.dir / "r/song.mid", fs::perms::none);
+         },
+         {"-r", "@r"},
+         {},
+         false,
+         RLIM_INFINITY,
+         true,
+         1,
+         "song.mid': " + SystemText(EACCES, 0) + "\n",
+         [](Cli& t) {
+             EXPECT_EQ(t.Files(), (std::vector<std::string>{"r/song.mds", "r/song.mid"}));
          }},
         {"a path longer than the system takes",
          [&tooLong](Cli& t) {
