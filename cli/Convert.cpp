@@ -1,5 +1,6 @@
 #include "cli/Convert.h"
 
+#include <new>
 #include <thread>
 
 #include "cli/About.h"
@@ -9,8 +10,10 @@
 #include "cli/Plan.h"
 #include "cli/Platform.h"
 #include "cli/Printable.h"
+#include "cli/Refusals.h"
 #include "cli/Reporter.h"
 #include "cli/WorkerPool.h"
+#include "core/OutputFile.h"
 
 namespace {
 
@@ -42,10 +45,8 @@ int Run(const Settings& s, std::ostream& out, std::ostream& err, const ErrorCons
     return allConverted && reporter.Written() ? ExitCode::AllConverted : ExitCode::SomeFailed;
 }
 
-}  // namespace
-
-int RunConvert(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-               const ErrorConsole& console) {
+int Convert(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+            const ErrorConsole& console) {
     Settings s;
     const int parsed = ParseOptions(args, s, err);
     if (parsed >= 0) return parsed;
@@ -72,4 +73,18 @@ int RunConvert(const std::vector<std::string>& args, std::ostream& out, std::ost
         return UsageError(err,
                           std::string(Text(Msg::OutputIsFolder)) + "'" + Printable(s.output) + "'");
     return Run(s, out, err, console);
+}
+
+}  // namespace
+
+int RunConvert(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+               const ErrorConsole& console) {
+    // A file's own lack of memory is its report; this is for the run's: its options, its plan,
+    // its reports.
+    try {
+        return Convert(args, out, err, console);
+    } catch (const std::bad_alloc&) {
+        err << "tonflux-convert: " << OneLine(Platform::ErrorText(OutOfMemoryErrorCode())) << "\n";
+        return ExitCode::SomeFailed;
+    }
 }

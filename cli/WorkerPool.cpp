@@ -1,6 +1,8 @@
 #include "cli/WorkerPool.h"
 
 #include <chrono>
+#include <new>
+#include <system_error>
 
 WorkerPool::WorkerPool(std::vector<Job>& jobs, std::function<void(Job&)> convert)
     : jobs(jobs), convert(std::move(convert)) {}
@@ -10,8 +12,23 @@ WorkerPool::~WorkerPool() {
 }
 
 unsigned WorkerPool::Start(unsigned count) {
-    for (unsigned t = 0; t < count; ++t) threads.emplace_back([this] { Work(); });
+    // A process or memory limit may let fewer threads start, or none: the run goes on with
+    // those, or on the caller's thread alone.
+    try {
+        threads.reserve(count);
+        for (unsigned t = 0; t < count; ++t) threads.emplace_back([this] { Work(); });
+    } catch (const std::system_error&) {
+    } catch (const std::bad_alloc&) {
+    }
     return unsigned(threads.size());
+}
+
+void WorkerPool::ConvertSafely(Job& job) {
+    try {
+        convert(job);
+    } catch (const std::bad_alloc&) {
+        job.result = Result::OutOfMemory;
+    }
 }
 
 size_t WorkerPool::NextPending() {
@@ -27,12 +44,22 @@ void WorkerPool::Work() {
             if (NextPending() >= jobs.size()) return;
             started = i = next++;
         }
-        Job result = jobs[i];  // the worker fills its own copy; the list is shared
-        convert(result);
+        // The worker fills its own copy; the list is shared.
+        Job result;
+        try {
+            result = jobs[i];
+        } catch (const std::bad_alloc&) {
+            std::lock_guard<std::mutex> lock(mutex);
+            jobs[i].result = Result::OutOfMemory;
+            jobs[i].done = true;
+            finished.notify_all();
+            continue;
+        }
+        ConvertSafely(result);
         {
             std::lock_guard<std::mutex> lock(mutex);
             result.done = true;
-            jobs[i] = result;
+            jobs[i] = std::move(result);
         }
         finished.notify_all();
     }
@@ -43,7 +70,7 @@ Job WorkerPool::Await(size_t i, const std::function<void()>& waiting) {
         if (jobs[i].result == Result::Pending && !jobs[i].done) {
             started = i;
             next = i + 1;
-            convert(jobs[i]);
+            ConvertSafely(jobs[i]);
             jobs[i].done = true;
         }
         return jobs[i];

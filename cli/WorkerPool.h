@@ -18,7 +18,7 @@ public:
     WorkerPool& operator=(const WorkerPool&) = delete;
     ~WorkerPool();  // waits for the threads
 
-    // Starts up to count threads; how many started.
+    // Starts up to count threads; how many started, which may be fewer, or none.
     unsigned Start(unsigned count);
     // Job i once it is done. Without threads it is converted here and now; with them, waiting is
     // called about ten times a second until it is done.
@@ -28,7 +28,8 @@ public:
 
 private:
     void Work();
-    size_t NextPending();  // with the lock held
+    void ConvertSafely(Job& job);  // running out of memory is the job's result
+    size_t NextPending();          // with the lock held
 
     std::vector<Job>& jobs;
     const std::function<void(Job&)> convert;
