@@ -776,6 +776,11 @@ TEST_F(Cli, DumpReportsAFaultyFile) {
          "@a.mds", MdsFaultAt({MdsFault::StreamId, 56}, true), 2},
         {"an SMPTE frame rate that does not exist", changed(20, {0x23, 0x81}), "@a.mds",
          MdsFaultAt({MdsFault::TimeFormat, 20}, false), 0},
+#ifndef _WIN32
+        {"a FIFO", [](Cli& t) { ASSERT_EQ(mkfifo(t.P("f.mds").c_str(), 0644), 0); }, "@f.mds",
+         Text(Msg::NotAFile), 0},
+        {"a device", [](Cli&) {}, "/dev/null", Text(Msg::NotAFile), 0},
+#endif
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
