@@ -628,6 +628,51 @@ TEST_F(Cli, CountsTheWorkOnATerminalOnly) {
     }
 }
 
+// The texts shared with the Windows program break their lines for its boxes; a report is one
+// line whatever the language.
+TEST_F(Cli, EveryReportIsOneLineInEitherLanguage) {
+    Put("s.mid", BigSysexSong());
+    struct Case {
+        const char* what;
+        std::vector<std::string> args;
+        Msg text;
+        bool usage;  // a usage error: its first line, then the usage lines
+    };
+    const Case cases[] = {
+        {"a system exclusive message too large for the blocks",
+         {"-k", "1", P("s.mid")},
+         Msg::SysexTooLarge,
+         false},
+        {"the same with -f --lenient",
+         {"-f", "--lenient", "-k1", P("s.mid")},
+         Msg::SysexTooLarge,
+         false},
+        {"a buffer size out of range", {"-k", "0", P("s.mid")}, Msg::BufferSize, true},
+    };
+    for (Language language : {Language::English, Language::Japanese}) {
+        SetLanguage(language);
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.what) + (language == Language::Japanese ? " (ja)" : ""));
+            const Outcome r = Run(c.args);
+            const std::string line = r.err.substr(0, r.err.find('\n'));
+            const std::string text = OneLine(Text(c.text));
+            EXPECT_EQ(line.substr(line.size() - std::min(text.size(), line.size())), text) << r.err;
+            if (!c.usage) {
+                EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+            }
+        }
+    }
+    SetLanguage(Language::English);
+    // The system's texts on Windows break lines too, with CR LF.
+    const std::pair<std::string, std::string> joined[] = {
+        {"First.\nSecond.", "First. Second."},
+        {"\xE6\x96\x87\xE3\x80\x82\r\n\xE6\x96\x87\xE3\x80\x82\r\n",
+         "\xE6\x96\x87\xE3\x80\x82\xE6\x96\x87\xE3\x80\x82"},  // 文。文。
+        {"Access is denied.\r\n", "Access is denied."},
+    };
+    for (const auto& j : joined) EXPECT_EQ(OneLine(j.first), j.second);
+}
+
 TEST_F(Cli, ForceReplacesAndQuietSaysNothing) {
     Put("a.mid", GoodSong());
     Put("a.mds", {'o', 'l', 'd'});
