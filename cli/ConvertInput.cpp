@@ -53,6 +53,18 @@ void ConvertToMidi(Job& job, const Settings& s) {
     Finish(job, s, WriteConvertedMidi(job.output.c_str(), midi, s.force), midi.blocks, midi.events);
 }
 
+// Whether --lenient, with the same options, converts what the strict reading refused: the lenient
+// reading alone may take a file whose system exclusive message is then too large for a block.
+// The image the strict conversion had is gone by now, so the file is read again.
+bool LenientConverts(const Job& job, const Settings& s) {
+    ByteBuffer image;
+    if (!FileSystem::ReadWholeFile(job.input.c_str(), image).Ok()) return false;
+    SmfReading lenient;
+    lenient.mode = SmfReadMode::Lenient;
+    ConvertedSong song;
+    return ConvertSmf(image, s.options, lenient, song) == ConversionStatus::Ok;
+}
+
 // Whether the job's input can be opened, and if not, why, in the job's result.
 bool CanRead(Job& job) {
     uint32_t got = 0;
@@ -84,6 +96,7 @@ void ConvertInput(Job& job, const Settings& s) {
                 break;
             case ConversionStatus::NotSmf:
                 job.result = Result::NotSmf;
+                job.lenientConverts = job.reading.lenientReads && LenientConverts(job, s);
                 return;
             case ConversionStatus::EventTooLarge:
                 job.result = Result::SysexTooLarge;

@@ -34,5 +34,6 @@ struct Job {
     bool done = false;
     bool toMidi = false;  // a MIDI stream file, back to SMF
     std::string reason{};
-    SmfReading reading{};  // after NotSmf: why
+    SmfReading reading{};          // after NotSmf: why
+    bool lenientConverts = false;  // after NotSmf: --lenient converts it with the same options
 };

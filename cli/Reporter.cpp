@@ -32,7 +32,7 @@ bool Reporter::Report(const Job& job) {
             Warn(job.input, Text(Msg::NotAFile));
             break;
         case Result::NotSmf:
-            Warn(job.input, SmfRefusal(job.reading.fault, job.reading.lenientReads));
+            Warn(job.input, SmfRefusal(job.reading.fault, job.lenientConverts));
             break;
         case Result::SysexTooLarge:
             Warn(job.input,

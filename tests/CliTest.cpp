@@ -96,6 +96,17 @@ Bytes LyricSong() {
                                        0x10, 0x3C, 0x00, 0x00, 0xFF, 0x2F, 0x00});
 }
 
+// The same fault, and a system exclusive message of 9 KB, which 4 KB blocks cannot hold.
+Bytes LyricSysexSong() {
+    Bytes data(9000, 0x11);
+    data.push_back(0xF7);
+    return SmfImage().Format(0).Track(Cat(
+        {{0x00, 0x90, 0x3C, 0x40, 0x00, 0xFF, 0x05, 0x02, 'l', 'a', 0x10, 0x3C, 0x00, 0x00, 0xF0},
+         VarLen(9001),
+         data,
+         EndOfTrack}));
+}
+
 Bytes BigSysexSong() {
     Bytes data(1500, 0x11);
     data.push_back(0xF7);
@@ -352,6 +363,19 @@ TEST_F(Cli, ReportsEachFailedInputAndConvertsTheRest) {
          std::string("lyric.mid': track 1 (offset 0x21): a data byte without running status "
                      "(--lenient converts it)\n"),
          {"lyric.mid"}},
+        {"no hint when --lenient with the same options would fail (a 9 KB message, 4 KB blocks)",
+         {{"big.mid", LyricSysexSong()}},
+         {"@big.mid"},
+         1,
+         std::string("big.mid': track 1 (offset 0x21): a data byte without running status\n"),
+         {"big.mid"}},
+        {"the hint when it would not (16 KB blocks)",
+         {{"big.mid", LyricSysexSong()}},
+         {"-k", "16", "@big.mid"},
+         1,
+         std::string("big.mid': track 1 (offset 0x21): a data byte without running status "
+                     "(--lenient converts it)\n"),
+         {"big.mid"}},
         {"--lenient converts it",
          {{"lyric.mid", LyricSong()}},
          {"--lenient", "@lyric.mid"},
