@@ -5,6 +5,7 @@
 #include <limits.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -34,6 +35,11 @@ void InstallConsoleStreams() {}
 
 bool ErrorIsTerminal() {
     return isatty(2) == 1;
+}
+
+unsigned ErrorColumns() {
+    winsize size = {};
+    return ioctl(2, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
 }
 
 }  // namespace Platform

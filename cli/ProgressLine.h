@@ -1,6 +1,7 @@
 // ProgressLine.h: a one-line counter on a terminal's standard error while a batch (or a single
 // long file) is converted: "[done/total] current file", redrawn in place and wiped before any
-// report line.
+// report line. It never takes more than one row of the terminal, or a wipe would leave the rows
+// above it behind.
 #pragma once
 #include <chrono>
 #include <cstddef>
@@ -8,11 +9,12 @@
 #include <ostream>
 #include <string>
 
-// Standard error as the counter sees it. Tests give their own clock.
+// Standard error as the counter sees it. Tests give their own clock and width.
 struct ErrorConsole {
     using Clock = std::chrono::steady_clock;
     bool isTerminal = false;
     std::function<Clock::time_point()> now;  // null: the steady clock
+    std::function<unsigned()> columns;       // null: the terminal's width now; 0: unknown
 
     ErrorConsole(bool isTerminal = false) : isTerminal(isTerminal) {}
 };
@@ -22,7 +24,8 @@ public:
     // Draws nothing unless shown.
     ProgressLine(std::ostream& err, const ErrorConsole& console, bool shown, size_t total);
 
-    // At most ten times a second; a single file only once it has taken a second.
+    // Whenever done changes, and at most ten times a second in between; a single file only once
+    // it has taken a second.
     void Show(size_t done, const std::string& current);
     void Wipe();
 
@@ -36,5 +39,6 @@ private:
     const size_t total;
     const Clock::time_point start;
     Clock::time_point last{};
+    size_t lastDone = size_t(-1);
     bool drawn = false;
 };

@@ -27,6 +27,7 @@
 
 #include "cli/Messages.h"
 #include "cli/Platform.h"
+#include "cli/Printable.h"
 #include "cli/Refusals.h"
 #include "core/Conversion.h"
 #include "core/OutputFile.h"
@@ -622,29 +623,65 @@ TEST_F(Cli, ReportsEachFailedInputAndConvertsTheRest) {
     }
 }
 
-TEST_F(Cli, CountsTheWorkOnATerminalOnly) {
-    for (const char* name : {"a.mid", "b.mid", "c.mid"}) Put(name, GoodSong());
+// The drawn lines of the counter in what a run wrote on standard error: what stands between a
+// carriage return and the erasure of the rest of the row.
+std::vector<std::string> DrawnLines(const std::string& err) {
+    std::vector<std::string> lines;
+    for (size_t at = err.find('\r'); at != std::string::npos; at = err.find('\r', at + 1)) {
+        const size_t end = err.find("\x1b[K", at);
+        if (end != std::string::npos && end > at + 1)
+            lines.push_back(err.substr(at + 1, end - at - 1));
+    }
+    return lines;
+}
+
+TEST_F(Cli, CountsTheWorkOnATerminalOnlyInOneRow) {
+    const std::string wide = "\xE3\x81\x82";  // あ, two columns
+    std::string wideName;
+    for (int i = 0; i < 65; ++i) wideName += wide;
+    const std::vector<std::string> names = {"a.mid", "b.mid", "c.mid"};
+    const std::vector<std::string> longNames = {std::string(126, 'x') + ".mid",
+                                                std::string(126, 'y') + ".mid", wideName + ".mid"};
+    for (const auto& name : names) Put(name, GoodSong());
+    for (const auto& name : longNames) Put(name, GoodSong());
+    std::vector<std::string> batch, quietBatch = {"-q"}, longBatch = {"-j", "2"};
+    for (const auto& name : names) batch.push_back(P(name));
+    for (const auto& name : names) quietBatch.push_back(P(name));
+    for (const auto& name : longNames) longBatch.push_back(P(name));
     struct Case {
         const char* what;
         std::vector<std::string> args;
         bool terminal;
         bool counted;
+        unsigned columns;
     };
     const Case cases[] = {
-        {"a batch, standard error a terminal", {P("a.mid"), P("b.mid"), P("c.mid")}, true, true},
-        {"a batch, standard error redirected", {P("a.mid"), P("b.mid"), P("c.mid")}, false, false},
-        {"a batch, -q", {"-q", P("a.mid"), P("b.mid"), P("c.mid")}, true, false},
-        {"a single quick file", {P("a.mid")}, true, false},
+        {"a batch, standard error a terminal", batch, true, true, 80},
+        {"a batch, standard error redirected", batch, false, false, 80},
+        {"a batch, -q", quietBatch, true, false, 80},
+        {"a single quick file", {P("a.mid")}, true, false, 80},
+        {"names of 130 columns, -j 2, 80 columns", longBatch, true, true, 80},
+        {"the same on a terminal of 12 columns", longBatch, true, true, 12},
+        {"the same on a terminal of unknown width", longBatch, true, true, 0},
     };
+    // A clock that stands still: the counter is drawn whenever the count changes, and a single
+    // file never takes long enough for one.
+    ErrorConsole console;
+    console.now = [] { return ErrorConsole::Clock::time_point(std::chrono::hours(1)); };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
+        console.isTerminal = c.terminal;
+        console.columns = [&c] { return c.columns; };
         std::vector<std::string> args = {"-f"};
         args.insert(args.end(), c.args.begin(), c.args.end());
         std::ostringstream out, err;
-        EXPECT_EQ(RunConvert(args, out, err, c.terminal), 0);
+        EXPECT_EQ(RunConvert(args, out, err, console), 0);
         const std::string text = err.str();
         EXPECT_EQ(text.find("\r[1/3] ") != std::string::npos, c.counted) << text;
-        // Whatever was drawn is wiped at the end, and never lands among the report lines.
+        // Whatever was drawn fits one row and is wiped at the end, and never lands among the
+        // report lines.
+        for (const std::string& line : DrawnLines(text))
+            EXPECT_LT(DisplayColumns(line), c.columns ? c.columns : 80) << line;
         if (c.counted) {
             EXPECT_EQ(text.substr(text.size() - 4), "\r\x1b[K");
         }
@@ -1322,15 +1359,43 @@ TEST_F(Cli, TakesOnlyRegularFilesAndNeverReplacesThroughALink) {
     }
 }
 
-TEST_F(Cli, ReportLinesEscapeControlBytesInNames) {
-    Put("a\nb\x01.mid", GoodSong());
-    Put("c\td.mid", {'M', 'T', 'h', 'd'});
-    const Outcome r = Run({P("a\nb\x01.mid"), P("c\td.mid")});
-    EXPECT_EQ(r.code, 1);
-    EXPECT_NE(r.out.find("a\\nb\\x01.mds"), std::string::npos) << r.out;
-    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
-    EXPECT_NE(r.err.find("'" + P("c\\td.mid") + "'"), std::string::npos) << r.err;
-    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+TEST_F(Cli, ReportLinesEscapeWhatWouldBreakTheLineOrSteerTheTerminal) {
+    struct Case {
+        const char* what;
+        std::string name;
+        std::string shown;
+        bool good;  // converted, reported on standard output; else refused on standard error
+    };
+    const Case cases[] = {
+        {"a line feed and a C0 control", "a\nb\x01.mid", "a\\nb\\x01.mid", true},
+        {"a tab", "c\td.mid", "c\\td.mid", false},
+        {"DEL", "e\x7F.mid", "e\\x7F.mid", false},
+        {"CSI as a byte of its own",
+         "\x9B"
+         "31m.mid",
+         "\\x9B"
+         "31m.mid",
+         false},
+        {"CSI as a character (U+009B)",
+         "\xC2\x9B"
+         "31m.mid",
+         "\\xC2\\x9B"
+         "31m.mid",
+         false},
+        {"a byte that is not UTF-8 (Latin-1)", "caf\xE9.mid", "caf\\xE9.mid", false},
+        {"UTF-8 whose continuation byte is 0x9B", "\xE6\x9B\xB2.mid", "\xE6\x9B\xB2.mid", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        Put(c.name, c.good ? GoodSong() : Bytes{'M', 'T', 'h', 'd'});
+        const Outcome r = Run({P(c.name)});
+        const std::string& report = c.good ? r.out : r.err;
+        EXPECT_EQ(r.code, c.good ? 0 : 1);
+        EXPECT_NE(report.find(P(c.shown)), std::string::npos) << report;
+        EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), 1) << report;
+    }
 }
 #endif
 
