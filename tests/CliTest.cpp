@@ -1433,6 +1433,37 @@ TEST_F(Cli, ConvertsNamesOutsideTheAnsiCodePage) {
 }
 #endif
 
+#ifdef __linux__
+// The system's texts come in the locale's encoding, ours in UTF-8: a line holds one encoding,
+// the same bytes as in the UTF-8 locale.
+TEST_F(Cli, OneEncodingOnALineWhateverTheLocale) {
+    const std::string locales = dir.string() + "/locales";
+    fs::create_directories(locales);
+    for (const char* charset : {"UTF-8", "EUC-JP"}) {
+        const std::string make = "localedef -i ja_JP -f " + std::string(charset) + " '" + locales +
+                                 "/ja_JP." + charset + "' >/dev/null 2>&1";
+        if (std::system(make.c_str()) != 0) GTEST_SKIP() << "localedef cannot make " << charset;
+    }
+    Put("bad.mid", {'M', 'T', 'h', 'd'});
+    auto errors = [&](const char* lang) {
+        const std::string command = "LOCPATH='" + locales + "' LC_ALL= LC_MESSAGES= LANG=" + lang +
+                                    " '" TONFLUX_CONVERT_BIN "' '" + P("none.mid") + "' '" +
+                                    P("bad.mid") + "' 2>&1 >/dev/null";
+        std::string text;
+        if (FILE* pipe = popen(command.c_str(), "r")) {
+            char buffer[4096];
+            for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+                text.append(buffer, got);
+            pclose(pipe);
+        }
+        return text;
+    };
+    const std::string utf8 = errors("ja_JP.UTF-8");
+    EXPECT_NE(utf8.find(Text(Msg::SmfCutShort, Language::Japanese)), std::string::npos) << utf8;
+    EXPECT_EQ(errors("ja_JP.EUC-JP"), utf8);
+}
+#endif
+
 #if !defined(_WIN32) && !defined(__SANITIZE_ADDRESS__)
 TEST_F(Cli, RunningOutOfMemoryGivesTheSystemTextAndNoOutput) {
     // A 512 MB input (sparse, so it costs no disk) in a child whose address space is capped well
