@@ -83,7 +83,8 @@ bool OutputFile::Create(const char* target) {
 }
 
 bool OutputFile::CreateTemp(uint32_t folderLength) {
-    // Nothing may end the process between making the file and putting it in its slot.
+    // The cleanup of an ending process waits for this step (the file is in its slot before it
+    // exists), so no signal is taken on this thread meanwhile: its handler would wait for itself.
     FileSystem::HoldSignals();
     CreatingHere = true;
     Creating.fetch_add(1);
