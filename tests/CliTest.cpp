@@ -147,17 +147,19 @@ public:  // the tables' set-up and check functions work on the fixture too
     }
     void TearDown() override { fs::remove_all(dir); }
 
-    std::string P(const std::string& name) const { return (dir / name).string(); }
+    // Names are UTF-8, as the program takes them on every system.
+    fs::path In(const std::string& name) const { return dir / fs::u8path(name); }
+    std::string P(const std::string& name) const { return In(name).u8string(); }
     void Put(const std::string& name, const Bytes& bytes) const {
-        fs::create_directories((dir / name).parent_path());
-        std::ofstream(dir / name, std::ios::binary)
+        fs::create_directories(In(name).parent_path());
+        std::ofstream(In(name), std::ios::binary)
             .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
     }
     Bytes Get(const std::string& name) const {
-        std::ifstream in(dir / name, std::ios::binary);
+        std::ifstream in(In(name), std::ios::binary);
         return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
-    bool Has(const std::string& name) const { return fs::exists(dir / name); }
+    bool Has(const std::string& name) const { return fs::exists(In(name)); }
 #ifndef _WIN32
     // A folder below dir whose path takes rest, and not one byte more, within the system's limit.
     std::string DeepestFolder(const std::string& rest) const {
