@@ -65,8 +65,19 @@ DWORD ReadUpTo(HANDLE file, uint8_t* data, uint32_t n, uint32_t& total) {
 
 namespace FileSystem {
 
+size_t LongestPath() {
+    return SIZE_MAX;  // WidePath lifts the limit
+}
+
+bool OpenFolder(const char*, size_t, intptr_t& folder, uint32_t&) {
+    folder = NoHandle;
+    return true;
+}
+
+void CloseFolder(intptr_t) {}
+
 // FILE_SHARE_DELETE lets RemoveUnfinishedOutputs delete the file while it is still open.
-bool CreateNewFile(const char* path, intptr_t& handle, uint32_t& error) {
+bool CreateNewFile(intptr_t, const char* path, intptr_t& handle, uint32_t& error) {
     const WidePath wide(path);
     if (!wide.Get()) {
         error = wide.Error();
@@ -121,17 +132,25 @@ bool Move(const char* from, const char* to, DWORD flags, uint32_t& error) {
 
 }  // namespace
 
-bool RenameOver(const char* from, const char* to, uint32_t& error) {
+bool RenameOver(intptr_t, const char* from, const char* to, uint32_t& error) {
     return Move(from, to, MOVEFILE_REPLACE_EXISTING, error);
 }
 
-bool RenameNoReplace(const char* from, const char* to, uint32_t& error) {
+bool RenameNoReplace(intptr_t, const char* from, const char* to, uint32_t& error) {
     return Move(from, to, 0, error);
 }
 
-void RemoveFile(const char* path) {
+void RemoveFile(intptr_t, const char* path) {
     const WidePath wide(path);
     if (wide.Get()) DeleteFileW(wide.Get());
+}
+
+void HoldSignals() {}
+
+void ReleaseSignals() {}
+
+void Pause() {
+    Sleep(1);
 }
 
 ReadResult ReadWholeFile(const char* path, ByteBuffer& out) {
@@ -234,4 +253,7 @@ uint32_t FileTooLargeErrorCode() {
 }
 uint32_t OutOfMemoryErrorCode() {
     return ERROR_NOT_ENOUGH_MEMORY;
+}
+uint32_t InterruptedErrorCode() {
+    return ERROR_OPERATION_ABORTED;
 }
