@@ -46,9 +46,8 @@ void ShowNotSmf(HWND owner, const char* path) {
 }
 
 // The file's image, or false once the message is shown: the quoted path and the reason when the
-// file cannot be opened, the reason alone when it cannot be measured or read. A file of 4 GB or
-// more cannot be held as one image, which is running out of memory as far as the user is
-// concerned.
+// file cannot be opened or held in memory (a file of 4 GB or more gets the system's text for a
+// file too large), the reason alone when it cannot be measured or read.
 bool ReadInput(HWND owner, const char* path, ByteBuffer& image) {
     std::string utf8;
     if (!Utf8FromAnsi(path, utf8)) {
@@ -63,7 +62,8 @@ bool ReadInput(HWND owner, const char* path, ByteBuffer& image) {
             ReportSystemError(owner, read.errorCode, QuotedPath(path).c_str());
             return false;
         case FileSystem::ReadResult::Allocate:
-            ReportOutOfMemory(owner, path);
+            ReportSystemError(owner, read.errorCode != 0 ? read.errorCode : ERROR_NOT_ENOUGH_MEMORY,
+                              QuotedPath(path).c_str());
             return false;
         case FileSystem::ReadResult::NotAFile:  // a device or a pipe: no file of any format
             ShowNotSmf(owner, path);
@@ -81,6 +81,27 @@ ConversionOptions ReadOptions() {
     return MakeConversionOptions(
         kilobytes, IsDlgButtonChecked(MainWindow, IDC_USE_RUNNING_STATUS) == BST_CHECKED,
         IsDlgButtonChecked(MainWindow, IDC_OMIT_STREAM_IDS) == BST_CHECKED);
+}
+
+// The save dialog accepts any existing file, the input too, and the write would then replace the
+// song with its own conversion. Files are compared, not names, so that another spelling, a short
+// name or a link is caught too; when that cannot be known, nothing is written either. True once
+// the refusal is shown.
+bool RefuseOutputOverInput(HWND owner, const char* input, const char* output) {
+    std::string inputUtf8;
+    std::string outputUtf8;
+    bool outOfMemory = true;
+    const bool same = Utf8FromAnsi(input, inputUtf8) && Utf8FromAnsi(output, outputUtf8) &&
+                      FileSystem::IsSameFile(inputUtf8.c_str(), outputUtf8.c_str(), outOfMemory);
+    if (outOfMemory) {
+        ReportOutOfMemory(owner, output);
+        return true;
+    }
+    if (!same) return false;
+    std::string text;
+    LoadResourceString(text, IDS_OUTPUT_IS_INPUT);
+    ShowError(owner, "'" + std::string(output) + "'\n" + text);
+    return true;
 }
 
 // Writes song to output, the path the save dialog gave; every failure names that file.
@@ -141,7 +162,8 @@ void ConvertFile(HWND owner, const char* path) {
     dialog.nMaxFile = sizeof output;
     dialog.lpstrDefExt = "mds";
     dialog.Flags = OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST;
-    if (GetSaveFileNameA(&dialog)) WriteOutput(owner, output, song);
+    if (GetSaveFileNameA(&dialog) && !RefuseOutputOverInput(owner, path, output))
+        WriteOutput(owner, output, song);
     SaveFilterIndex = dialog.nFilterIndex;
 }
 

@@ -1,7 +1,5 @@
 #include "ui/AboutBox.h"
 
-#include <shellapi.h>
-
 #include <string>
 
 #include "res/resource.h"
@@ -94,9 +92,9 @@ void VisitWebPage(HWND box) {
 void ShowInFileManager(HWND box) {
     char programPath[MAX_PATH];
     GetProgramPath(programPath);
-    std::string parameters = std::string("/e, /select, ") + programPath;
-    // Nothing to tell the user if the file manager cannot start: the path is in the box anyway.
-    ShellExecuteA(box, nullptr, "Explorer", parameters.c_str(), nullptr, SW_SHOWNORMAL);
+    // Quoted: a comma in a folder's name would end the path for the file manager.
+    const std::string parameters = std::string("/e, /select, \"") + programPath + "\"";
+    OpenWithShell(box, "Explorer", parameters.c_str());
 }
 
 }  // namespace

@@ -293,6 +293,49 @@ TEST_F(ConvertFileTest, ReplacesAnExistingFileAfterTheUserAgrees) {
     EXPECT_EQ(ReadAll(output), CoreOutput(SampleSong(), ConversionOptions(), Path("core.mds")));
 }
 
+TEST_F(ConvertFileTest, RefusesToWriteOverTheInputHoweverItIsNamed) {
+    const std::string input = Input("long song name.mid", SampleSong());
+    char shortName[MAX_PATH] = "";
+    ASSERT_GT(GetShortPathNameA(input.c_str(), shortName, MAX_PATH), 0u);
+    ASSERT_TRUE(CreateHardLinkA(Path("link.mid").c_str(), input.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA(Path("sub").c_str(), nullptr));
+    ASSERT_NE(std::string(shortName), input);
+    std::string upper = input;
+    CharUpperA(&upper[0]);
+    struct Case {
+        const char* what;
+        std::string typed;
+        std::string named;  // as the dialog hands it over
+    };
+    const Case cases[] = {
+        {"the input's own name", input, input},
+        // The dialog takes a relative name from the folder it shows: that of the file chosen in
+        // the case before.
+        {"a relative name", "sub\\..\\long song name.mid", input},
+        {"another case", upper, upper},
+        {"the short name", shortName, shortName},
+        {"a hard link", Path("link.mid"), Path("link.mid")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        DialogDriver driver;
+        driver.fileAnswers.push_back({c.typed, 2});
+        driver.boxButtons.push_back(IDYES);  // the dialog's question whether to replace it
+        Convert(driver, input);
+
+        const std::vector<SeenWindow> boxes = driver.MessageBoxes();
+        ASSERT_EQ(boxes.size(), 2u);
+        EXPECT_EQ(boxes[1].owner, main);
+        EXPECT_EQ(boxes[1].title, Ansi("エラー"));
+        EXPECT_EQ(boxes[1].text, "'" + c.named + "'\n" +
+                                     Ansi("出力ファイルが入力ファイルと同じファイルです。"
+                                          "入力ファイルは置き換えません。"));
+        EXPECT_EQ(boxes[1].icon, LoadIconA(nullptr, IDI_HAND));
+        EXPECT_EQ(ReadAll(input), Text(SampleSong()));
+        EXPECT_EQ(FolderEntries(folder).size(), 3u) << "no temporary file is left behind";
+    }
+}
+
 TEST_F(ConvertFileTest, RefusesWhatIsNoSmfOfFormat0Or1) {
     struct Case {
         const char* what;
@@ -478,23 +521,39 @@ TEST_F(ConvertFileTest, SavesIntoAFolderTooDeepForALongerTemporaryName) {
 TEST_F(ConvertFileTest, RunningOutOfMemoryWhileWritingNamesTheOutput) {
     const std::string input = Input("song.mid", SampleSong());
     const std::string output = Path("song.mds");
-    DialogDriver driver;
-    driver.fileAnswers.push_back({output});
-    driver.afterFileDialog = [] { FailNthAllocation(1); };
-    Convert(driver, input);
-    FailNthAllocation(0);
-
-    ExpectOneError(driver, main, "'" + output + "'\n\n" + SystemText(ERROR_NOT_ENOUGH_MEMORY));
-    EXPECT_EQ(FolderEntries(folder), std::vector<std::string>{"song.mid"});
+    // Each allocation after the save dialog in turn, from the check of the output to the write.
+    for (uint64_t n = 1;; ++n) {
+        SCOPED_TRACE(n);
+        DialogDriver driver;
+        driver.fileAnswers.push_back({output});
+        driver.afterFileDialog = [n] { FailNthAllocation(n); };
+        Convert(driver, input);
+        const bool refused = AllocationWasRefused();
+        FailNthAllocation(0);
+        if (!refused) break;
+        ExpectOneError(driver, main, "'" + output + "'\n\n" + SystemText(ERROR_NOT_ENOUGH_MEMORY));
+        ASSERT_EQ(FolderEntries(folder), std::vector<std::string>{"song.mid"});
+    }
+    EXPECT_EQ(ReadAll(output), CoreOutput(SampleSong(), ConversionOptions(), Path("core.mds")));
 }
 
-TEST_F(ConvertFileTest, FileTooLargeForMemoryIsReportedAndTheNextConversionWorks) {
+TEST_F(ConvertFileTest, FileTooLargeToHoldIsReportedAndTheNextConversionWorks) {
     // Sparse files: no disk space is used. 3 GB cannot be held by a 32-bit process, nor 4 GB - 2,
-    // whose size once wrapped round with the image's header to a block of a few bytes; 5 GB by
-    // no single image of this program. The command-line tool refuses them the same way.
-    std::vector<ULONGLONG> sizes = {5ull << 30};
-    if (sizeof(void*) == 4) sizes.insert(sizes.end(), {3ull << 30, (4ull << 30) - 2});
-    for (ULONGLONG size : sizes) {
+    // whose size once wrapped round with the image's header to a block of a few bytes: they run
+    // out of memory. From 4 GB - 1 on no image of this program holds the file: too large. The
+    // command-line tool refuses them the same way.
+    struct Case {
+        ULONGLONG size;
+        DWORD error;
+    };
+    std::vector<Case> cases = {{(4ull << 30) - 1, ERROR_FILE_TOO_LARGE},
+                               {5ull << 30, ERROR_FILE_TOO_LARGE}};
+    if (sizeof(void*) == 4) {
+        cases.push_back({3ull << 30, ERROR_NOT_ENOUGH_MEMORY});
+        cases.push_back({(4ull << 30) - 2, ERROR_NOT_ENOUGH_MEMORY});
+    }
+    for (const Case& c : cases) {
+        const ULONGLONG size = c.size;
         SCOPED_TRACE(size);
         const std::string input = Path("huge.mid");
         HANDLE file =
@@ -508,7 +567,7 @@ TEST_F(ConvertFileTest, FileTooLargeForMemoryIsReportedAndTheNextConversionWorks
 
         DialogDriver driver;
         Convert(driver, input);
-        ExpectOneError(driver, main, "'" + input + "'\n\n" + SystemText(ERROR_NOT_ENOUGH_MEMORY));
+        ExpectOneError(driver, main, "'" + input + "'\n\n" + SystemText(c.error));
         EXPECT_TRUE(driver.FileDialogs().empty());
         EXPECT_EQ(RunCli("-q \"" + input + "\""), 1u);
         EXPECT_EQ(FolderEntries(folder), std::vector<std::string>{"huge.mid"});

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <shellapi.h>
+
 #include "res/resource.h"
 #include "tests/win/LongStrings.h"
 #include "tests/win/support/DialogDriver.h"
@@ -196,4 +198,29 @@ TEST(OpenWithShell, FailureShowsTheSystemTextForTheLastError) {
         EXPECT_EQ(boxes[0].icon, LoadIconA(nullptr, IDI_HAND));
     }
     DeleteFileA(unknown.c_str());
+}
+
+TEST(ShellFailureCode, AFailureWithoutALastErrorStillHasItsReason) {
+    struct Case {
+        INT_PTR result;
+        DWORD lastError;
+        DWORD code;
+    };
+    const Case cases[] = {
+        {SE_ERR_NOASSOC, 0, ERROR_NO_ASSOCIATION},
+        {SE_ERR_ASSOCINCOMPLETE, 0, ERROR_NO_ASSOCIATION},
+        {SE_ERR_FNF, 0, ERROR_FILE_NOT_FOUND},
+        {SE_ERR_ACCESSDENIED, 0, ERROR_ACCESS_DENIED},
+        {SE_ERR_SHARE, 0, ERROR_SHARING_VIOLATION},
+        {SE_ERR_DDEBUSY, 0, ERROR_DDE_FAIL},
+        {SE_ERR_DLLNOTFOUND, 0, ERROR_DLL_NOT_FOUND},
+        {0, 0, ERROR_NOT_ENOUGH_MEMORY},
+        {SE_ERR_NOASSOC, ERROR_BAD_EXE_FORMAT, ERROR_BAD_EXE_FORMAT},  // the system's own first
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.result);
+        EXPECT_EQ(ShellFailureCode(c.result, c.lastError), c.code);
+    }
+    // Whatever the shell answers, a failure never passes for success (code 0 shows nothing).
+    for (INT_PTR result = 0; result <= 32; ++result) EXPECT_NE(ShellFailureCode(result, 0), 0u);
 }
