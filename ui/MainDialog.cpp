@@ -75,15 +75,13 @@ void OpenAndConvert(HWND dialog) {
 
 void ConvertDroppedFile(HWND dialog, HDROP drop) {
     SetForegroundWindow(dialog);
-    if (!ValidateBufferSizeField()) {
-        DragFinish(drop);
-        return;
-    }
     // A name longer than the buffer would arrive cut short and could name another file.
     UINT length = DragQueryFileA(drop, 0, nullptr, 0);
     char path[MAX_PATH] = "";
     if (length > 0 && length < MAX_PATH) DragQueryFileA(drop, 0, path, MAX_PATH);
     DragFinish(drop);
+    // The way back takes no buffer size, so a MIDI stream file converts whatever the field holds.
+    if (!IsMdsFile(path) && !ValidateBufferSizeField()) return;
     if (length >= MAX_PATH) {
         ReportSystemError(dialog, ERROR_FILENAME_EXCED_RANGE);
     } else if (path[0] != '\0') {

@@ -43,7 +43,8 @@ TEST(LoadResourceString, LoadsEveryEntryOfTheRealTable) {
         {IDS_NOT_SMF,
          Ansi("このファイルは、標準 MIDI ファイル (SMF) フォーマット 0 または 1 ではありません。")},
         {IDS_ERROR_TITLE, Ansi("エラー")},
-        {IDS_OPEN_FILTER, Ansi("標準 MIDI ファイル (*.mid)\n*.mid\nすべてのファイル (*.*)\n*.*\n")},
+        {IDS_OPEN_FILTER, Ansi("標準 MIDI ファイル (*.mid)\n*.mid\nすべてのファイル (*.*)\n*.*\n"
+                               "MIDI ストリーム ファイル (*.mds)\n*.mds\n")},
         {IDS_SAVE_FILTER,
          Ansi("MIDI ストリーム ファイル (*.mds)\n*.mds\nすべてのファイル (*.*)\n*.*\n")},
         {IDS_BAD_BUFFER_SIZE, Ansi("ストリーム バッファの最大サイズが不正です。\n"
@@ -53,6 +54,10 @@ TEST(LoadResourceString, LoadsEveryEntryOfTheRealTable) {
         {IDS_WARNING_TITLE, Ansi("警告")},
         {IDS_CONTACT_EMAIL, TONFLUX_CONTACT_EMAIL},
         {IDS_CONTACT_WEB, TONFLUX_CONTACT_WEB},
+        {IDS_OUTPUT_IS_INPUT,
+         Ansi("出力ファイルが入力ファイルと同じファイルです。入力ファイルは置き換えません。")},
+        {IDS_MIDI_SAVE_FILTER,
+         Ansi("標準 MIDI ファイル (*.mid)\n*.mid\nすべてのファイル (*.*)\n*.*\n")},
         {IDS_KEY_FILE_DESCRIPTION, "FileDescription"},
         {IDS_KEY_LEGAL_COPYRIGHT, "LegalCopyright"},
         {IDS_KEY_COMMENTS, "Comments"},
@@ -100,7 +105,8 @@ TEST(LoadFilterString, OpenFilterBecomesNulSeparatedPairs) {
     ByteBuffer filter;
     ASSERT_TRUE(LoadFilterString(filter, IDS_OPEN_FILTER));
     std::string expected = Ansi("標準 MIDI ファイル (*.mid)") + '\0' + "*.mid" + '\0' +
-                           Ansi("すべてのファイル (*.*)") + '\0' + "*.*" + '\0' + '\0';
+                           Ansi("すべてのファイル (*.*)") + '\0' + "*.*" + '\0' +
+                           Ansi("MIDI ストリーム ファイル (*.mds)") + '\0' + "*.mds" + '\0' + '\0';
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(filter.Data()), filter.Size()), expected);
 }
 
