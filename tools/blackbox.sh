@@ -9,10 +9,12 @@
 # release zip unpacks), and tonflux.exe runs from DIR itself. The run gets a Wine prefix and an
 # Xvfb of its own (BUILD_DIR/blackbox/wine), so other Wine runs cannot take its keyboard focus.
 # It starts tonflux.exe from a fresh folder (or DIR), changes the options, converts
-# samples/sample.mid through Ctrl+O and the open and save dialogs, converts a dropped copy, opens
-# the help and the About box with its e-mail and web links (the shell's open commands only record
-# what they get), closes the window, and checks the two .mds files (byte for byte against
-# tonflux-convert with the same options) and tonflux.ini. Then it starts a copy from a folder whose
+# samples/sample.mid through Ctrl+O and the open and save dialogs, converts a dropped copy, takes
+# the first .mds back through Ctrl+O and the open dialog's file type for MIDI stream files and
+# the second by a drop while the size field is empty, opens the help and the About box with its
+# e-mail and web links (the shell's open commands only record what they get), closes the window,
+# and checks the two .mds files and the two .mid files (byte for byte against tonflux-convert
+# with the same options) and tonflux.ini. Then it starts a copy from a folder whose
 # path is too long and checks that the help shows an error and no settings are written.
 # Screenshots of the main window and the About box go to BUILD_DIR/blackbox/, and also to the
 # folder given with --screenshots (the README's pictures: --screenshots docs/screenshots).
@@ -166,6 +168,33 @@ window "名前を付けて保存" >/dev/null || fail "no save dialog after the d
 answer_dialog "名前を付けて保存" "$(winpath "$music/dropped.mds")" || fail "the save dialog stayed"
 wait_file "$music/dropped.mds" || fail "dropped.mds was not written"
 
+step "the way back: choose an .mds through Ctrl+O with its file type, save the .mid"
+activate "$main"
+xdotool key ctrl+o
+dialog=$(window "開く") && [[ -n "$dialog" ]] || fail "Ctrl+O showed no open dialog"
+xdotool windowfocus --sync "$dialog" 2>/dev/null || true
+sleep 0.3
+xdotool key alt+t End
+type=$(wine "$build/tests/blackbox/blackbox_peekbox.exe" --file-type 2>/dev/null | tr -d '\r')
+[[ "$type" == "開く"$'\t'"MIDI ストリーム ファイル (*.mds)" ]] || fail "the open dialog's last file type: $type"
+xdotool key alt+n
+answer_dialog "開く" "$(winpath "$music/opened.mds")" || fail "the open dialog took no .mds file"
+window "名前を付けて保存" >/dev/null || fail "no save dialog for the way back"
+answer_dialog "名前を付けて保存" "$(winpath "$music/opened-back.mid")" || fail "the save dialog stayed"
+wait_file "$music/opened-back.mid" || fail "opened-back.mid was not written"
+
+step "the way back: drop an .mds while the size field is empty, save the .mid"
+activate "$main"
+xdotool key alt+m End BackSpace BackSpace BackSpace
+wine "$build/tests/blackbox/blackbox_dropfile.exe" Tonflux "$(winpath "$music/dropped.mds")" ||
+    fail "could not drop a file"
+window "名前を付けて保存" >/dev/null || fail "no save dialog after the drop of an .mds"
+answer_dialog "名前を付けて保存" "$(winpath "$music/dropped-back.mid")" || fail "the save dialog stayed"
+wait_file "$music/dropped-back.mid" || fail "dropped-back.mid was not written"
+activate "$main"
+xdotool key alt+m End BackSpace BackSpace BackSpace
+xdotool type 8
+
 step "F1 opens the help file beside the program"
 xdotool windowfocus --sync "$main"
 xdotool key F1
@@ -214,6 +243,10 @@ wine "$convert" -q -f -k 8 --no-running-status \
     fail "tonflux-convert failed on the sample"
 cmp "$work/run/reference.mds" "$music/opened.mds" || fail "opened.mds differs from tonflux-convert's"
 cmp "$work/run/reference.mds" "$music/dropped.mds" || fail "dropped.mds differs from tonflux-convert's"
+wine "$convert" -q -f --no-running-status -o "$(winpath "$work/run/reference.mid")" \
+    "$(winpath "$music/opened.mds")" || fail "tonflux-convert failed on opened.mds"
+cmp "$work/run/reference.mid" "$music/opened-back.mid" || fail "opened-back.mid differs from tonflux-convert's"
+cmp "$work/run/reference.mid" "$music/dropped-back.mid" || fail "dropped-back.mid differs from tonflux-convert's"
 
 step "a program folder too long for its paths"
 long="$work/long/$(printf 'l%.0s' {1..100})/$(printf 'o%.0s' {1..100})/$(printf 'n%.0s' {1..60})"
