@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # blackbox.sh: uses the real tonflux.exe under Wine as a new user would, on a virtual screen.
 #
-#   tools/blackbox.sh [BUILD_DIR] [--program DIR] [--screenshots DIR]
+#   tools/blackbox.sh [BUILD_DIR] [--program DIR] [--screenshots DIR] [--dpi N]
 #
 # BUILD_DIR is a 32-bit cross build (default build/win32) holding tonflux.exe, tonflux.html,
 # cli/tonflux-convert.exe and the helpers from tests/blackbox/. With --program, the programs are
@@ -18,14 +18,18 @@
 # path is too long and checks that the help shows an error and no settings are written.
 # Screenshots of the main window and the About box go to BUILD_DIR/blackbox/, and also to the
 # folder given with --screenshots (the README's pictures: --screenshots docs/screenshots).
+# --dpi runs it all on a screen of N dots per inch (Wine's LogPixels; default 96, as Windows at
+# 100 %); the screenshots of another than 96 are named with "-<N>dpi".
 set -euo pipefail
 source_root=$(cd "$(dirname "$0")/.." && pwd)
 build=""
 shots=""
+dpi=96
 release=""
 while [[ $# -gt 0 ]]; do
     case "$1" in
     --screenshots) shots="${2:?--screenshots needs a folder}"; shift 2 ;;
+    --dpi) dpi="${2:?--dpi needs a number}"; shift 2 ;;
     --program) release="${2:?--program needs a folder}"; shift 2 ;;
     *) build="$1"; shift ;;
     esac
@@ -108,6 +112,12 @@ peek() {
     [[ "${PIPESTATUS[0]}" == 0 ]]
 }
 
+# The screen's resolution, read by every program started from now on.
+[[ "$dpi" =~ ^[0-9]+$ ]] || { echo "blackbox: --dpi takes a number" >&2; exit 2; }
+shot_suffix=""
+[[ "$dpi" == 96 ]] || shot_suffix="-${dpi}dpi"
+wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
+
 # The shell's "open" for .html files records what it was given instead of starting a browser.
 opened="$work/run/opened.txt"
 wine reg add 'HKCR\.html' /ve /d tonfluxtest.html /f >/dev/null 2>&1
@@ -132,7 +142,7 @@ wine "$program/tonflux.exe" >"$work/run/tonflux.log" 2>&1 &
 app=$!
 main=$(window Tonflux) && [[ -n "$main" ]] || fail "the main window did not appear"
 sleep 0.5
-import -window "$main" "$work/main-window.png"
+import -window "$main" "$work/main-window$shot_suffix.png"
 xdotool windowfocus --sync "$main"
 
 step "a buffer size of 0 is refused with a warning"
@@ -208,7 +218,7 @@ sleep 0.3
 xdotool key v
 about=$(window "バージョン情報") && [[ -n "$about" ]] || fail "no About box"
 sleep 0.5
-import -window "$about" "$work/about-box.png"
+import -window "$about" "$work/about-box$shot_suffix.png"
 # From the OK button, four tabs reach the e-mail button and one more the web button.
 xdotool key Tab Tab Tab Tab space
 wait_file "$mailed" || fail "the e-mail button opened nothing"
@@ -269,7 +279,7 @@ app=""
 [[ ! -e "$long/tonflux.ini" ]] || fail "settings were written into the long folder"
 
 if [[ -n "$shots" ]]; then
-    cp "$work/main-window.png" "$work/about-box.png" "$shots/"
+    cp "$work/main-window$shot_suffix.png" "$work/about-box$shot_suffix.png" "$shots/"
     step "screenshots in $shots"
 fi
 wine_env_stop "$work/wine" >/dev/null 2>&1 || true

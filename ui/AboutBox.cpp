@@ -50,7 +50,10 @@ void MakeTitleBold(HWND box) {
     if (font == nullptr || GetObjectA(font, sizeof description, &description) == 0) {
         GetObjectA(GetStockObject(DEFAULT_GUI_FONT), sizeof description, &description);
     }
-    description.lfHeight = 16;
+    // 16 pixels on a screen of 96 dots per inch, and as large on any other.
+    HDC screen = GetDC(nullptr);
+    description.lfHeight = MulDiv(16, GetDeviceCaps(screen, LOGPIXELSY), 96);
+    ReleaseDC(nullptr, screen);
     description.lfWeight = FW_BOLD;
     AboutTitleFont.Reset(CreateFontIndirectA(&description));
     SendDlgItemMessageA(box, IDC_ABOUT_DESCRIPTION, WM_SETFONT,
