@@ -447,9 +447,9 @@ TEST_F(ConvertFileTest, RefusesToWriteOverTheInputHoweverItIsNamed) {
     };
     const Case cases[] = {
         {"the input's own name", input, input},
-        // The dialog takes a relative name from the folder it shows: that of the file chosen in
-        // the case before.
-        {"a relative name", "sub\\..\\long song name.mid", input},
+        // The dialog hands over a relative name as a full path, from the folder it remembers
+        // for the program, which tests running beside this one change: a detour stands in.
+        {"a detour through another folder", Path("sub\\..\\long song name.mid"), input},
         {"another case", upper, upper},
         {"the short name", shortName, shortName},
         {"a hard link", Path("link.mid"), Path("link.mid")},
