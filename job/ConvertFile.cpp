@@ -5,22 +5,17 @@
 #include <cstring>
 #include <string>
 
-#include <commdlg.h>
-
 #include "core/Conversion.h"
 #include "core/FileSystem.h"
 #include "core/MdsReader.h"
 #include "res/resource.h"
+#include "win/FileDialog.h"
 #include "win/Globals.h"
 #include "win/Messages.h"
 #include "win/Text.h"
 #include "win/WaitCursor.h"
 
 namespace {
-
-// The version 4 structure size: every Windows accepts it, and shows the same dialog for it.
-static_assert(sizeof(void*) != 4 || offsetof(OPENFILENAMEA, lpTemplateName) + sizeof(LPCSTR) == 76,
-              "the 32-bit save dialog structure is 76 bytes");
 
 // The leading text that names a file in front of a system error text.
 std::string QuotedPath(const char* path) {
@@ -113,16 +108,9 @@ bool AskOutputPath(HWND owner, const char* input, UINT filterId, DWORD& filterIn
                    const char* extension, char (&output)[MAX_PATH]) {
     ByteBuffer filter;
     if (!LoadFilterString(filter, filterId)) return false;
-    OPENFILENAMEA dialog{};
-    dialog.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
-    dialog.hwndOwner = owner;
-    dialog.hInstance = AppInstance;
-    dialog.lpstrFilter = reinterpret_cast<const char*>(filter.Data());
-    dialog.nFilterIndex = filterIndex;
-    dialog.lpstrFile = output;
-    dialog.nMaxFile = MAX_PATH;
-    dialog.lpstrDefExt = extension;
-    dialog.Flags = OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST;
+    OPENFILENAMEA dialog =
+        FileDialogData(owner, filter, filterIndex, output, extension,
+                       OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST);
     const bool confirmed = GetSaveFileNameA(&dialog) != 0;
     // Kept even when cancelled: the next dialog starts on the user's last choice.
     filterIndex = dialog.nFilterIndex;
