@@ -1,5 +1,6 @@
 #include "job/ConvertFile.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -148,7 +149,7 @@ std::string WithOffset(UINT id, uint32_t offset) {
     LoadResourceString(format, id);
     std::string text(format.size() + 16, '\0');
     const int length = snprintf(&text[0], text.size(), format.c_str(), unsigned(offset));
-    text.resize(length > 0 ? size_t(length) : 0);
+    text.resize(length > 0 ? std::min(size_t(length), text.size() - 1) : 0);
     return text;
 }
 
