@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "core/ByteBuffer.h"
+#include "core/OutputFile.h"
 
 namespace FileSystem {
 
@@ -76,7 +77,23 @@ struct FileId {
         return device == other.device && file == other.file;
     }
 };
-// False when path names nothing that can be opened or inspected.
-bool Identify(const char* path, FileId& id);
+// False when path names nothing that can be opened or inspected; error then holds the system's
+// code.
+bool Identify(const char* path, FileId& id, uint32_t& error);
+inline bool Identify(const char* path, FileId& id) {
+    uint32_t ignored = 0;
+    return Identify(path, id, ignored);
+}
+// Whether a and b name one existing file, however each is spelled; a path that names nothing is no
+// other file. outOfMemory tells a false that is not known to be true.
+inline bool IsSameFile(const char* a, const char* b, bool& outOfMemory) {
+    FileId first;
+    FileId second;
+    uint32_t error = 0;
+    outOfMemory = false;
+    if (Identify(a, first, error) && Identify(b, second, error)) return first == second;
+    outOfMemory = error == OutOfMemoryErrorCode();
+    return false;
+}
 
 }  // namespace FileSystem

@@ -203,9 +203,12 @@ ReadResult ReadWholeFile(const char* path, ByteBuffer& out) {
     return result;
 }
 
-bool Identify(const char* path, FileId& id) {
+bool Identify(const char* path, FileId& id, uint32_t& error) {
     struct stat info;
-    if (stat(path, &info) != 0) return false;
+    if (stat(path, &info) != 0) {
+        error = uint32_t(errno);
+        return false;
+    }
     id.device = uint64_t(info.st_dev);
     id.file = uint64_t(info.st_ino);
     return true;

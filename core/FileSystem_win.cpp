@@ -191,15 +191,22 @@ ReadResult ReadWholeFile(const char* path, ByteBuffer& out) {
     return result;
 }
 
-bool Identify(const char* path, FileId& id) {
+bool Identify(const char* path, FileId& id, uint32_t& error) {
     const WidePath wide(path);
-    if (!wide.Get()) return false;
+    if (!wide.Get()) {
+        error = wide.Error();
+        return false;
+    }
     // No access asked: the identity of a file held open by others can still be read.
     HANDLE file = CreateFileW(wide.Get(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
+    if (file == INVALID_HANDLE_VALUE) {
+        error = GetLastError();
+        return false;
+    }
     BY_HANDLE_FILE_INFORMATION info;
     const bool known = GetFileInformationByHandle(file, &info) != 0;
+    error = known ? 0 : GetLastError();
     CloseHandle(file);
     if (!known) return false;
     id.device = info.dwVolumeSerialNumber;
