@@ -26,6 +26,7 @@ static_assert(uint32_t(SmfFaultKind::DataWithoutStatus) == TonfluxSmfDataWithout
 static_assert(uint32_t(SmfFaultKind::CutShort) == TonfluxSmfCutShort, "SMF faults");
 static_assert(uint32_t(MdsFault::BadShortMessage) == TonfluxMdsBadShortMessage, "MDS faults");
 static_assert(uint32_t(MdsFault::ChunkOverrun) == TonfluxMdsChunkOverrun, "MDS faults");
+static_assert(uint32_t(MdsFault::TimeFormat) == TonfluxMdsTimeFormat, "MDS faults");
 
 // What a result owns: the output, the texts of a conversion to MDS, and the tables.
 struct Owned {
@@ -40,6 +41,10 @@ struct Owned {
         delete[] events;
     }
 };
+
+ConversionOptions MakeOptions(const TonfluxOptions& options) {
+    return MakeConversionOptions(options.bufferKb, options.runningStatus != 0, !options.streamIds);
+}
 
 void Step(const TonfluxOptions& options, TonfluxStep step) {
     if (options.progress) options.progress(options.context, step);
@@ -160,6 +165,16 @@ MdsCheck Describe(const uint8_t* image, uint32_t size, bool tables, bool counted
     return check;
 }
 
+// Whether the lenient reading converts, with the same options, what the strict one refused (as
+// tonflux-convert's hint says): it may take a file whose system exclusive message is then too
+// large for a block.
+bool LenientConverts(const uint8_t* image, uint32_t size, const TonfluxOptions& options) {
+    SmfReading lenient;
+    lenient.mode = SmfReadMode::Lenient;
+    ConvertedSong song;
+    return ConvertSmf(image, size, MakeOptions(options), lenient, song) == ConversionStatus::Ok;
+}
+
 uint32_t ConvertToMds(const uint8_t* image, uint32_t size, const TonfluxOptions& options,
                       TonfluxResult& result) {
     result.direction = TonfluxMidToMds;
@@ -175,10 +190,8 @@ uint32_t ConvertToMds(const uint8_t* image, uint32_t size, const TonfluxOptions&
         }
         const TonfluxOptions& options;
     } steps(options);
-    const ConversionStatus status = ConvertSmf(
-        image, size,
-        MakeConversionOptions(options.bufferKb, options.runningStatus != 0, !options.streamIds),
-        reading, song, &steps);
+    const ConversionStatus status =
+        ConvertSmf(image, size, MakeOptions(options), reading, song, &steps);
     result.mends = reading.mends;
     switch (status) {
         case ConversionStatus::Ok:
@@ -188,7 +201,7 @@ uint32_t ConvertToMds(const uint8_t* image, uint32_t size, const TonfluxOptions&
             result.chunk = reading.fault.chunk;
             result.track = reading.fault.trackChunk;
             result.offset = reading.fault.offset;
-            result.lenientConverts = reading.lenientReads;
+            result.lenientConverts = reading.lenientReads && LenientConverts(image, size, options);
             return Finish(result, TonfluxNotSmf);
         case ConversionStatus::EventTooLarge:
             return Finish(result, TonfluxEventTooLarge);

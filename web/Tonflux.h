@@ -59,10 +59,11 @@ typedef enum TonfluxMdsFault {
     TonfluxMdsChunkOverrun = 2,
     TonfluxMdsMissingFormat = 3,
     TonfluxMdsFormatChunk = 4,
-    TonfluxMdsDataSize = 5,
-    TonfluxMdsBlockOverrun = 6,
-    TonfluxMdsEventOverrun = 7,
-    TonfluxMdsBadShortMessage = 8
+    TonfluxMdsTimeFormat = 5, /* an SMPTE time format whose frame rate does not exist */
+    TonfluxMdsDataSize = 6,
+    TonfluxMdsBlockOverrun = 7,
+    TonfluxMdsEventOverrun = 8,
+    TonfluxMdsBadShortMessage = 9
 } TonfluxMdsFault;
 
 /* The steps a progress callback hears, in this order (a refusal ends them early). */

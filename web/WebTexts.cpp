@@ -1,17 +1,17 @@
 // WebTexts.cpp: writes, as JSON, the texts of tonflux-convert that the page and the npm package
-// show: every refusal in both languages, made by the converter's own message table and
-// formatting. Numbers that depend on the file are printed as sentinels and then replaced by
-// placeholders ({chunk}, {offset}, {offset:x}, {blocks}, {events}), so that the texts are the
-// converter's own, whatever its format strings.
+// show: every refusal in both languages, made by the converter's own refusal words (Refusals)
+// and on one line, as its reports print them. Numbers that depend on the file are printed as
+// sentinels and then replaced by placeholders ({chunk}, {offset}, {offset:x}, {blocks},
+// {events}), so that the texts are the converter's own, whatever its format strings.
 //
 //   tonflux_web_texts OUT.json
 #include <clocale>
 #include <cstdio>
 #include <string>
 
-#include "cli/MdsInput.h"
 #include "cli/Messages.h"
 #include "cli/Platform.h"
+#include "cli/Refusals.h"
 #include "core/OutputFile.h"
 #include "web/Tonflux.h"
 
@@ -76,40 +76,13 @@ const char* const SmfFaultNames[] = {
 };
 static_assert(sizeof SmfFaultNames / sizeof *SmfFaultNames == TonfluxSmfNoTrack + 1, "names");
 const char* const MdsFaultNames[] = {
-    "none",      "not-riff",      "chunk-overrun", "missing-format",    "format-chunk",
-    "data-size", "block-overrun", "event-overrun", "bad-short-message",
+    "none",        "not-riff",  "chunk-overrun", "missing-format", "format-chunk",
+    "time-format", "data-size", "block-overrun", "event-overrun",  "bad-short-message",
 };
 static_assert(sizeof MdsFaultNames / sizeof *MdsFaultNames == TonfluxMdsBadShortMessage + 1,
               "names");
 
-// What tonflux-convert says of an SMF it refuses, as its reporter words it.
-// TODO(refusals): take the converter's own refusal function once it has one.
-std::string SmfRefusal(SmfFaultKind kind, uint32_t chunk, bool track, bool lenient) {
-    static const Msg Texts[] = {
-        Msg::NotSmf,          Msg::NotSmf,        Msg::SmfCutShort,      Msg::SmfHeaderLength,
-        Msg::SmfFormat,       Msg::SmfDivision,   Msg::SmfMissingChunks, Msg::SmfSecondHeader,
-        Msg::SmfChunkPastEnd, Msg::SmfEmptyTrack, Msg::SmfLongNumber,    Msg::SmfDataWithoutStatus,
-        Msg::SmfBadStatus,    Msg::SmfMetaType,   Msg::SmfMetaLength,    Msg::SmfEndOfTrackNotAtEnd,
-        Msg::SmfNoEndOfTrack, Msg::SmfNoTrack,
-    };
-    std::string text;
-    if (kind == SmfFaultKind::None || kind == SmfFaultKind::NotSmf) {
-        text = Text(Msg::NotSmf);
-    } else {
-        char where[128];
-        if (chunk == 0)
-            std::snprintf(where, sizeof where, Text(Msg::AtHeader), unsigned(OffsetSentinel));
-        else
-            std::snprintf(where, sizeof where, Text(track ? Msg::AtTrack : Msg::AtChunk),
-                          unsigned(chunk), unsigned(OffsetSentinel));
-        text = std::string(where) + ": " + Text(Texts[size_t(kind)]);
-    }
-    if (lenient) text += Text(Msg::LenientConverts);
-    return text;
-}
-
 void WriteLanguage(FILE* out, const char* name, Language language, const char* locale) {
-    SetLanguage(language);
     std::fprintf(out, "  %s: {\n    \"smf\": {\n", Quoted(name).c_str());
     const size_t smfFaults = sizeof SmfFaultNames / sizeof *SmfFaultNames;
     for (size_t k = 0; k < smfFaults; ++k) {
@@ -118,8 +91,12 @@ void WriteLanguage(FILE* out, const char* name, Language language, const char* l
         for (int place = 0; place < 3; ++place) {
             std::fprintf(out, "%s%s: [", place ? ", " : "", Quoted(places[place]).c_str());
             for (int lenient = 0; lenient < 2; ++lenient) {
-                const std::string text = SmfRefusal(SmfFaultKind(k), place ? ChunkSentinel : 0,
-                                                    place == 1, lenient == 1);
+                SmfFault fault;
+                fault.kind = SmfFaultKind(k);
+                fault.chunk = place ? ChunkSentinel : 0;
+                fault.trackChunk = place == 1;
+                fault.offset = OffsetSentinel;
+                const std::string text = OneLine(SmfRefusal(fault, lenient == 1, language));
                 std::fprintf(out, "%s%s", lenient ? ", " : "", Quoted(Placeholders(text)).c_str());
             }
             std::fprintf(out, "]");
@@ -132,7 +109,8 @@ void WriteLanguage(FILE* out, const char* name, Language language, const char* l
     const size_t mdsFaults = sizeof MdsFaultNames / sizeof *MdsFaultNames;
     for (size_t k = 1; k < mdsFaults; ++k) {
         check.fault = MdsFault(k);
-        const std::string text = MdsRefusal(MdsConversionStatus::Malformed, check);
+        const std::string text =
+            OneLine(MdsRefusal(MdsConversionStatus::Malformed, check, language));
         std::fprintf(out, "      %s: %s,\n", Quoted(MdsFaultNames[k]).c_str(),
                      Quoted(Placeholders(text)).c_str());
     }
@@ -142,20 +120,24 @@ void WriteLanguage(FILE* out, const char* name, Language language, const char* l
         {"text-too-long", MdsConversionStatus::TextTooLong},
     };
     for (const auto& other : others)
-        std::fprintf(out, "      %s: %s%s\n", Quoted(other.first).c_str(),
-                     Quoted(Placeholders(MdsRefusal(other.second, check))).c_str(),
-                     other.second == MdsConversionStatus::TextTooLong ? "" : ",");
+        std::fprintf(
+            out, "      %s: %s%s\n", Quoted(other.first).c_str(),
+            Quoted(Placeholders(OneLine(MdsRefusal(other.second, check, language)))).c_str(),
+            other.second == MdsConversionStatus::TextTooLong ? "" : ",");
     std::fprintf(out, "    },\n");
     // The converter gives the system's own text for running out of memory.
     std::setlocale(LC_ALL, locale);
-    const std::string outOfMemory = Platform::ErrorText(OutOfMemoryErrorCode());
+    const std::string outOfMemory = OneLine(Platform::ErrorText(OutOfMemoryErrorCode()));
     std::setlocale(LC_ALL, "C");
     char converted[256];
-    std::snprintf(converted, sizeof converted, Text(Msg::Converted), unsigned(CountSentinel),
-                  unsigned(CountSentinel2));
-    std::fprintf(out, "    \"event-too-large\": %s,\n", Quoted(Text(Msg::SysexTooLarge)).c_str());
+    std::snprintf(converted, sizeof converted, Text(Msg::Converted, language),
+                  unsigned(CountSentinel), unsigned(CountSentinel2));
+    const std::string tooLarge =
+        OneLine(ConversionRefusal(ConversionStatus::EventTooLarge, SmfFault(), false, language));
+    std::fprintf(out, "    \"event-too-large\": %s,\n", Quoted(tooLarge).c_str());
     std::fprintf(out, "    \"out-of-memory\": %s,\n", Quoted(outOfMemory).c_str());
-    std::fprintf(out, "    \"buffer-size\": %s,\n", Quoted(Text(Msg::BufferSize)).c_str());
+    std::fprintf(out, "    \"buffer-size\": %s,\n",
+                 Quoted(OneLine(Text(Msg::BufferSize, language))).c_str());
     std::fprintf(out, "    \"converted\": %s\n  }", Quoted(Placeholders(converted)).c_str());
 }
 

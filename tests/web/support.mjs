@@ -47,8 +47,8 @@ export function Scratch() {
 }
 
 // What tonflux-convert does with input and args, in language ('en' or 'ja'): { bytes } with its
-// output, or { reason } with its message after the file's name (a usage error: its first two
-// lines); counts from its report line.
+// output, or { reason } with its message after the file's name (a usage error: its first
+// line); counts from its report line.
 export function Cli(input, args, language = 'en', scratch = Scratch()) {
     const output = join(scratch, basename(input) + '.out');
     const env = { ...process.env, LC_ALL: '', LC_MESSAGES: '', LANG: language === 'ja' ? 'ja_JP.UTF-8' : 'C.UTF-8' };
@@ -61,5 +61,5 @@ export function Cli(input, args, language = 'en', scratch = Scratch()) {
     const prefix = run.status === 2 ? 'tonflux-convert: ' : `tonflux-convert: '${input}': `;
     if (!run.stderr.startsWith(prefix)) throw new Error(`tonflux-convert ${args.join(' ')} ${input}: ${run.stderr}`);
     const reason = run.stderr.slice(prefix.length);
-    return { reason: run.status === 2 ? reason.split('\n').slice(0, 2).join('\n') : reason.replace(/\n$/, '') };
+    return { reason: run.status === 2 ? reason.split('\n')[0] : reason.replace(/\n$/, '') };
 }

@@ -84,7 +84,7 @@ export type Fault =
     | 'second-header' | 'chunk-past-end' | 'empty-track' | 'long-number' | 'data-without-status'
     | 'bad-status' | 'meta-type' | 'meta-length' | 'end-of-track-not-at-end' | 'no-end-of-track'
     | 'no-track' | 'event-too-large' | 'not-mds' | 'not-riff' | 'chunk-overrun' | 'missing-format'
-    | 'format-chunk' | 'data-size' | 'block-overrun' | 'event-overrun' | 'bad-short-message'
+    | 'format-chunk' | 'time-format' | 'data-size' | 'block-overrun' | 'event-overrun' | 'bad-short-message'
     | 'delta-too-large' | 'text-too-long' | 'out-of-memory';
 
 /** What refused a file, as tonflux-convert reports it. */
