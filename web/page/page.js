@@ -205,7 +205,7 @@ function Pump() {
     if (!worker) StartWorker();
     const name = queue.shift();
     const row = rows.get(name);
-    job = { id: ++jobs, name };
+    job = { id: ++jobs, name, file: row.file };
     row.status = 'converting';
     row.step = null;
     ShowRow(row);
@@ -217,12 +217,16 @@ function Heard(message) {
     if (!job || message.id !== job.id) return;  // from a job given up when the options changed
     const row = rows.get(job.name);
     if (message.type === 'progress') {
-        row.step = message.step;
-        ShowRow(row);
+        if (row?.file === job.file) {
+            row.step = message.step;
+            ShowRow(row);
+        }
         return;
     }
+    const file = job.file;
     job = null;
-    if (row) {
+    // A row cleared, or given a new file of its name meanwhile, waits for that one's result.
+    if (row && row.file === file) {
         if (message.type === 'done') Converted(row, message.result, message.roll);
         else if (message.type === 'refused') Refused(row, message.refusal);
         else Refused(row, { failed: message.message });
