@@ -101,7 +101,8 @@ typedef struct TonfluxResult {
     uint32_t direction; /* a TonfluxDirection; 0 for TonfluxDescribe */
     /* A refusal: the reader's fault, the chunk (counted from 1 as the header counts them; 0 for
        the header) and whether it is a track chunk, the byte offset in the file, and whether the
-       lenient reading takes the file (tonflux-convert then adds its --lenient hint). */
+       lenient reading converts the file with the same options (tonflux-convert's --lenient
+       hint). */
     uint32_t fault;
     uint32_t chunk;
     uint32_t track;
@@ -111,7 +112,8 @@ typedef struct TonfluxResult {
     /* The converted file, owned by the result. */
     uint8_t* output;
     uint32_t outputLength;
-    /* As tonflux-convert reports them: stream blocks and stream events. */
+    /* As tonflux-convert reports them: stream blocks and stream events (for TonfluxDescribe,
+       those of the file). */
     uint32_t blocks;
     uint32_t events;
     /* The stream (the file written, or the MIDI stream file read): its fmt chunk, and its title and
