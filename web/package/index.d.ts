@@ -99,7 +99,7 @@ export interface Refusal {
     track: boolean;
     /** The byte offset in the file, where there is one. */
     offset: number | null;
-    /** The lenient reading would take the file (the CLI's "--lenient converts it"). */
+    /** The lenient reading converts the file with the same options (the CLI's "--lenient converts it"). */
     lenient: boolean;
 }
 
