@@ -1,12 +1,12 @@
 // package.test.mjs: the npm package in Node, against tonflux-convert itself.
 //   node --test tests/web/package.test.mjs
 import assert from 'node:assert/strict';
-import { readFileSync } from 'node:fs';
+import { readFileSync, writeFileSync } from 'node:fs';
 import { createRequire } from 'node:module';
 import { basename, join } from 'node:path';
 import { test } from 'node:test';
 
-import { Cli, OptionSets, SmallInputs, Wasm, Web } from './support.mjs';
+import { Cli, OptionSets, Scratch, SmallInputs, Wasm, Web } from './support.mjs';
 
 const tonflux = await import(join(Web, 'package/index.mjs'));
 const { convert, describe, refusalText, outputName, TonfluxError } = tonflux;
@@ -45,9 +45,19 @@ test('a refusal carries the fault and where it is, in both languages as the conv
         { file: 'mds-fault-cut.mds', status: 'mds-malformed', direction: 'mds-to-mid' },
         { file: 'mds-fault-status-f8.mds', fault: 'bad-short-message', direction: 'mds-to-mid' },
         { file: 'mds-delta-too-large.mds', fault: 'delta-too-large', direction: 'mds-to-mid' },
+        // Cut short, which the lenient reading mends, around a message too large for 1 KB: the
+        // hint only where the lenient conversion with the same options succeeds.
+        { file: 'sysex-too-large-1k.mid', cut: 2, fault: 'cut-short', lenient: true },
+        { file: 'sysex-too-large-1k.mid', cut: 2, fault: 'cut-short', lenient: false, options: { bufferKb: 1 } },
     ];
+    const scratch = Scratch();
     for (const c of cases) {
-        const input = seed(c.file);
+        let input = seed(c.file);
+        if (c.cut) {
+            const bytes = readFileSync(input);
+            input = join(scratch, `cut-${c.file}`);
+            writeFileSync(input, bytes.subarray(0, bytes.length - c.cut));
+        }
         const args = c.options ? ['-k', String(c.options.bufferKb)] : [];
         let error = null;
         try {
