@@ -53,8 +53,9 @@ struct SmfReading {
     // After NotSmf: why (format 2 is a Format fault in the header, a song without any track a
     // NoTrack fault at the header's chunk count).
     SmfFault fault;
-    // After NotSmf in the strict mode: the lenient mode would convert the file.
-    bool lenientReads = false;
+    // After NotSmf in the strict mode: the lenient mode would convert the file, with the same
+    // options (its reading may take a file whose system exclusive message is then too large).
+    bool lenientConverts = false;
     // After a lenient reading: the SmfMend rules it needed.
     uint32_t mends = 0;
 };

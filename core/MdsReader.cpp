@@ -120,6 +120,9 @@ MdsFault Decoder::Format(ByteReader data) {
     header.maxBufferBytes = data.Le32();
     header.flags = data.Le32();
     if (header.flags > 1) return Fail(MdsFault::FormatChunk, chunk + 16);
+    // No player can time such a file, and the way back would write the rate into an SMF that no
+    // reader takes.
+    if (!IsValidDivision(uint16_t(header.timeFormat))) return Fail(MdsFault::TimeFormat, chunk + 8);
     haveFormat = true;
     return MdsFault::None;
 }

@@ -63,14 +63,9 @@ struct SmfFault {
     uint32_t offset = 0;
 };
 
-// The header fields a reading takes: formats 0 to 2, and a division in ticks per quarter note or
-// in frames of one of the four real SMPTE rates (the high byte -24, -25, -29 or -30).
+// The formats a reading takes: 0 to 2 (the division's rule is IsValidDivision, core/Bytes.h).
 inline bool IsSmfFormat(uint16_t format) {
     return format <= 2;
-}
-inline bool IsSmfDivision(uint16_t division) {
-    const uint8_t rate = uint8_t(division >> 8);
-    return !(division & 0x8000) || rate == 0xE8 || rate == 0xE7 || rate == 0xE3 || rate == 0xE2;
 }
 
 // Only a song of format 0 or 1 with at least one track converts, whatever the reading.

@@ -191,7 +191,7 @@ bool Song::SetFormat(uint16_t value) {
 }
 
 bool Song::SetDivision(uint16_t value) {
-    if (!IsSmfDivision(value)) return false;
+    if (!IsValidDivision(value)) return false;
     division = value;
     return true;
 }

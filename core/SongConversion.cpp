@@ -19,15 +19,6 @@ void Notify(ConversionObserver* observer, ConversionStep step) {
     if (observer) observer->StepDone(step);
 }
 
-// Whether the lenient mode would convert image; song is scratch space, left empty.
-bool LenientReads(const uint8_t* image, uint32_t size, Song& song) {
-    SmfReader lenient(SmfReadMode::Lenient);
-    const bool reads =
-        lenient.Parse(image, size, song, true) && IsConvertible(song.Format(), song.TrackCount());
-    song.Reset();
-    return reads;
-}
-
 // The first steps of PrepareSong: read as the request says, refuse, take the texts.
 ConversionStatus ReadSong(const ConversionRequest& request, SmfReading& reading, Song& song,
                           ByteBuffer& title, ByteBuffer& copyright) {
@@ -42,8 +33,13 @@ ConversionStatus ReadSong(const ConversionRequest& request, SmfReading& reading,
         if (reader.OutOfMemory()) return ConversionStatus::OutOfMemory;
         reading.fault = reader.Fault();
         if (request.mode == SmfReadMode::Strict) {
-            song.Reset();  // the failed song's memory is free for the second reading
-            reading.lenientReads = LenientReads(request.image, request.size, song);
+            song.Reset();  // the failed song's memory is free for the lenient conversion
+            ConversionRequest lenient = request;
+            lenient.mode = SmfReadMode::Lenient;
+            lenient.observer = nullptr;
+            ConvertedSong converted;
+            reading.lenientConverts =
+                ConvertSmfThroughSong(lenient, converted).status == ConversionStatus::Ok;
         }
         return ConversionStatus::NotSmf;
     }

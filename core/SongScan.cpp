@@ -51,7 +51,7 @@ bool SongScan::SetFormat(uint16_t value) {
 }
 
 bool SongScan::SetDivision(uint16_t value) {
-    if (!IsSmfDivision(value)) return false;
+    if (!IsValidDivision(value)) return false;
     division = value;
     return true;
 }

@@ -272,13 +272,19 @@ ConversionStatus StreamPlan::Read(SmfReading& reading) {
         if (reader.OutOfMemory()) return ConversionStatus::OutOfMemory;
         reading.fault = reader.Fault();
         if (request.mode == SmfReadMode::Strict) {
-            // Without memory to find out, a hint left out would say that the lenient reading
-            // refuses the file too.
-            SmfReader lenient(SmfReadMode::Lenient);
-            reading.lenientReads = lenient.Scan(request.image, request.size, scan, true) &&
-                                   IsConvertible(scan.Format(), scan.TrackCount());
             scan.Reset();
-            if (lenient.OutOfMemory()) return ConversionStatus::OutOfMemory;
+            // Everything that refuses a file comes before the merge, so the lenient plan's reading
+            // tells whether the lenient conversion succeeds. Without memory to find out, a hint
+            // left out would say that it does not.
+            ConversionRequest lenient = request;
+            lenient.mode = SmfReadMode::Lenient;
+            lenient.observer = nullptr;
+            StreamPlan plan(lenient);
+            SmfReading found;
+            const ConversionStatus status = plan.Read(found);
+            if (status == ConversionStatus::OutOfMemory) return status;
+            reading.lenientConverts =
+                status == ConversionStatus::Ok && plan.LeastFileBytes() <= UINT32_MAX;
         }
         return ConversionStatus::NotSmf;
     }

@@ -28,7 +28,7 @@ TEST(ConvertSmf, RefusesWhatCannotBeConvertedWithOneStatusAndNothingKept) {
         ConversionStatus status;
         SmfFaultKind fault;  // what the refusal names, at offset
         uint32_t offset;
-        bool lenientReads;  // the lenient mode would convert it
+        bool lenientConverts;  // the lenient mode would convert it, with the same options
     };
     Bytes sysex(1100, 0x11);
     sysex.back() = 0xF7;
@@ -43,6 +43,10 @@ TEST(ConvertSmf, RefusesWhatCannotBeConvertedWithOneStatusAndNothingKept) {
          false},
         {"a damaged track", SmfImage().Format(0).Track({0x00, 0x90, 0x30}),
          ConversionStatus::NotSmf, K::CutShort, 22, true},
+        {"a damaged track with a system exclusive larger than a 1 KB block",
+         SmfImage().Format(0).Track(
+             Cat({{0x00, 0xF0}, VarLen(uint32_t(sysex.size())), sysex, {0x00, 0x90, 0x30}})),
+         ConversionStatus::NotSmf, K::CutShort, 1126, false},
         {"format 2", SmfImage().Format(2).Track(EndOfTrack), ConversionStatus::NotSmf, K::Format, 8,
          false},
         {"format 2 behind a MacBinary header",
@@ -69,7 +73,7 @@ TEST(ConvertSmf, RefusesWhatCannotBeConvertedWithOneStatusAndNothingKept) {
         EXPECT_EQ(result.status, c.status);
         EXPECT_EQ(result.reading.fault.kind, c.fault);
         EXPECT_EQ(result.reading.fault.offset, c.offset);
-        EXPECT_EQ(result.reading.lenientReads, c.lenientReads);
+        EXPECT_EQ(result.reading.lenientConverts, c.lenientConverts);
         EXPECT_EQ(song.blocks.Count(), 0u);
         EXPECT_TRUE(song.title.Empty());
     }

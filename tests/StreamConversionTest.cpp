@@ -139,7 +139,7 @@ TEST(StreamConversion, GivesTheSongModelsResultAndFileOnEverySong) {
                     EXPECT_EQ(r->reading.fault.chunk, expected.reading.fault.chunk);
                     EXPECT_EQ(r->reading.fault.trackChunk, expected.reading.fault.trackChunk);
                     EXPECT_EQ(r->reading.fault.offset, expected.reading.fault.offset);
-                    EXPECT_EQ(r->reading.lenientReads, expected.reading.lenientReads);
+                    EXPECT_EQ(r->reading.lenientConverts, expected.reading.lenientConverts);
                     EXPECT_EQ(r->reading.mends, expected.reading.mends);
                     EXPECT_EQ(r->blocks, expected.blocks);
                     EXPECT_EQ(r->events, expected.events);
