@@ -161,6 +161,34 @@ private:
     bool failed = false;
 };
 
+// The data bytes of a channel message: one for a program change or channel pressure (C0-DF), two
+// for the others.
+inline uint32_t ChannelDataBytes(uint32_t status) {
+    return (status & 0xE0) == 0xC0 ? 1 : 2;
+}
+
+// A track's commonest event: a delta time of one byte, then a channel message, its status byte
+// there or taken from runningStatus. Taken from r, all within the next 4 bytes, with one look at
+// the bounds; false, taking nothing, for any other event or when fewer bytes are left.
+struct ShortChannelEvent {
+    uint32_t delta;
+    uint8_t status;
+    bool statusByte;      // the status byte stands in the file
+    const uint8_t* data;  // ChannelDataBytes(status) data bytes, unexamined
+};
+inline bool TakeShortChannelEvent(ByteReader& r, uint8_t runningStatus, ShortChannelEvent& e) {
+    const uint8_t* const p = r.Peek(4);
+    if (!p || p[0] >= 0x80) return false;
+    const uint8_t b = p[1];
+    e.statusByte = b >= 0x80;
+    if (e.statusByte ? b >= 0xF0 : !runningStatus) return false;
+    e.delta = p[0];
+    e.status = e.statusByte ? b : runningStatus;
+    e.data = p + 1 + e.statusByte;
+    r.Skip(1 + e.statusByte + ChannelDataBytes(e.status));
+    return true;
+}
+
 // Running status: a channel message may leave out its status when the message before it had the
 // same one, but not when its first data byte is 0x80 or above (a damaged file holds such bytes,
 // and the reader takes them as data): left alone, that byte would read as a new status.

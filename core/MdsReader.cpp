@@ -233,7 +233,7 @@ MdsFault Decoder::Short(uint32_t word, uint32_t wordAt, MdsEvent& event) {
         data2 = b2;
         unused = 0;
     }
-    const bool twoBytes = (status & 0xE0) == 0xC0;
+    const bool twoBytes = ChannelDataBytes(status) == 1;
     if (unused || (twoBytes && data2)) Deviate(MdsFault::ShortMessageBytes, wordAt);
     event.kind = MdsEventKind::Short;
     event.message[0] = status;

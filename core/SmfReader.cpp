@@ -227,20 +227,13 @@ template <bool Lenient, class TrackSink>
 [[gnu::always_inline]] inline bool SmfReader::ReadEvent(ByteReader& r, TrackSink& track,
                                                         uint32_t& tick, uint8_t& runningStatus,
                                                         bool& endOfTrack) {
-    // Nearly every event: a channel message after a one-byte delta, all in the next 4 bytes; read
-    // as the steps below would, with one look at the bounds.
-    if (const uint8_t* const p = r.Peek(4)) {
-        const uint8_t b = p[1];
-        if (p[0] < 0x80 && (uint8_t(b - 0x80) < 0x70 || (b < 0x80 && runningStatus))) {
-            const uint32_t statusByte = b >= 0x80;
-            const uint8_t status = statusByte ? b : runningStatus;
-            const uint8_t* const from = p + 1 + statusByte;
-            const uint32_t dataBytes = (status & 0xE0) == 0xC0 ? 1 : 2;
-            tick += p[0];
-            r.Skip(1 + statusByte + dataBytes);
-            runningStatus = ChannelStatus<Lenient>(status, statusByte);
-            return Store(track, status, from, from + dataBytes, tick);
-        }
+    // Nearly every event, read as the steps below would.
+    ShortChannelEvent common;
+    if (TakeShortChannelEvent(r, runningStatus, common)) {
+        tick += common.delta;
+        runningStatus = ChannelStatus<Lenient>(common.status, common.statusByte);
+        return Store(track, common.status, common.data,
+                     common.data + ChannelDataBytes(common.status), tick);
     }
     const uint8_t* const event = r.Position();
     const uint32_t delta = r.VarLen();
@@ -258,7 +251,7 @@ template <bool Lenient, class TrackSink>
     const uint8_t* const from = r.Position();
     if (status < 0xF0) {
         // Data bytes are not examined: a byte of 0x80 or above in a data position is data.
-        if (!r.Skip((status & 0xE0) == 0xC0 ? 1 : 2)) return CutShort<Lenient>(event);
+        if (!r.Skip(ChannelDataBytes(status))) return CutShort<Lenient>(event);
         runningStatus = ChannelStatus<Lenient>(status, statusByte);
         return Store(track, status, from, r.Position(), tick);
     }

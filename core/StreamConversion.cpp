@@ -39,20 +39,15 @@ struct ImageEvent {
 // Running status is kept across meta and system exclusive events, as the lenient reading keeps
 // it; a file that the strict reading takes never needs it there.
 inline bool NextEvent(ByteReader& r, uint8_t& runningStatus, uint32_t& tick, ImageEvent& e) {
-    // Nearly every event: a channel message after a one-byte delta, all in the next 4 bytes.
-    if (const uint8_t* const p = r.Peek(4)) {
-        const uint8_t b = p[1];
-        if (p[0] < 0x80 && (uint8_t(b - 0x80) < 0x70 || (b < 0x80 && runningStatus))) {
-            const uint32_t statusByte = b >= 0x80;
-            tick += p[0];
-            e.at = p + 1;
-            e.status = statusByte ? b : runningStatus;
-            e.type = 0;
-            e.length = (e.status & 0xE0) == 0xC0 ? 1 : 2;
-            e.data = p + 1 + statusByte;
-            runningStatus = e.status;
-            return r.Skip(1 + statusByte + e.length);
-        }
+    ShortChannelEvent common;
+    if (TakeShortChannelEvent(r, runningStatus, common)) {  // nearly every event
+        tick += common.delta;
+        e.at = common.data - common.statusByte;
+        e.status = runningStatus = common.status;
+        e.type = 0;
+        e.length = ChannelDataBytes(common.status);
+        e.data = common.data;
+        return true;
     }
     tick += r.VarLen();
     uint8_t b = 0;
@@ -74,7 +69,7 @@ inline bool NextEvent(ByteReader& r, uint8_t& runningStatus, uint32_t& tick, Ima
         e.status = b;
         r.Skip(1);
     }
-    e.length = (e.status & 0xE0) == 0xC0 ? 1 : 2;
+    e.length = ChannelDataBytes(e.status);
     e.data = r.Bytes(e.length);
     runningStatus = e.status;
     return r.Ok();
