@@ -4,14 +4,11 @@
 #include <string>
 #include <vector>
 
-namespace ExitCode {
-constexpr int AllConverted = 0;
-constexpr int SomeFailed = 1;
-constexpr int Usage = 2;
-}  // namespace ExitCode
+#include "cli/Options.h"
+#include "cli/ProgressLine.h"
 
 // args without the program name. Converted files are reported on out, everything else on err,
 // in the order of the inputs whatever the number of jobs. When err is a terminal, a counter of
 // the work done is redrawn there while a batch (or a file that takes long) is converted.
 int RunConvert(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-               bool errIsTerminal = false);
+               const ErrorConsole& console = ErrorConsole());

@@ -1,84 +1,67 @@
 #include "cli/Dump.h"
 
 #include <cstdio>
+#include <new>
 
 #include "cli/Messages.h"
 #include "cli/Platform.h"
 #include "cli/Printable.h"
+#include "cli/Refusals.h"
 #include "core/ByteBuffer.h"
 #include "core/FileSystem.h"
 #include "core/MdsReader.h"
-
-const char* MdsFaultText(MdsFault fault) {
-    switch (fault) {
-        case MdsFault::None:
-            return "";
-        case MdsFault::NotRiff:
-            return ::Text(Msg::FaultNotRiff);
-        case MdsFault::RiffSize:
-            return ::Text(Msg::FaultRiffSize);
-        case MdsFault::ChunkOverrun:
-            return ::Text(Msg::FaultChunkOverrun);
-        case MdsFault::MissingFormat:
-            return ::Text(Msg::FaultMissingFormat);
-        case MdsFault::FormatChunk:
-            return ::Text(Msg::FaultFormatChunk);
-        case MdsFault::DataSize:
-            return ::Text(Msg::FaultDataSize);
-        case MdsFault::BlockOverrun:
-            return ::Text(Msg::FaultBlockOverrun);
-        case MdsFault::BlockAlignment:
-            return ::Text(Msg::FaultBlockAlignment);
-        case MdsFault::BlockTooLarge:
-            return ::Text(Msg::FaultBlockTooLarge);
-        case MdsFault::TickStart:
-            return ::Text(Msg::FaultTickStart);
-        case MdsFault::EventOverrun:
-            return ::Text(Msg::FaultEventOverrun);
-        case MdsFault::UnknownEventType:
-            return ::Text(Msg::FaultUnknownEventType);
-        case MdsFault::BadShortMessage:
-            return ::Text(Msg::FaultBadShortMessage);
-        case MdsFault::NonZeroFill:
-            return ::Text(Msg::FaultNonZeroFill);
-        case MdsFault::StreamId:
-            return ::Text(Msg::FaultStreamId);
-        case MdsFault::ListChunk:
-            return ::Text(Msg::FaultListChunk);
-        case MdsFault::ShortMessageBytes:
-            return ::Text(Msg::FaultShortMessageBytes);
-        case MdsFault::RunningStatusReset:
-            return ::Text(Msg::FaultRunningStatusReset);
-    }
-    return "";
-}
+#include "core/OutputFile.h"
 
 namespace {
 
-std::string Hex(const uint8_t* bytes, uint32_t n) {
-    std::string out;
-    char cell[4];
-    for (uint32_t i = 0; i < n; ++i) {
-        std::snprintf(cell, sizeof cell, " %02X", bytes[i]);
-        out += cell;
+// Long messages and texts run to megabytes: they go out in pieces, never built whole in memory.
+class Pieces {
+public:
+    explicit Pieces(std::ostream& out) : out(out) {}
+    ~Pieces() { Flush(); }
+    void Add(char c) {
+        if (used == sizeof piece) Flush();
+        piece[used++] = c;
     }
-    return out;
+    void AddHex(uint8_t b) {
+        static const char Digits[] = "0123456789ABCDEF";
+        Add(Digits[b >> 4]);
+        Add(Digits[b & 15]);
+    }
+
+private:
+    void Flush() {
+        out.write(piece, std::streamsize(used));
+        used = 0;
+    }
+    std::ostream& out;
+    char piece[4096];
+    size_t used = 0;
+};
+
+void PutHex(std::ostream& out, const uint8_t* bytes, uint32_t n) {
+    Pieces pieces(out);
+    for (uint32_t i = 0; i < n; ++i) {
+        pieces.Add(' ');
+        pieces.AddHex(bytes[i]);
+    }
 }
 
 // Texts are shown as found: printable ASCII as is, every other byte as \xNN, so that a title in
 // any character set prints the same everywhere.
-std::string Escaped(const uint8_t* bytes, uint32_t n) {
-    std::string out = "\"";
-    char cell[8];
+void PutEscaped(std::ostream& out, const uint8_t* bytes, uint32_t n) {
+    Pieces pieces(out);
+    pieces.Add('"');
     for (uint32_t i = 0; i < n; ++i) {
         if (bytes[i] >= 0x20 && bytes[i] < 0x7F && bytes[i] != '\\' && bytes[i] != '"') {
-            out += char(bytes[i]);
+            pieces.Add(char(bytes[i]));
         } else {
-            std::snprintf(cell, sizeof cell, "\\x%02X", bytes[i]);
-            out += cell;
+            pieces.Add('\\');
+            pieces.Add('x');
+            pieces.AddHex(bytes[i]);
         }
     }
-    return out + "\"";
+    pieces.Add('"');
 }
 
 class Printer : public MdsVisitor {
@@ -118,8 +101,9 @@ public:
         out << line;
         switch (e.kind) {
             case MdsEventKind::Short:
-                out << "short" << Hex(e.message, e.messageLength)
-                    << (e.runningStatus ? " (running status)" : "") << "\n";
+                out << "short";
+                PutHex(out, e.message, e.messageLength);
+                out << (e.runningStatus ? " (running status)" : "") << "\n";
                 break;
             case MdsEventKind::Tempo:
                 std::snprintf(line, sizeof line, "tempo %u\n", unsigned(e.tempo));
@@ -127,17 +111,23 @@ public:
                 break;
             case MdsEventKind::Long:
                 std::snprintf(line, sizeof line, "long %u:", unsigned(e.paramLength));
-                out << line << Hex(e.params, e.paramLength) << "\n";
+                out << line;
+                PutHex(out, e.params, e.paramLength);
+                out << "\n";
                 break;
             case MdsEventKind::Skipped:
                 std::snprintf(line, sizeof line, "skipped 0x%08X", unsigned(e.word));
-                out << line << Hex(e.params, e.paramLength) << "\n";
+                out << line;
+                PutHex(out, e.params, e.paramLength);
+                out << "\n";
                 break;
         }
         ++events;
     }
     void Text(const char (&id)[5], const uint8_t* text, uint32_t length) override {
-        out << id << ": " << Escaped(text, length) << "\n";
+        out << id << ": ";
+        PutEscaped(out, text, length);
+        out << "\n";
     }
     void Deviation(const MdsCheck& check) override {
         if (firstDeviation.fault == MdsFault::None) firstDeviation = check;
@@ -151,31 +141,44 @@ private:
     std::ostream& out;
 };
 
-}  // namespace
-
-int DumpMdsFile(const std::string& path, std::ostream& out, std::ostream& err) {
+int Dump(const std::string& path, std::ostream& out, std::ostream& err) {
     const std::string quoted = "'" + Printable(path) + "'";
     ByteBuffer image;
     const FileSystem::ReadResult read = FileSystem::ReadWholeFile(path.c_str(), image);
     if (!read.Ok()) {
-        err << "tonflux-convert: " << quoted << ": " << Platform::ErrorText(read.errorCode) << "\n";
+        err << "tonflux-convert: " << quoted << ": "
+            << (read.failed == FileSystem::ReadResult::NotAFile
+                    ? std::string(Text(Msg::NotAFile))
+                    : OneLine(Platform::ErrorText(read.errorCode)))
+            << "\n";
         return 1;
     }
     out << Printable(path) << "\n";
     Printer printer(out);
     const MdsCheck check = DecodeMds(image.Data(), image.Size(), printer);
     // What our own writer never produces is a fault here, though the way back takes it.
+    if (printer.firstDeviation.fault != MdsFault::None)
+        err << "tonflux-convert: " << quoted << ": " << MdsFaultAt(printer.firstDeviation, true)
+            << "\n";
+    if (check.fault != MdsFault::None)
+        err << "tonflux-convert: " << quoted << ": " << MdsFaultAt(check, false) << "\n";
     char line[512];
-    for (const MdsCheck& found : {printer.firstDeviation, check}) {
-        if (found.fault == MdsFault::None) continue;
-        std::snprintf(line, sizeof line,
-                      &found == &check ? ::Text(Msg::DumpFault) : ::Text(Msg::DumpDeviation),
-                      unsigned(found.offset));
-        err << "tonflux-convert: " << quoted << ": " << line << MdsFaultText(found.fault) << "\n";
-    }
     if (check.fault != MdsFault::None || printer.firstDeviation.fault != MdsFault::None) return 1;
     std::snprintf(line, sizeof line, ::Text(Msg::DumpOk), unsigned(printer.blocks),
                   unsigned(printer.events));
     out << line << "\n";
     return 0;
+}
+
+}  // namespace
+
+int DumpMdsFile(const std::string& path, std::ostream& out, std::ostream& err) {
+    try {
+        return Dump(path, out, err);
+    } catch (const std::bad_alloc&) {
+        out.flush();
+        err << "tonflux-convert: '" << Printable(path)
+            << "': " << OneLine(Platform::ErrorText(OutOfMemoryErrorCode())) << "\n";
+        return 1;
+    }
 }

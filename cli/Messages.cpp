@@ -108,61 +108,47 @@ const Entry Table[] = {
     {Msg::OutputAndDir, "-o and -d cannot be given together.", "-o と -d は同時に指定できません。"},
     {Msg::DumpAndInput, "--dump and input files cannot be given together.",
      "--dump と入力ファイルは同時に指定できません。"},
-    {Msg::Help,
-     "Usage: tonflux-convert [options] INPUT...\n"
+    {Msg::HelpIntro,
      "Converts Standard MIDI Files (SMF, format 0 or 1) into MIDI stream files (*.mds), and MIDI\n"
-     "stream files (known by their content) back into standard MIDI files (format 0, *.mid).\n"
-     "\n"
-     "  -o, --output FILE        output file (only with a single input); default: the input's\n"
-     "                           base name with .mds (.mid on the way back), beside the input\n"
-     "  -d, --output-dir DIR     write outputs into DIR\n"
-     "  -k, --buffer-kb N        maximum stream buffer size in KB, 1 to 63 (default 4)\n"
-     "      --no-running-status  do not use running status (default: use it; on the way back,\n"
-     "                           in the SMF written)\n"
-     "      --omit-stream-ids    omit stream identifiers (default: keep them)\n"
-     "  -f, --force              replace existing output files (default: refuse and report)\n"
-     "  -j, --jobs N             convert N files at once, 1 to 1024 (default: number of cores)\n"
-     "  -r, --recursive          an INPUT folder converts every *.mid / *.midi file below it\n"
-     "                           (and *.rmi with --lenient)\n"
-     "      --lenient            read files that break the rules as real files often do\n"
-     "                           (default: refuse them, saying what is wrong where)\n"
-     "      --to-mid             only the way back: -r collects *.mds instead\n"
-     "  -q, --quiet              only errors\n"
-     "      --dump FILE.mds      print an MDS file's header, blocks and events; check it\n"
-     "  -h, --help               show this help\n"
-     "      --version            show the version and the licence\n"
-     "\n"
-     "Exit status: 0 every input converted, 1 some input failed, 2 usage error\n",
-     "使い方: tonflux-convert [オプション] 入力ファイル...\n"
+     "stream files (known by their content) back into standard MIDI files (format 0, *.mid).",
      "標準 MIDI ファイル (SMF, フォーマット 0 / 1) を MIDI ストリーム ファイル (*.mds) "
      "に変換します。\n"
      "MIDI ストリーム ファイル (内容で判別) は、標準 MIDI ファイル (フォーマット 0, *.mid) "
-     "に戻します。\n"
-     "\n"
-     "  -o, --output FILE        出力ファイル (入力ファイルが 1 つのときのみ)。既定: "
-     "入力ファイルと\n"
-     "                           同じフォルダーに、拡張子を .mds (戻すときは .mid) "
-     "にした名前で出力\n"
-     "  -d, --output-dir DIR     出力ファイルを DIR に書き込む\n"
-     "  -k, --buffer-kb N        ストリーム バッファの最大サイズ (KB, 1〜63, 既定 4)\n"
-     "      --no-running-status  ランニング ステータスを使わない (既定: 使う。戻すときは SMF "
-     "に適用)\n"
-     "      --omit-stream-ids    ストリーム ID を省略する (既定: 省略しない)\n"
-     "  -f, --force              既存の出力ファイルを置き換える (既定: 置き換えずにエラー)\n"
-     "  -j, --jobs N             N 個のファイルを同時に変換する (1〜1024, 既定: CPU のコア数)\n"
-     "  -r, --recursive          フォルダーを指定すると、その下の *.mid / *.midi をすべて変換する\n"
-     "                           (--lenient と共に指定すると *.rmi も)\n"
-     "      --lenient            規則に反する実際のファイルによくある誤りを補って読む\n"
-     "                           (既定: 誤りがあれば変換しない)\n"
-     "      --to-mid             MIDI ストリーム ファイルだけを SMF に戻す (-r では *.mds "
-     "を集める)\n"
-     "  -q, --quiet              エラーだけを表示する\n"
-     "      --dump FILE.mds      MDS "
-     "ファイルのヘッダー、ブロック、イベントを表示し、構造を検査する\n"
-     "  -h, --help               この説明を表示する\n"
-     "      --version            バージョンとライセンスを表示する\n"
-     "\n"
-     "終了コード: 0 すべて変換した、1 変換できなかった入力がある、2 使い方の誤り\n"},
+     "に戻します。"},
+    {Msg::HelpExit, "Exit status: 0 every input converted, 1 some input failed, 2 usage error",
+     "終了コード: 0 すべて変換した、1 変換できなかった入力がある、2 使い方の誤り"},
+    {Msg::HelpOutput,
+     "output file (only with a single input); default: the input's\n"
+     "base name with .mds (.mid on the way back), beside the input",
+     "出力ファイル (入力ファイルが 1 つのときのみ)。既定: 入力ファイルと\n"
+     "同じフォルダーに、拡張子を .mds (戻すときは .mid) にした名前で出力"},
+    {Msg::HelpOutputDir, "write outputs into DIR", "出力ファイルを DIR に書き込む"},
+    {Msg::HelpBufferKb, "maximum stream buffer size in KB, 1 to 63 (default 4)",
+     "ストリーム バッファの最大サイズ (KB, 1〜63, 既定 4)"},
+    {Msg::HelpNoRunningStatus,
+     "do not use running status (default: use it; on the way back,\nin the SMF written)",
+     "ランニング ステータスを使わない (既定: 使う。戻すときは SMF に適用)"},
+    {Msg::HelpOmitStreamIds, "omit stream identifiers (default: keep them)",
+     "ストリーム ID を省略する (既定: 省略しない)"},
+    {Msg::HelpForce, "replace existing output files (default: refuse and report)",
+     "既存の出力ファイルを置き換える (既定: 置き換えずにエラー)"},
+    {Msg::HelpJobs, "convert N files at once, 1 to 1024 (default: number of cores)",
+     "N 個のファイルを同時に変換する (1〜1024, 既定: CPU のコア数)"},
+    {Msg::HelpRecursive,
+     "an INPUT folder converts every *.mid / *.midi file below it\n(and *.rmi with --lenient)",
+     "フォルダーを指定すると、その下の *.mid / *.midi をすべて変換する\n"
+     "(--lenient と共に指定すると *.rmi も)"},
+    {Msg::HelpLenient,
+     "read files that break the rules as real files often do\n"
+     "(default: refuse them, saying what is wrong where)",
+     "規則に反する実際のファイルによくある誤りを補って読む\n(既定: 誤りがあれば変換しない)"},
+    {Msg::HelpToMid, "only the way back: -r collects *.mds instead",
+     "MIDI ストリーム ファイルだけを SMF に戻す (-r では *.mds を集める)"},
+    {Msg::HelpQuiet, "only errors", "エラーだけを表示する"},
+    {Msg::HelpDump, "print an MDS file's header, blocks and events; check it",
+     "MDS ファイルのヘッダー、ブロック、イベントを表示し、構造を検査する"},
+    {Msg::HelpHelp, "show this help", "この説明を表示する"},
+    {Msg::HelpVersion, "show the version and the licence", "バージョンとライセンスを表示する"},
 
     {Msg::DumpOk, "The structure is sound (%u blocks, %u events).",
      "構造に誤りはありません (ブロック数 %u、イベント数 %u)。"},
@@ -192,6 +178,8 @@ const Entry Table[] = {
     {Msg::FaultMissingFormat, "There is no fmt chunk or no data chunk.",
      "fmt チャンクまたは data チャンクがありません。"},
     {Msg::FaultFormatChunk, "The fmt chunk is invalid.", "fmt チャンクが不正です。"},
+    {Msg::FaultTimeFormat, "The time format's SMPTE frame rate does not exist.",
+     "時間形式の SMPTE フレーム レートが不正です。"},
     {Msg::FaultDataSize, "The data chunk's size disagrees with its block count and lengths.",
      "data チャンクのサイズがブロック数・ブロック長と一致しません。"},
     {Msg::FaultBlockOverrun, "A block runs past the end of the data chunk.",

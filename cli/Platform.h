@@ -19,6 +19,8 @@ void InstallConsoleStreams();
 
 // Whether standard error is a terminal (a console on Windows), where a counter can be redrawn.
 bool ErrorIsTerminal();
+// The width of that terminal in columns now; 0 when it cannot be told.
+unsigned ErrorColumns();
 
 // What a path names, following links. Other: a pipe, a device, a socket.
 enum class PathKind { Missing, File, Folder, Other };

@@ -2,9 +2,12 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <iconv.h>
+#include <langinfo.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +16,7 @@
 #include <csignal>
 
 #include "cli/Messages.h"
+#include "cli/Printable.h"
 #include "core/OutputFile.h"
 
 namespace Platform {
@@ -34,6 +38,11 @@ void InstallConsoleStreams() {}
 
 bool ErrorIsTerminal() {
     return isatty(2) == 1;
+}
+
+unsigned ErrorColumns() {
+    winsize size = {};
+    return ioctl(2, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
 }
 
 }  // namespace Platform
@@ -120,7 +129,22 @@ std::string SameFileKey(const std::string& path) {
 
 std::string ErrorText(uint32_t code) {
     // Called from one thread only; strerror's buffer is not shared with anyone else.
-    return strerror(int(code));
+    const std::string text = strerror(int(code));
+    // The system speaks the locale's encoding, our texts UTF-8: one encoding on a line.
+    const char* codeset = nl_langinfo(CODESET);
+    if (strcmp(codeset, "UTF-8") == 0 || strcmp(codeset, "ANSI_X3.4-1968") == 0) return text;
+    const iconv_t convert = iconv_open("UTF-8", codeset);
+    if (convert == iconv_t(-1)) return Printable(text);
+    std::string out(text.size() * 4, '\0');
+    char* in = const_cast<char*>(text.data());
+    size_t inLeft = text.size();
+    char* at = &out[0];
+    size_t outLeft = out.size();
+    const bool whole = iconv(convert, &in, &inLeft, &at, &outLeft) != size_t(-1) && inLeft == 0;
+    iconv_close(convert);
+    if (!whole) return Printable(text);  // its other bytes escaped, the line stays UTF-8
+    out.resize(out.size() - outLeft);
+    return out;
 }
 
 uint32_t LastError() {

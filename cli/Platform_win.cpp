@@ -136,6 +136,12 @@ bool ErrorIsTerminal() {
     return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
 }
 
+unsigned ErrorColumns() {
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info)) return 0;
+    return unsigned(info.srWindow.Right - info.srWindow.Left + 1);
+}
+
 void InstallConsoleStreams() {
     // The counter wipes its line with a terminal sequence, which a console takes once asked to.
     DWORD mode = 0;

@@ -47,6 +47,14 @@ inline uint32_t GetLe32(const uint8_t* p) {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
+// Whether an SMF division word (and so the low 16 bits of an MDS time format) is one a player
+// can time: ticks per quarter note, or SMPTE time whose high byte is the negated frame rate, of
+// which only -24, -25, -29 and -30 exist.
+inline bool IsValidDivision(uint16_t division) {
+    const uint8_t rate = uint8_t(division >> 8);
+    return !(division & 0x8000) || rate == 0xE8 || rate == 0xE7 || rate == 0xE3 || rate == 0xE2;
+}
+
 // SMF numbers are big-endian.
 inline uint16_t GetBe16(const uint8_t* p) {
     return uint16_t(p[0] << 8 | p[1]);

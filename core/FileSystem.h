@@ -6,21 +6,40 @@
 #include <cstdint>
 
 #include "core/ByteBuffer.h"
+#include "core/OutputFile.h"
 
 namespace FileSystem {
 
 constexpr intptr_t NoHandle = -1;
 
+// The longest path the system takes whole. Beyond it, a file is reached by its name in its
+// folder held open (OpenFolder); on Windows paths of any length work.
+size_t LongestPath();
+// Opens the folder part of path (its first folderLength bytes) for the calls below, which then
+// take only the name of each path they are given, in that folder.
+bool OpenFolder(const char* path, size_t folderLength, intptr_t& folder, uint32_t& error);
+void CloseFolder(intptr_t folder);
+
+// Each call takes either folder NoHandle and a whole path, or an open folder and a path in it.
 // Creates path for writing; fails when it exists already (AlreadyExists tells that apart).
-bool CreateNewFile(const char* path, intptr_t& handle, uint32_t& error);
+bool CreateNewFile(intptr_t folder, const char* path, intptr_t& handle, uint32_t& error);
 bool WriteAll(intptr_t handle, const uint8_t* data, uint32_t n, uint32_t& error);
 bool CloseFile(intptr_t handle, uint32_t& error);
 // Renames from over to, replacing an existing file at to.
-bool RenameOver(const char* from, const char* to, uint32_t& error);
+bool RenameOver(intptr_t folder, const char* from, const char* to, uint32_t& error);
 // Renames from to to only when nothing stands at to, not even a link that leads nowhere; the
 // test and the rename are one step, so a file that appears meanwhile is never replaced.
-bool RenameNoReplace(const char* from, const char* to, uint32_t& error);
-void RemoveFile(const char* path);
+bool RenameNoReplace(intptr_t folder, const char* from, const char* to, uint32_t& error);
+// Safe in a signal handler.
+void RemoveFile(intptr_t folder, const char* path);
+
+// Until ReleaseSignals, the calling thread takes none of the signals that may end the process:
+// they wait, or go to another thread. For a step that a signal handler must not break into.
+// Nothing to do on Windows, where console events come on a thread of their own.
+void HoldSignals();
+void ReleaseSignals();
+// Lets other threads run a moment; safe in a signal handler.
+void Pause();
 bool AlreadyExists(uint32_t error);
 // Length of path's folder part, its last separator included (0 for a bare name).
 size_t FolderLength(const char* path);
@@ -58,7 +77,23 @@ struct FileId {
         return device == other.device && file == other.file;
     }
 };
-// False when path names nothing that can be opened or inspected.
-bool Identify(const char* path, FileId& id);
+// False when path names nothing that can be opened or inspected; error then holds the system's
+// code.
+bool Identify(const char* path, FileId& id, uint32_t& error);
+inline bool Identify(const char* path, FileId& id) {
+    uint32_t ignored = 0;
+    return Identify(path, id, ignored);
+}
+// Whether a and b name one existing file, however each is spelled; a path that names nothing is no
+// other file. outOfMemory tells a false that is not known to be true.
+inline bool IsSameFile(const char* a, const char* b, bool& outOfMemory) {
+    FileId first;
+    FileId second;
+    uint32_t error = 0;
+    outOfMemory = false;
+    if (Identify(a, first, error) && Identify(b, second, error)) return first == second;
+    outOfMemory = error == OutOfMemoryErrorCode();
+    return false;
+}
 
 }  // namespace FileSystem

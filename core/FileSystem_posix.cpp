@@ -1,11 +1,18 @@
 #include "core/FileSystem.h"
 
 #include <fcntl.h>
+#include <limits.h>
+#include <pthread.h>
+#include <signal.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <initializer_list>
+#include <new>
 
 #include "core/FreshMemory.h"
 #include "core/OutputFile.h"
@@ -28,12 +35,58 @@ int ReadUpTo(int fd, uint8_t* data, uint32_t n, uint32_t& total) {
     return 0;
 }
 
+// Where a path of the calls below is looked up: the open folder, or the current one for a whole
+// path.
+int At(intptr_t folder) {
+    return folder == FileSystem::NoHandle ? AT_FDCWD : int(folder);
+}
+
+const char* In(intptr_t folder, const char* path) {
+    return folder == FileSystem::NoHandle ? path : path + FileSystem::FolderLength(path);
+}
+
+// The signals the calling thread held off, to take again.
+thread_local sigset_t HeldBefore;
+
 }  // namespace
 
 namespace FileSystem {
 
-bool CreateNewFile(const char* path, intptr_t& handle, uint32_t& error) {
-    const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+size_t LongestPath() {
+    return PATH_MAX - 1;  // and its terminating NUL
+}
+
+bool OpenFolder(const char* path, size_t folderLength, intptr_t& folder, uint32_t& error) {
+    char* name = new (std::nothrow) char[folderLength + 2];
+    if (!name) {
+        error = ENOMEM;
+        return false;
+    }
+    std::memcpy(name, path, folderLength);
+    name[folderLength] = folderLength ? '\0' : '.';
+    name[folderLength + 1] = '\0';
+#ifdef O_PATH
+    const int flags = O_PATH | O_DIRECTORY | O_CLOEXEC;  // no read permission needed
+#else
+    const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+#endif
+    const int fd = open(name, flags);
+    delete[] name;
+    if (fd < 0) {
+        error = uint32_t(errno);
+        return false;
+    }
+    folder = fd;
+    return true;
+}
+
+void CloseFolder(intptr_t folder) {
+    if (folder != NoHandle) close(int(folder));
+}
+
+bool CreateNewFile(intptr_t folder, const char* path, intptr_t& handle, uint32_t& error) {
+    const int fd =
+        openat(At(folder), In(folder, path), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) {
         error = uint32_t(errno);
         return false;
@@ -65,33 +118,53 @@ bool CloseFile(intptr_t handle, uint32_t& error) {
     return true;
 }
 
-bool RenameOver(const char* from, const char* to, uint32_t& error) {
-    if (rename(from, to) != 0) {
+bool RenameOver(intptr_t folder, const char* from, const char* to, uint32_t& error) {
+    if (renameat(At(folder), In(folder, from), At(folder), In(folder, to)) != 0) {
         error = uint32_t(errno);
         return false;
     }
     return true;
 }
 
-bool RenameNoReplace(const char* from, const char* to, uint32_t& error) {
+bool RenameNoReplace(intptr_t folder, const char* from, const char* to, uint32_t& error) {
+    from = In(folder, from);
+    to = In(folder, to);
 #ifdef RENAME_NOREPLACE
-    if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return true;
+    if (renameat2(At(folder), from, At(folder), to, RENAME_NOREPLACE) == 0) return true;
     if (errno != EINVAL && errno != ENOSYS) {
         error = uint32_t(errno);
         return false;
     }
 #endif
     // A file system without an exclusive rename: a hard link fails as well when the name is taken.
-    if (link(from, to) != 0) {
+    if (linkat(At(folder), from, At(folder), to, 0) != 0) {
         error = uint32_t(errno);
         return false;
     }
-    unlink(from);
+    unlinkat(At(folder), from, 0);
     return true;
 }
 
-void RemoveFile(const char* path) {
-    unlink(path);
+void RemoveFile(intptr_t folder, const char* path) {
+    unlinkat(At(folder), In(folder, path), 0);
+}
+
+void HoldSignals() {
+    sigset_t all;
+    sigfillset(&all);
+    // A fault's signal cannot wait: held off, it would end the process without a word.
+    for (int synchronous : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS})
+        sigdelset(&all, synchronous);
+    pthread_sigmask(SIG_BLOCK, &all, &HeldBefore);
+}
+
+void ReleaseSignals() {
+    pthread_sigmask(SIG_SETMASK, &HeldBefore, nullptr);
+}
+
+void Pause() {
+    const timespec moment = {0, 100000};
+    nanosleep(&moment, nullptr);
 }
 
 ReadResult ReadWholeFile(const char* path, ByteBuffer& out) {
@@ -130,9 +203,12 @@ ReadResult ReadWholeFile(const char* path, ByteBuffer& out) {
     return result;
 }
 
-bool Identify(const char* path, FileId& id) {
+bool Identify(const char* path, FileId& id, uint32_t& error) {
     struct stat info;
-    if (stat(path, &info) != 0) return false;
+    if (stat(path, &info) != 0) {
+        error = uint32_t(errno);
+        return false;
+    }
     id.device = uint64_t(info.st_dev);
     id.file = uint64_t(info.st_ino);
     return true;
@@ -182,4 +258,7 @@ uint32_t FileTooLargeErrorCode() {
 }
 uint32_t OutOfMemoryErrorCode() {
     return ENOMEM;
+}
+uint32_t InterruptedErrorCode() {
+    return EINTR;
 }

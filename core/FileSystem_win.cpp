@@ -65,8 +65,19 @@ DWORD ReadUpTo(HANDLE file, uint8_t* data, uint32_t n, uint32_t& total) {
 
 namespace FileSystem {
 
+size_t LongestPath() {
+    return SIZE_MAX;  // WidePath lifts the limit
+}
+
+bool OpenFolder(const char*, size_t, intptr_t& folder, uint32_t&) {
+    folder = NoHandle;
+    return true;
+}
+
+void CloseFolder(intptr_t) {}
+
 // FILE_SHARE_DELETE lets RemoveUnfinishedOutputs delete the file while it is still open.
-bool CreateNewFile(const char* path, intptr_t& handle, uint32_t& error) {
+bool CreateNewFile(intptr_t, const char* path, intptr_t& handle, uint32_t& error) {
     const WidePath wide(path);
     if (!wide.Get()) {
         error = wide.Error();
@@ -121,17 +132,25 @@ bool Move(const char* from, const char* to, DWORD flags, uint32_t& error) {
 
 }  // namespace
 
-bool RenameOver(const char* from, const char* to, uint32_t& error) {
+bool RenameOver(intptr_t, const char* from, const char* to, uint32_t& error) {
     return Move(from, to, MOVEFILE_REPLACE_EXISTING, error);
 }
 
-bool RenameNoReplace(const char* from, const char* to, uint32_t& error) {
+bool RenameNoReplace(intptr_t, const char* from, const char* to, uint32_t& error) {
     return Move(from, to, 0, error);
 }
 
-void RemoveFile(const char* path) {
+void RemoveFile(intptr_t, const char* path) {
     const WidePath wide(path);
     if (wide.Get()) DeleteFileW(wide.Get());
+}
+
+void HoldSignals() {}
+
+void ReleaseSignals() {}
+
+void Pause() {
+    Sleep(1);
 }
 
 ReadResult ReadWholeFile(const char* path, ByteBuffer& out) {
@@ -172,15 +191,22 @@ ReadResult ReadWholeFile(const char* path, ByteBuffer& out) {
     return result;
 }
 
-bool Identify(const char* path, FileId& id) {
+bool Identify(const char* path, FileId& id, uint32_t& error) {
     const WidePath wide(path);
-    if (!wide.Get()) return false;
+    if (!wide.Get()) {
+        error = wide.Error();
+        return false;
+    }
     // No access asked: the identity of a file held open by others can still be read.
     HANDLE file = CreateFileW(wide.Get(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
+    if (file == INVALID_HANDLE_VALUE) {
+        error = GetLastError();
+        return false;
+    }
     BY_HANDLE_FILE_INFORMATION info;
     const bool known = GetFileInformationByHandle(file, &info) != 0;
+    error = known ? 0 : GetLastError();
     CloseHandle(file);
     if (!known) return false;
     id.device = info.dwVolumeSerialNumber;
@@ -234,4 +260,7 @@ uint32_t FileTooLargeErrorCode() {
 }
 uint32_t OutOfMemoryErrorCode() {
     return ERROR_NOT_ENOUGH_MEMORY;
+}
+uint32_t InterruptedErrorCode() {
+    return ERROR_OPERATION_ABORTED;
 }

@@ -116,6 +116,9 @@ MdsFault Decoder::Format(uint32_t at, uint32_t length) {
     header.maxBufferBytes = GetLe32(image + at + 4);
     header.flags = GetLe32(image + at + 8);
     if (header.flags > 1) return Fail(MdsFault::FormatChunk, at + 8);
+    // No player can time such a file, and the way back would write the rate into an SMF that no
+    // reader takes.
+    if (!IsValidDivision(uint16_t(header.timeFormat))) return Fail(MdsFault::TimeFormat, at);
     haveFormat = true;
     return MdsFault::None;
 }

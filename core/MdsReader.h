@@ -48,6 +48,7 @@ enum class MdsFault {
     ChunkOverrun,     // a chunk runs past its parent (the file, or its LIST)
     MissingFormat,    // no fmt chunk before data, or no data chunk
     FormatChunk,      // fmt shorter than 12 bytes, flags other than 0 or 1, or a second fmt
+    TimeFormat,       // an SMPTE time format whose frame rate does not exist
     DataSize,         // the data chunk disagrees with its block count and lengths, or a second one
     BlockOverrun,     // a block runs past the data chunk
     EventOverrun,     // an event runs past its block

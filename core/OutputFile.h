@@ -27,9 +27,11 @@ public:
     uint32_t ErrorCode() const { return errorCode; }
 
 private:
+    bool CreateTemp(uint32_t folderLength);
     bool Flush();
     void Fail(uint32_t code);
     bool CloseTemp();
+    void Release();
 
     static constexpr uint32_t BufferBytes = 64 * 1024;
     char* targetPath = nullptr;
@@ -38,16 +40,21 @@ private:
     uint32_t used = 0;
     int registrySlot = -1;  // see RemoveUnfinishedOutputs
     intptr_t handle = -1;   // a file descriptor, or a HANDLE on Windows; -1 when closed
+    intptr_t folder = -1;   // the target's folder held open, for a path too long to give whole
     uint32_t errorCode = 0;
 };
 
-// Removes the temporary file of every OutputFile of the process still being written. For a
-// program that is interrupted (Ctrl+C, a termination signal): safe to call from a signal handler.
-// Up to MaxUnfinishedOutputs files being written at once are known to it.
+// Removes the temporary file of every OutputFile of the process still being written, and lets no
+// new one be made: for a program that ends on Ctrl+C or a termination signal. Safe in a signal
+// handler, on any thread, while others create, write or commit their files: it waits for the
+// temporary files being created at that moment. Up to MaxUnfinishedOutputs files being written
+// at once are known to it.
 void RemoveUnfinishedOutputs();
 constexpr unsigned MaxUnfinishedOutputs = 1024;
 
-// The system's codes for the failures that are not an I/O call's: "file too large" (a RIFF file
-// ends at 4 GB) and "not enough memory", in the numbering of OutputFile::ErrorCode.
+// The system's codes for the failures that are not an I/O call's, in the numbering of
+// OutputFile::ErrorCode: "file too large" (a RIFF file ends at 4 GB), "not enough memory", and
+// "interrupted" (the process is ending, see RemoveUnfinishedOutputs).
 uint32_t FileTooLargeErrorCode();
 uint32_t OutOfMemoryErrorCode();
+uint32_t InterruptedErrorCode();

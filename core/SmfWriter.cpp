@@ -48,7 +48,8 @@ public:
     }
     void Event(const MdsEvent& e) override {
         if (tooLarge || !written) return;
-        delta += e.delta;  // wraps as the ticks do, so the sum is the distance in ticks
+        // Summed wide: skipped events' deltas must not wrap into a delta an SMF holds.
+        delta += e.delta;
         if (e.kind == MdsEventKind::Skipped) return;
         if (delta > MaxVarLen) {
             tooLarge = true;
@@ -56,7 +57,7 @@ public:
             return;
         }
         Pieces p;
-        p.AddVarLen(delta);
+        p.AddVarLen(uint32_t(delta));
         delta = 0;
         const uint8_t* rest = nullptr;
         uint32_t restLength = 0;
@@ -109,7 +110,7 @@ private:
     Sink& sink;
     const bool useRunningStatus;
     uint8_t lastStatus = 0;  // of the channel message written last, 0 after any other event
-    uint32_t delta = 0;      // since the event written last
+    uint64_t delta = 0;      // since the event written last
 };
 
 uint32_t VarLenBytes(uint32_t value) {

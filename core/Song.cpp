@@ -190,11 +190,7 @@ bool Song::SetFormat(uint16_t value) {
 }
 
 bool Song::SetDivision(uint16_t value) {
-    if (value & 0x8000) {
-        // SMPTE time: the high byte is the negated frame rate; only the four real rates exist.
-        const uint8_t rate = uint8_t(value >> 8);
-        if (rate != 0xE8 && rate != 0xE7 && rate != 0xE3 && rate != 0xE2) return false;
-    }
+    if (!IsValidDivision(value)) return false;
     division = value;
     return true;
 }

@@ -1,24 +1,22 @@
 #include "job/ConvertFile.h"
 
+#include <algorithm>
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
-#include <commdlg.h>
-
 #include "core/Conversion.h"
 #include "core/FileSystem.h"
+#include "core/MdsReader.h"
 #include "res/resource.h"
+#include "win/FileDialog.h"
 #include "win/Globals.h"
 #include "win/Messages.h"
 #include "win/Text.h"
 #include "win/WaitCursor.h"
 
 namespace {
-
-// The version 4 structure size: every Windows accepts it, and shows the same dialog for it.
-static_assert(sizeof(void*) != 4 || offsetof(OPENFILENAMEA, lpTemplateName) + sizeof(LPCSTR) == 76,
-              "the 32-bit save dialog structure is 76 bytes");
 
 // The leading text that names a file in front of a system error text.
 std::string QuotedPath(const char* path) {
@@ -46,9 +44,8 @@ void ShowNotSmf(HWND owner, const char* path) {
 }
 
 // The file's image, or false once the message is shown: the quoted path and the reason when the
-// file cannot be opened, the reason alone when it cannot be measured or read. A file of 4 GB or
-// more cannot be held as one image, which is running out of memory as far as the user is
-// concerned.
+// file cannot be opened or held in memory (a file of 4 GB or more gets the system's text for a
+// file too large), the reason alone when it cannot be measured or read.
 bool ReadInput(HWND owner, const char* path, ByteBuffer& image) {
     std::string utf8;
     if (!Utf8FromAnsi(path, utf8)) {
@@ -63,7 +60,8 @@ bool ReadInput(HWND owner, const char* path, ByteBuffer& image) {
             ReportSystemError(owner, read.errorCode, QuotedPath(path).c_str());
             return false;
         case FileSystem::ReadResult::Allocate:
-            ReportOutOfMemory(owner, path);
+            ReportSystemError(owner, read.errorCode != 0 ? read.errorCode : ERROR_NOT_ENOUGH_MEMORY,
+                              QuotedPath(path).c_str());
             return false;
         case FileSystem::ReadResult::NotAFile:  // a device or a pipe: no file of any format
             ShowNotSmf(owner, path);
@@ -83,12 +81,57 @@ ConversionOptions ReadOptions() {
         IsDlgButtonChecked(MainWindow, IDC_OMIT_STREAM_IDS) == BST_CHECKED);
 }
 
-// Writes song to output, the path the save dialog gave; every failure names that file.
-void WriteOutput(HWND owner, const char* output, const ConvertedSong& song) {
+// The save dialog accepts any existing file, the input too, and the write would then replace the
+// song with its own conversion. Files are compared, not names, so that another spelling, a short
+// name or a link is caught too; when that cannot be known, nothing is written either. True once
+// the refusal is shown.
+bool RefuseOutputOverInput(HWND owner, const char* input, const char* output) {
+    std::string inputUtf8;
+    std::string outputUtf8;
+    bool outOfMemory = true;
+    const bool same = Utf8FromAnsi(input, inputUtf8) && Utf8FromAnsi(output, outputUtf8) &&
+                      FileSystem::IsSameFile(inputUtf8.c_str(), outputUtf8.c_str(), outOfMemory);
+    if (outOfMemory) {
+        ReportOutOfMemory(owner, output);
+        return true;
+    }
+    if (!same) return false;
+    std::string text;
+    LoadResourceString(text, IDS_OUTPUT_IS_INPUT);
+    ShowError(owner, "'" + std::string(output) + "'\n" + text);
+    return true;
+}
+
+// Shows the save dialog for input's conversion, starting on the name in output, with filter (a
+// string id), the filter index it keeps and extension for a name typed without one. True when the
+// user confirmed a path that may be written: output then holds it.
+bool AskOutputPath(HWND owner, const char* input, UINT filterId, DWORD& filterIndex,
+                   const char* extension, char (&output)[MAX_PATH]) {
+    ByteBuffer filter;
+    if (!LoadFilterString(filter, filterId)) return false;
+    OPENFILENAMEA dialog =
+        FileDialogData(owner, filter, filterIndex, output, extension,
+                       OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST);
+    const bool confirmed = GetSaveFileNameA(&dialog) != 0;
+    // Kept even when cancelled: the next dialog starts on the user's last choice.
+    filterIndex = dialog.nFilterIndex;
+    return confirmed && !RefuseOutputOverInput(owner, input, output);
+}
+
+WriteResult Write(const char* path, const ConvertedSong& song) {
+    return WriteConvertedSong(path, song);
+}
+WriteResult Write(const char* path, const ConvertedMidi& midi) {
+    return WriteConvertedMidi(path, midi);
+}
+
+// Writes a conversion to output, the path the save dialog gave; every failure names that file.
+template <typename Converted>
+void WriteOutput(HWND owner, const char* output, const Converted& converted) {
     WaitCursor writing;
     std::string utf8;
     const WriteResult written = Utf8FromAnsi(output, utf8)
-                                    ? WriteConvertedSong(utf8.c_str(), song)
+                                    ? Write(utf8.c_str(), converted)
                                     : WriteResult{false, ERROR_NOT_ENOUGH_MEMORY};
     if (written.ok) return;
     if (IsOutOfMemory(written.errorCode)) {
@@ -100,6 +143,56 @@ void WriteOutput(HWND owner, const char* output, const ConvertedSong& song) {
     ReportSystemError(owner, error, QuotedPath(output).c_str());
 }
 
+// The text of string id, a format with one unsigned number, filled with offset.
+std::string WithOffset(UINT id, uint32_t offset) {
+    std::string format;
+    LoadResourceString(format, id);
+    std::string text(format.size() + 16, '\0');
+    const int length = snprintf(&text[0], text.size(), format.c_str(), unsigned(offset));
+    text.resize(length > 0 ? std::min(size_t(length), text.size() - 1) : 0);
+    return text;
+}
+
+// Why a MIDI stream file cannot become a standard MIDI file, in tonflux-convert's words.
+std::string MdsRefusalText(MdsConversionStatus status, const MdsCheck& fault) {
+    std::string text;
+    switch (status) {
+        case MdsConversionStatus::NotMds:
+            LoadResourceString(text, IDS_NOT_MDS);
+            return text;
+        case MdsConversionStatus::Malformed:
+            LoadResourceString(text, IDS_MDS_FAULT_FIRST + UINT(fault.fault));
+            return WithOffset(IDS_MDS_FAULTY, fault.offset) + text;
+        case MdsConversionStatus::DeltaTooLarge:
+            return WithOffset(IDS_MDS_DELTA_TOO_LARGE, fault.offset);
+        case MdsConversionStatus::TextTooLong:
+            return WithOffset(IDS_MDS_TEXT_TOO_LONG, fault.offset);
+        case MdsConversionStatus::Ok:
+            break;
+    }
+    LoadResourceString(text, IDS_UNEXPECTED_ERROR);
+    return text;
+}
+
+// The way back: the MIDI stream file in image becomes the standard MIDI file tonflux-convert
+// writes for it. Of the options only running status means anything here.
+void ConvertBack(HWND owner, const char* path, const ByteBuffer& image) {
+    ConvertedMidi midi;  // points into image
+    const bool useRunningStatus =
+        IsDlgButtonChecked(MainWindow, IDC_USE_RUNNING_STATUS) == BST_CHECKED;
+    const MdsConversionStatus status =
+        ConvertMds(image.Data(), image.Size(), useRunningStatus, midi);
+    if (status != MdsConversionStatus::Ok) {
+        ShowError(owner, "'" + std::string(path) + "'\n" + MdsRefusalText(status, midi.fault));
+        return;
+    }
+    char output[MAX_PATH];
+    ProposeBaseName(path, output, sizeof output - 4);
+    lstrcatA(output, ".mid");
+    if (AskOutputPath(owner, path, IDS_MIDI_SAVE_FILTER, MidiSaveFilterIndex, "mid", output))
+        WriteOutput(owner, output, midi);
+}
+
 }  // namespace
 
 void ConvertFile(HWND owner, const char* path) {
@@ -108,6 +201,10 @@ void ConvertFile(HWND owner, const char* path) {
     {
         ByteBuffer image;  // the conversion releases it as soon as the song is read
         if (!ReadInput(owner, path, image)) return;
+        if (IsMdsImage(image.Data(), image.Size())) {
+            ConvertBack(owner, path, image);
+            return;
+        }
         switch (ConvertSmf(image, ReadOptions(), song)) {
             case ConversionStatus::Ok:
                 break;
@@ -127,22 +224,19 @@ void ConvertFile(HWND owner, const char* path) {
         }
     }
 
-    ByteBuffer filter;
-    if (!LoadFilterString(filter, IDS_SAVE_FILTER)) return;
     char output[MAX_PATH];
     ProposeBaseName(path, output, sizeof output);
-    OPENFILENAMEA dialog{};
-    dialog.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
-    dialog.hwndOwner = owner;
-    dialog.hInstance = AppInstance;
-    dialog.lpstrFilter = reinterpret_cast<const char*>(filter.Data());
-    dialog.nFilterIndex = SaveFilterIndex;
-    dialog.lpstrFile = output;
-    dialog.nMaxFile = sizeof output;
-    dialog.lpstrDefExt = "mds";
-    dialog.Flags = OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST;
-    if (GetSaveFileNameA(&dialog)) WriteOutput(owner, output, song);
-    SaveFilterIndex = dialog.nFilterIndex;
+    if (AskOutputPath(owner, path, IDS_SAVE_FILTER, SaveFilterIndex, "mds", output))
+        WriteOutput(owner, output, song);
+}
+
+bool IsMdsFile(const char* path) {
+    std::string utf8;
+    uint8_t head[12];
+    uint32_t got = 0;
+    return Utf8FromAnsi(path, utf8) &&
+           FileSystem::ReadFileStart(utf8.c_str(), head, sizeof head, got).Ok() &&
+           IsMdsImage(head, got);
 }
 
 void ProposeBaseName(const char* path, char* name, size_t capacity) {

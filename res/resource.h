@@ -43,6 +43,15 @@
 #define IDS_WARNING_TITLE 9
 #define IDS_CONTACT_EMAIL 10
 #define IDS_CONTACT_WEB 11
+#define IDS_OUTPUT_IS_INPUT 20
+#define IDS_MIDI_SAVE_FILTER 21
+// Why a MIDI stream file is refused, in tonflux-convert's words: RefusalTexts.rc, which
+// tools/make-refusal-texts.py generates from its message table.
+#define IDS_NOT_MDS 22
+#define IDS_MDS_FAULTY 23
+#define IDS_MDS_DELTA_TOO_LARGE 24
+#define IDS_MDS_TEXT_TOO_LONG 25
+#define IDS_MDS_FAULT_FIRST 32  // plus the value of an MdsFault
 #define IDS_KEY_FILE_DESCRIPTION 134
 #define IDS_KEY_LEGAL_COPYRIGHT 135
 #define IDS_KEY_COMMENTS 136

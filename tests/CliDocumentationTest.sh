@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # CliDocumentationTest.sh: what is installed beside tonflux-convert keeps up with the program.
-# Every option that --help lists is described in the man page and offered by the bash completion;
+# The options that --help lists (from the program's one table of options) are the ones the man
+# page describes and the bash completion offers;
 # the man page renders without a warning; the completion offers, in each place, the names the
 # program takes there.
 #
@@ -33,6 +34,18 @@ offered=" $(complete_words -) "
 for option in $options; do
     grep -qE -- "(^|[^a-z-])$option([^a-z-]|\$)" <<<"$page" || fail "the man page lacks $option"
     [[ "$offered" == *" $option "* ]] || fail "the completion does not offer $option"
+done
+# And nothing else: an option dropped from the program is dropped from both.
+for option in $offered; do
+    [[ $option == -- ]] || grep -qxF -- "$option" <<<"$options" ||
+        fail "the completion offers $option, which --help does not list"
+done
+# The options the man page describes: the tags of OPTIONS, at the tags' indent.
+documented=$(sed -n '/^OPTIONS/,/^EXIT STATUS/p' <<<"$page" | grep -E '^ {7}-' |
+    grep -oE -- '(^|[ ,])--?[a-z][a-z-]*' | tr -d ' ,' | sort -u)
+for option in $documented; do
+    grep -qxF -- "$option" <<<"$options" ||
+        fail "the man page describes $option, which --help does not list"
 done
 
 rm -rf "$work" && mkdir -p "$work/sub" && cd "$work" || exit 1

@@ -16,6 +16,7 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -24,13 +25,58 @@
 #include <unistd.h>
 #endif
 
-#include "cli/Dump.h"
 #include "cli/Messages.h"
 #include "cli/Platform.h"
+#include "cli/Printable.h"
+#include "cli/Refusals.h"
 #include "core/Conversion.h"
 #include "core/OutputFile.h"
 #include "tests/support/RandomSong.h"
 #include "tests/support/StreamEvents.h"
+
+#ifdef __linux__
+#include <pthread.h>
+#include <sys/syscall.h>
+
+#include <cstdarg>
+#include <cstring>
+#include <thread>
+
+// Every file the program makes comes through here, so a test can act at a well-defined moment:
+// right before or right after a temporary file of an output is made.
+namespace {
+void (*BeforeTempCreated)() = nullptr;
+void (*AfterTempCreated)() = nullptr;
+}  // namespace
+
+extern "C" int openat(int folder, const char* path, int flags, ...) {
+    mode_t mode = 0;
+    if (flags & O_CREAT) {
+        va_list args;
+        va_start(args, flags);
+        mode = mode_t(va_arg(args, int));
+        va_end(args);
+    }
+    const bool temp = (flags & O_CREAT) && std::strstr(path, "~tf");
+    if (temp && BeforeTempCreated) BeforeTempCreated();
+    const int fd = int(syscall(SYS_openat, folder, path, flags, mode));
+    const int error = errno;
+    if (temp && AfterTempCreated) AfterTempCreated();
+    errno = error;
+    return fd;
+}
+
+extern "C" int open(const char* path, int flags, ...) {
+    mode_t mode = 0;
+    if (flags & O_CREAT) {
+        va_list args;
+        va_start(args, flags);
+        mode = mode_t(va_arg(args, int));
+        va_end(args);
+    }
+    return openat(AT_FDCWD, path, flags, mode);
+}
+#endif
 
 namespace {
 
@@ -49,6 +95,17 @@ Bytes GoodSong() {
 Bytes LyricSong() {
     return SmfImage().Format(0).Track({0x00, 0x90, 0x3C, 0x40, 0x00, 0xFF, 0x05, 0x02, 'l', 'a',
                                        0x10, 0x3C, 0x00, 0x00, 0xFF, 0x2F, 0x00});
+}
+
+// The same fault, and a system exclusive message of 9 KB, which 4 KB blocks cannot hold.
+Bytes LyricSysexSong() {
+    Bytes data(9000, 0x11);
+    data.push_back(0xF7);
+    return SmfImage().Format(0).Track(Cat(
+        {{0x00, 0x90, 0x3C, 0x40, 0x00, 0xFF, 0x05, 0x02, 'l', 'a', 0x10, 0x3C, 0x00, 0x00, 0xF0},
+         VarLen(9001),
+         data,
+         EndOfTrack}));
 }
 
 Bytes BigSysexSong() {
@@ -90,17 +147,28 @@ public:  // the tables' set-up and check functions work on the fixture too
     }
     void TearDown() override { fs::remove_all(dir); }
 
-    std::string P(const std::string& name) const { return (dir / name).string(); }
+    // Names are UTF-8, as the program takes them on every system.
+    fs::path In(const std::string& name) const { return dir / fs::u8path(name); }
+    std::string P(const std::string& name) const { return In(name).u8string(); }
     void Put(const std::string& name, const Bytes& bytes) const {
-        fs::create_directories((dir / name).parent_path());
-        std::ofstream(dir / name, std::ios::binary)
+        fs::create_directories(In(name).parent_path());
+        std::ofstream(In(name), std::ios::binary)
             .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
     }
     Bytes Get(const std::string& name) const {
-        std::ifstream in(dir / name, std::ios::binary);
+        std::ifstream in(In(name), std::ios::binary);
         return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
-    bool Has(const std::string& name) const { return fs::exists(dir / name); }
+    bool Has(const std::string& name) const { return fs::exists(In(name)); }
+#ifndef _WIN32
+    // A folder below dir whose path takes rest, and not one byte more, within the system's limit.
+    std::string DeepestFolder(const std::string& rest) const {
+        const size_t room = PATH_MAX - 1 - rest.size();
+        std::string deep(200, 'd');
+        while (P(deep).size() + 1 + 200 + 50 < room) deep += "/" + std::string(200, 'd');
+        return deep + "/" + std::string(room - P(deep).size() - 1, 'e');
+    }
+#endif
     // Every file below dir, relative, sorted: what a run left behind.
     std::vector<std::string> Files() const {
         std::vector<std::string> out;
@@ -207,9 +275,9 @@ TEST_F(Cli, RefusesBadUsageWithExitCode2AndTouchesNothing) {
         {"no input", {}, std::string(Text(Msg::NoInput))},
         {"an unknown option", {"--frobnicate", P("a.mid")}, std::string(Text(Msg::UnknownOption))},
         {"a value missing", {P("a.mid"), "-k"}, std::string(Text(Msg::MissingValue))},
-        {"buffer size 0", {"-k", "0", P("a.mid")}, std::string(Text(Msg::BufferSize))},
-        {"buffer size 64", {"--buffer-kb=64", P("a.mid")}, std::string(Text(Msg::BufferSize))},
-        {"buffer size not a number", {"-k4k", P("a.mid")}, std::string(Text(Msg::BufferSize))},
+        {"buffer size 0", {"-k", "0", P("a.mid")}, OneLine(Text(Msg::BufferSize))},
+        {"buffer size 64", {"--buffer-kb=64", P("a.mid")}, OneLine(Text(Msg::BufferSize))},
+        {"buffer size not a number", {"-k4k", P("a.mid")}, OneLine(Text(Msg::BufferSize))},
         {"no jobs", {"-j", "0", P("a.mid")}, "1024"},
         {"more jobs than files can be written at once", {"-j", "100000", P("a.mid")}, "1024"},
         {"-o naming a folder",
@@ -266,11 +334,25 @@ TEST_F(Cli, ReportsEachFailedInputAndConvertsTheRest) {
     };
     Bytes malformed = mds;
     malformed[60] = 0xF8;  // the first event's status: a system message
+#ifndef _WIN32
+    const std::string deep = DeepestFolder("/a.mds");
+#endif
+    Bytes smpte = mds;
+    smpte[20] = 0x23;  // the time format 0x8123: a frame rate of -127
+    smpte[21] = 0x81;
     Bytes farApart = mds;
     farApart[64] = 0x10;  // the second event's delta, now 0x10000010
     farApart[67] = 0x10;
     const Case cases[] = {
         {"a good file", {{"a.mid", GoodSong()}}, {"@a.mid"}, 0, "", {"a.mds", "a.mid"}},
+#ifndef _WIN32
+        {"both ways in a folder too deep for a temporary name longer than the output's",
+         {{deep + "/a.mid", GoodSong()}, {deep + "/b.mds", mds}},
+         {"@" + deep + "/a.mid", "@" + deep + "/b.mds"},
+         0,
+         "",
+         {deep + "/a.mds", deep + "/a.mid", deep + "/b.mds", deep + "/b.mid"}},
+#endif
         {"format 2",
          {{"f2.mid", SmfImage().Format(2).Track(EndOfTrack)}},
          {"@f2.mid"},
@@ -284,6 +366,19 @@ TEST_F(Cli, ReportsEachFailedInputAndConvertsTheRest) {
          std::string("lyric.mid': track 1 (offset 0x21): a data byte without running status "
                      "(--lenient converts it)\n"),
          {"lyric.mid"}},
+        {"no hint when --lenient with the same options would fail (a 9 KB message, 4 KB blocks)",
+         {{"big.mid", LyricSysexSong()}},
+         {"@big.mid"},
+         1,
+         std::string("big.mid': track 1 (offset 0x21): a data byte without running status\n"),
+         {"big.mid"}},
+        {"the hint when it would not (16 KB blocks)",
+         {{"big.mid", LyricSysexSong()}},
+         {"-k", "16", "@big.mid"},
+         1,
+         std::string("big.mid': track 1 (offset 0x21): a data byte without running status "
+                     "(--lenient converts it)\n"),
+         {"big.mid"}},
         {"--lenient converts it",
          {{"lyric.mid", LyricSong()}},
          {"--lenient", "@lyric.mid"},
@@ -321,7 +416,7 @@ TEST_F(Cli, ReportsEachFailedInputAndConvertsTheRest) {
          {{"s.mid", BigSysexSong()}},
          {"-k", "1", "@s.mid"},
          1,
-         std::string(Text(Msg::SysexTooLarge)),
+         OneLine(Text(Msg::SysexTooLarge)),
          {"s.mid"}},
         {"the same fits 2 KB blocks",
          {{"s.mid", BigSysexSong()}},
@@ -474,12 +569,36 @@ TEST_F(Cli, ReportsEachFailedInputAndConvertsTheRest) {
          1,
          Filled(Text(Msg::DumpFault), 60) + MdsFaultText(MdsFault::BadShortMessage),
          {"bad.mds"}},
+        {"an SMPTE frame rate that does not exist",
+         {{"smpte.mds", smpte}},
+         {"@smpte.mds"},
+         1,
+         MdsFaultAt({MdsFault::TimeFormat, 20}, false),
+         {"smpte.mds"}},
         {"a delta no SMF can hold",
          {{"far.mds", farApart}},
          {"@far.mds"},
          1,
          Filled(Text(Msg::DeltaTooLarge), 64),
          {"far.mds"}},
+        {"an input that another input writes, though it does not exist yet: -j 1",
+         {{"track07.dat", mds}},
+         {"-j", "1", "@track07.dat", "@track07.mid"},
+         1,
+         std::string(Text(Msg::OutputIsInput)),
+         {"track07.dat"}},
+        {"the same with -j 2",
+         {{"track07.dat", mds}},
+         {"-j", "2", "@track07.dat", "@track07.mid"},
+         1,
+         std::string(Text(Msg::OutputIsInput)),
+         {"track07.dat"}},
+        {"a missing input is reported as missing, though its output exists",
+         {{"ghost.mds", {'o', 'l', 'd'}}},
+         {"@ghost.mid"},
+         1,
+         "ghost.mid': " + SystemText(ENOENT, 2) + "\n",
+         {"ghost.mds"}},
         {"an existing .mid is kept",
          {{"b.mds", mds}, {"b.mid", {'o', 'l', 'd'}}},
          {"@b.mds"},
@@ -506,34 +625,115 @@ TEST_F(Cli, ReportsEachFailedInputAndConvertsTheRest) {
     }
 }
 
-TEST_F(Cli, CountsTheWorkOnATerminalOnly) {
-    for (const char* name : {"a.mid", "b.mid", "c.mid"}) Put(name, GoodSong());
+// The drawn lines of the counter in what a run wrote on standard error: what stands between a
+// carriage return and the erasure of the rest of the row.
+std::vector<std::string> DrawnLines(const std::string& err) {
+    std::vector<std::string> lines;
+    for (size_t at = err.find('\r'); at != std::string::npos; at = err.find('\r', at + 1)) {
+        const size_t end = err.find("\x1b[K", at);
+        if (end != std::string::npos && end > at + 1)
+            lines.push_back(err.substr(at + 1, end - at - 1));
+    }
+    return lines;
+}
+
+TEST_F(Cli, CountsTheWorkOnATerminalOnlyInOneRow) {
+    const std::string wide = "\xE3\x81\x82";  // あ, two columns
+    std::string wideName;
+    for (int i = 0; i < 65; ++i) wideName += wide;
+    const std::vector<std::string> names = {"a.mid", "b.mid", "c.mid"};
+    const std::vector<std::string> longNames = {std::string(126, 'x') + ".mid",
+                                                std::string(126, 'y') + ".mid", wideName + ".mid"};
+    for (const auto& name : names) Put(name, GoodSong());
+    for (const auto& name : longNames) Put(name, GoodSong());
+    std::vector<std::string> batch, quietBatch = {"-q"}, longBatch = {"-j", "2"};
+    for (const auto& name : names) batch.push_back(P(name));
+    for (const auto& name : names) quietBatch.push_back(P(name));
+    for (const auto& name : longNames) longBatch.push_back(P(name));
     struct Case {
         const char* what;
         std::vector<std::string> args;
         bool terminal;
         bool counted;
+        unsigned columns;
     };
     const Case cases[] = {
-        {"a batch, standard error a terminal", {P("a.mid"), P("b.mid"), P("c.mid")}, true, true},
-        {"a batch, standard error redirected", {P("a.mid"), P("b.mid"), P("c.mid")}, false, false},
-        {"a batch, -q", {"-q", P("a.mid"), P("b.mid"), P("c.mid")}, true, false},
-        {"a single quick file", {P("a.mid")}, true, false},
+        {"a batch, standard error a terminal", batch, true, true, 80},
+        {"a batch, standard error redirected", batch, false, false, 80},
+        {"a batch, -q", quietBatch, true, false, 80},
+        {"a single quick file", {P("a.mid")}, true, false, 80},
+        {"names of 130 columns, -j 2, 80 columns", longBatch, true, true, 80},
+        {"the same on a terminal of 12 columns", longBatch, true, true, 12},
+        {"the same on a terminal of unknown width", longBatch, true, true, 0},
     };
+    // A clock that stands still: the counter is drawn whenever the count changes, and a single
+    // file never takes long enough for one.
+    ErrorConsole console;
+    console.now = [] { return ErrorConsole::Clock::time_point(std::chrono::hours(1)); };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
+        console.isTerminal = c.terminal;
+        console.columns = [&c] { return c.columns; };
         std::vector<std::string> args = {"-f"};
         args.insert(args.end(), c.args.begin(), c.args.end());
         std::ostringstream out, err;
-        EXPECT_EQ(RunConvert(args, out, err, c.terminal), 0);
+        EXPECT_EQ(RunConvert(args, out, err, console), 0);
         const std::string text = err.str();
         EXPECT_EQ(text.find("\r[1/3] ") != std::string::npos, c.counted) << text;
-        // Whatever was drawn is wiped at the end, and never lands among the report lines.
+        // Whatever was drawn fits one row and is wiped at the end, and never lands among the
+        // report lines.
+        for (const std::string& line : DrawnLines(text))
+            EXPECT_LT(DisplayColumns(line), c.columns ? c.columns : 80) << line;
         if (c.counted) {
             EXPECT_EQ(text.substr(text.size() - 4), "\r\x1b[K");
         }
         EXPECT_EQ(out.str().find('\r'), std::string::npos);
     }
+}
+
+// The texts shared with the Windows program break their lines for its boxes; a report is one
+// line whatever the language.
+TEST_F(Cli, EveryReportIsOneLineInEitherLanguage) {
+    Put("s.mid", BigSysexSong());
+    struct Case {
+        const char* what;
+        std::vector<std::string> args;
+        Msg text;
+        bool usage;  // a usage error: its first line, then the usage lines
+    };
+    const Case cases[] = {
+        {"a system exclusive message too large for the blocks",
+         {"-k", "1", P("s.mid")},
+         Msg::SysexTooLarge,
+         false},
+        {"the same with -f --lenient",
+         {"-f", "--lenient", "-k1", P("s.mid")},
+         Msg::SysexTooLarge,
+         false},
+        {"a buffer size out of range", {"-k", "0", P("s.mid")}, Msg::BufferSize, true},
+    };
+    for (Language language : {Language::English, Language::Japanese}) {
+        SetLanguage(language);
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.what) + (language == Language::Japanese ? " (ja)" : ""));
+            const Outcome r = Run(c.args);
+            const std::string line = r.err.substr(0, r.err.find('\n'));
+            const std::string text = OneLine(Text(c.text));
+            EXPECT_EQ(line.substr(line.size() - std::min(text.size(), line.size())), text) << r.err;
+            if (!c.usage) {
+                EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+            }
+        }
+    }
+    SetLanguage(Language::English);
+    // The system's texts on Windows break lines too, with CR LF.
+    const std::pair<std::string, std::string> joined[] = {
+        {"First.\nSecond.", "First. Second."},
+        {"\xE6\x96\x87\xE3\x80\x82\r\n\xE6\x96\x87\xE3\x80\x82\r\n",
+         "\xE6\x96\x87\xE3\x80\x82\xE6\x96\x87\xE3\x80\x82"},  // 文。文。
+        {"Access is denied.\r\n", "Access is denied."},
+    };
+    for (const auto& j : joined) EXPECT_EQ(OneLine(j.first), j.second);
 }
 
 TEST_F(Cli, ForceReplacesAndQuietSaysNothing) {
@@ -661,23 +861,46 @@ TEST_F(Cli, ConvertedFilesDumpToTheEventsOfTheMergedSong) {
 }
 
 TEST_F(Cli, DumpReportsAFaultyFile) {
-    Put("a.mid", GoodSong());
-    ASSERT_EQ(Run({"-q", P("a.mid")}).code, 0);
-    Bytes mds = Get("a.mds");
-    mds[48] = 0xEE;  // the first block's length no longer matches
-    Put("a.mds", mds);
-    const Outcome r = Run({"--dump", P("a.mds")});
-    EXPECT_EQ(r.code, 1);
-    EXPECT_NE(r.err.find(P("a.mds")), std::string::npos);
-    EXPECT_EQ(Run({"--dump", P("none.mds")}).code, 1);
-    // Another writer's layout (a stream identifier of 1): listed in full, the departure reported.
-    Bytes foreign = MdsOf(GoodSong());
-    foreign[56] = 1;
-    Put("f.mds", foreign);
-    const Outcome f = Run({"--dump", P("f.mds")});
-    EXPECT_EQ(f.code, 1);
-    EXPECT_NE(f.err.find(Filled(Text(Msg::DumpDeviation), 56)), std::string::npos);
-    EXPECT_EQ(DumpedEvents(f.out).size(), 2u);
+    struct Case {
+        const char* what;
+        std::function<void(Cli&)> setup;
+        std::string path;     // "@x" is the path of x in the test folder
+        std::string message;  // on err
+        size_t events;        // listed on out
+    };
+    const Bytes mds = MdsOf(GoodSong());
+    auto changed = [&mds](size_t at, Bytes bytes) {
+        return [&mds, at, bytes](Cli& t) {
+            Bytes changed = mds;
+            std::copy(bytes.begin(), bytes.end(), changed.begin() + long(at));
+            t.Put("a.mds", changed);
+        };
+    };
+    const Case cases[] = {
+        {"a block length that no longer matches", changed(48, {0xEE}), "@a.mds",
+         MdsFaultAt({MdsFault::BlockOverrun, 48}, false), 0},
+        {"a missing file", [](Cli&) {}, "@none.mds", SystemText(ENOENT, 2), 0},
+        {"another writer's layout (a stream identifier of 1): listed in full", changed(56, {1}),
+         "@a.mds", MdsFaultAt({MdsFault::StreamId, 56}, true), 2},
+        {"an SMPTE frame rate that does not exist", changed(20, {0x23, 0x81}), "@a.mds",
+         MdsFaultAt({MdsFault::TimeFormat, 20}, false), 0},
+#ifndef _WIN32
+        {"a FIFO", [](Cli& t) { ASSERT_EQ(mkfifo(t.P("f.mds").c_str(), 0644), 0); }, "@f.mds",
+         Text(Msg::NotAFile), 0},
+        {"a device", [](Cli&) {}, "/dev/null", Text(Msg::NotAFile), 0},
+#endif
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        c.setup(*this);
+        const std::string path = c.path[0] == '@' ? P(c.path.substr(1)) : c.path;
+        const Outcome r = Run({"--dump", path});
+        EXPECT_EQ(r.code, 1);
+        EXPECT_NE(r.err.find("'" + path + "': " + c.message + "\n"), std::string::npos) << r.err;
+        EXPECT_EQ(DumpedEvents(r.out).size(), c.events);
+    }
 }
 
 #ifndef _WIN32
@@ -722,6 +945,64 @@ TEST_F(Cli, EverySignalThatEndsTheProcessRemovesTheTemporaryFilesFirst) {
         EXPECT_EQ(Get("old.mds"), (Bytes{'o', 'l', 'd'}));
     }
 }
+
+#ifdef __linux__
+// A signal at each moment of making a temporary file, on the thread that makes it or another:
+// the file is gone when the process has ended, as the signal ends it.
+TEST_F(Cli, ASignalWhileATemporaryFileIsMadeRemovesItToo) {
+    static pthread_t signalled;
+    static auto self = [] { raise(SIGTERM); };
+    static auto other = [] { pthread_kill(signalled, SIGTERM); };
+    struct Case {
+        const char* what;
+        void (*before)();
+        void (*after)();
+        bool onAnotherThread;  // the file is made on a thread of its own, the main thread signalled
+        bool deep;             // in a folder whose path leaves no room for a longer name
+    };
+    const Case cases[] = {
+        {"right after it is made", nullptr, self, false, false},
+        {"right before it is made", self, nullptr, false, false},
+        {"on another thread, right after it is made", nullptr, other, true, false},
+        {"on another thread, right before it is made", other, nullptr, true, false},
+        {"right after it is made, deep down", nullptr, self, false, true},
+    };
+    const std::string deep = DeepestFolder("/a.mds");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(dir);
+        fs::create_directories(dir / (c.deep ? deep : ""));
+        const std::string target = P(c.deep ? deep + "/a.mds" : "a.mds");
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            const rlimit noCore = {0, 0};
+            setrlimit(RLIMIT_CORE, &noCore);
+            Platform::InstallInterruptCleanup();
+            BeforeTempCreated = c.before;
+            AfterTempCreated = c.after;
+            signalled = pthread_self();
+            auto write = [&target] {
+                OutputFile file;
+                const uint8_t bytes[4] = {1, 2, 3, 4};
+                if (!file.Create(target.c_str()) || !file.Write(bytes, 4)) _exit(100);
+                for (;;) pause();  // the signal ends the process
+            };
+            if (c.onAnotherThread) {
+                std::thread(write).join();
+            } else {
+                write();
+            }
+            _exit(101);
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFSIGNALED(status)) << status;
+        EXPECT_EQ(WTERMSIG(status), SIGTERM);
+        EXPECT_EQ(Files(), std::vector<std::string>{});
+    }
+}
+#endif
 
 // A song whose converted file is about 40 KB.
 Bytes BigSong() {
@@ -842,6 +1123,38 @@ TEST_F(Cli, HoldsItsPromisesInHostileSurroundings) {
              fs::permissions(t.dir / "r/locked", fs::perms::owner_all);
              EXPECT_EQ(t.Files(), (std::vector<std::string>{"r/a.mds", "r/a.mid", "r/locked/b.mid",
                                                             "r/z.mds", "r/z.mid"}));
+         }},
+        {"an unreadable input named: its reading fails, not as its own output",
+         [](Cli& t) {
+             t.Put("song.mds", MdsOf(GoodSong()));
+             fs::permissions(t.dir, fs::perms::all);
+             fs::permissions(t.dir / "song.mds", fs::perms::none);
+         },
+         {"@song.mds"},
+         {},
+         false,
+         RLIM_INFINITY,
+         true,
+         1,
+         "song.mds': " + SystemText(EACCES, 0) + "\n",
+         [](Cli& t) { EXPECT_EQ(t.Files(), std::vector<std::string>{"song.mds"}); }},
+        {"an unreadable input found by -r: its reading fails before its output is looked at",
+         [](Cli& t) {
+             t.Put("r/song.mid", GoodSong());
+             t.Put("r/song.mds", {'o', 'l', 'd'});
+             fs::permissions(t.dir, fs::perms::all);
+             fs::permissions(t.dir / "r", fs::perms::all);
+             fs::permissions(t.dir / "r/song.mid", fs::perms::none);
+         },
+         {"-r", "@r"},
+         {},
+         false,
+         RLIM_INFINITY,
+         true,
+         1,
+         "song.mid': " + SystemText(EACCES, 0) + "\n",
+         [](Cli& t) {
+             EXPECT_EQ(t.Files(), (std::vector<std::string>{"r/song.mds", "r/song.mid"}));
          }},
         {"a path longer than the system takes",
          [&tooLong](Cli& t) {
@@ -1048,15 +1361,43 @@ TEST_F(Cli, TakesOnlyRegularFilesAndNeverReplacesThroughALink) {
     }
 }
 
-TEST_F(Cli, ReportLinesEscapeControlBytesInNames) {
-    Put("a\nb\x01.mid", GoodSong());
-    Put("c\td.mid", {'M', 'T', 'h', 'd'});
-    const Outcome r = Run({P("a\nb\x01.mid"), P("c\td.mid")});
-    EXPECT_EQ(r.code, 1);
-    EXPECT_NE(r.out.find("a\\nb\\x01.mds"), std::string::npos) << r.out;
-    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
-    EXPECT_NE(r.err.find("'" + P("c\\td.mid") + "'"), std::string::npos) << r.err;
-    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+TEST_F(Cli, ReportLinesEscapeWhatWouldBreakTheLineOrSteerTheTerminal) {
+    struct Case {
+        const char* what;
+        std::string name;
+        std::string shown;
+        bool good;  // converted, reported on standard output; else refused on standard error
+    };
+    const Case cases[] = {
+        {"a line feed and a C0 control", "a\nb\x01.mid", "a\\nb\\x01.mid", true},
+        {"a tab", "c\td.mid", "c\\td.mid", false},
+        {"DEL", "e\x7F.mid", "e\\x7F.mid", false},
+        {"CSI as a byte of its own",
+         "\x9B"
+         "31m.mid",
+         "\\x9B"
+         "31m.mid",
+         false},
+        {"CSI as a character (U+009B)",
+         "\xC2\x9B"
+         "31m.mid",
+         "\\xC2\\x9B"
+         "31m.mid",
+         false},
+        {"a byte that is not UTF-8 (Latin-1)", "caf\xE9.mid", "caf\\xE9.mid", false},
+        {"UTF-8 whose continuation byte is 0x9B", "\xE6\x9B\xB2.mid", "\xE6\x9B\xB2.mid", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        Put(c.name, c.good ? GoodSong() : Bytes{'M', 'T', 'h', 'd'});
+        const Outcome r = Run({P(c.name)});
+        const std::string& report = c.good ? r.out : r.err;
+        EXPECT_EQ(r.code, c.good ? 0 : 1);
+        EXPECT_NE(report.find(P(c.shown)), std::string::npos) << report;
+        EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), 1) << report;
+    }
 }
 #endif
 
@@ -1091,6 +1432,37 @@ TEST_F(Cli, ConvertsNamesOutsideTheAnsiCodePage) {
     CloseHandle(process.hProcess);
     EXPECT_EQ(exitCode, 0u);
     EXPECT_TRUE(fs::exists(output));
+}
+#endif
+
+#ifdef __linux__
+// The system's texts come in the locale's encoding, ours in UTF-8: a line holds one encoding,
+// the same bytes as in the UTF-8 locale.
+TEST_F(Cli, OneEncodingOnALineWhateverTheLocale) {
+    const std::string locales = dir.string() + "/locales";
+    fs::create_directories(locales);
+    for (const char* charset : {"UTF-8", "EUC-JP"}) {
+        const std::string make = "localedef -i ja_JP -f " + std::string(charset) + " '" + locales +
+                                 "/ja_JP." + charset + "' >/dev/null 2>&1";
+        if (std::system(make.c_str()) != 0) GTEST_SKIP() << "localedef cannot make " << charset;
+    }
+    Put("bad.mid", {'M', 'T', 'h', 'd'});
+    auto errors = [&](const char* lang) {
+        const std::string command = "LOCPATH='" + locales + "' LC_ALL= LC_MESSAGES= LANG=" + lang +
+                                    " '" TONFLUX_CONVERT_BIN "' '" + P("none.mid") + "' '" +
+                                    P("bad.mid") + "' 2>&1 >/dev/null";
+        std::string text;
+        if (FILE* pipe = popen(command.c_str(), "r")) {
+            char buffer[4096];
+            for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+                text.append(buffer, got);
+            pclose(pipe);
+        }
+        return text;
+    };
+    const std::string utf8 = errors("ja_JP.UTF-8");
+    EXPECT_NE(utf8.find(Text(Msg::SmfCutShort, Language::Japanese)), std::string::npos) << utf8;
+    EXPECT_EQ(errors("ja_JP.EUC-JP"), utf8);
 }
 #endif
 

@@ -94,6 +94,8 @@ TEST(DecodeMds, RefusesDamagedFiles) {
          MdsFault::FormatChunk, 12},
         {"unknown flags", MdsFile({FmtChunk(1024, 2), DataChunk({{0, note}})}),
          MdsFault::FormatChunk, 28},
+        {"an SMPTE frame rate that does not exist",
+         MdsFile({FmtChunk(1024, 0, 0x8123), DataChunk({{0, note}})}), MdsFault::TimeFormat, 20},
         {"two fmt chunks", MdsFile({FmtChunk(), FmtChunk(), DataChunk({{0, note}})}),
          MdsFault::FormatChunk, 32},
         {"two data chunks", MdsFile({FmtChunk(), DataChunk({{0, note}}), DataChunk({{0, note}})}),

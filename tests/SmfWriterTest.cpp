@@ -44,6 +44,8 @@ TEST(SmfWriter, WritesTheEventsOfAStreamFileOrRefusesIt) {
             0x00, 0xC5, 0x10, 0x0A, 0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20,
             0x00, 0xF0, 0x02, 0x01, 0x02, 0x05, 0xF7, 0x02, 0x01, 0x02,  // no F0: sent as it is
             0x00, 0x90, 0x3C, 0x40};
+    Bytes skipped17;  // 17 times 0x0FFFFFFF is 0x10FFFFFEF
+    for (int i = 0; i < 17; ++i) skipped17 = Cat({skipped17, PackedEvent(0x0FFFFFFF, 0x02000000)});
     Bytes withoutRunningStatus = everyKindTrack;
     withoutRunningStatus.insert(withoutRunningStatus.begin() + 20, 0x90);
     const Case cases[] = {
@@ -94,10 +96,19 @@ TEST(SmfWriter, WritesTheEventsOfAStreamFileOrRefusesIt) {
         {"an SMPTE time format, the high 16 bits dropped",
          MdsFile({FmtChunk(1024, 0, 0x0001E728), DataChunk({})}), true, SmfPlanStatus::Ok, 0,
          Smf({}, 0xE728)},
-        {"deltas that wrap back to 0",
+        {"skipped deltas that would wrap 32 bits back to 0",
          MdsFile({FmtChunk(), DataChunk({{0, Cat({PackedEvent(0xFFFFFFFF, 0x02000000),
                                                   PackedEvent(1, 0x00403C90)})}})}),
-         true, SmfPlanStatus::Ok, 0, Smf({0x00, 0x90, 0x3C, 0x40})},
+         true,
+         SmfPlanStatus::DeltaTooLarge,
+         64,
+         {}},
+        {"skipped deltas that would wrap 32 bits to a delta an SMF holds",
+         MdsFile({FmtChunk(), DataChunk({{0, Cat({skipped17, noteOn})}})}),
+         true,
+         SmfPlanStatus::DeltaTooLarge,
+         52 + 17 * 12,
+         {}},
         {"a delta above 0x0FFFFFFF",
          MdsFile({FmtChunk(), DataChunk({{0, Cat({noteOn, PackedEvent(0x10000000, 0x3C)})}})}),
          true,

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # blackbox.sh: uses the real tonflux.exe under Wine as a new user would, on a virtual screen.
 #
-#   tools/blackbox.sh [BUILD_DIR] [--program DIR] [--screenshots DIR]
+#   tools/blackbox.sh [BUILD_DIR] [--program DIR] [--screenshots DIR] [--dpi N]
 #
 # BUILD_DIR is a 32-bit cross build (default build/win32) holding tonflux.exe, tonflux.html,
 # cli/tonflux-convert.exe and the helpers from tests/blackbox/. With --program, the programs are
@@ -9,21 +9,27 @@
 # release zip unpacks), and tonflux.exe runs from DIR itself. The run gets a Wine prefix and an
 # Xvfb of its own (BUILD_DIR/blackbox/wine), so other Wine runs cannot take its keyboard focus.
 # It starts tonflux.exe from a fresh folder (or DIR), changes the options, converts
-# samples/sample.mid through Ctrl+O and the open and save dialogs, converts a dropped copy, opens
-# the help and the About box with its e-mail and web links (the shell's open commands only record
-# what they get), closes the window, and checks the two .mds files (byte for byte against
-# tonflux-convert with the same options) and tonflux.ini. Then it starts a copy from a folder whose
+# samples/sample.mid through Ctrl+O and the open and save dialogs, converts a dropped copy, takes
+# the first .mds back through Ctrl+O and the open dialog's file type for MIDI stream files and
+# the second by a drop while the size field is empty, opens the help and the About box with its
+# e-mail and web links (the shell's open commands only record what they get), closes the window,
+# and checks the two .mds files and the two .mid files (byte for byte against tonflux-convert
+# with the same options) and tonflux.ini. Then it starts a copy from a folder whose
 # path is too long and checks that the help shows an error and no settings are written.
 # Screenshots of the main window and the About box go to BUILD_DIR/blackbox/, and also to the
 # folder given with --screenshots (the README's pictures: --screenshots docs/screenshots).
+# --dpi runs it all on a screen of N dots per inch (Wine's LogPixels; default 96, as Windows at
+# 100 %); the screenshots of another than 96 are named with "-<N>dpi".
 set -euo pipefail
 source_root=$(cd "$(dirname "$0")/.." && pwd)
 build=""
 shots=""
+dpi=96
 release=""
 while [[ $# -gt 0 ]]; do
     case "$1" in
     --screenshots) shots="${2:?--screenshots needs a folder}"; shift 2 ;;
+    --dpi) dpi="${2:?--dpi needs a number}"; shift 2 ;;
     --program) release="${2:?--program needs a folder}"; shift 2 ;;
     *) build="$1"; shift ;;
     esac
@@ -106,6 +112,12 @@ peek() {
     [[ "${PIPESTATUS[0]}" == 0 ]]
 }
 
+# The screen's resolution, read by every program started from now on.
+[[ "$dpi" =~ ^[0-9]+$ ]] || { echo "blackbox: --dpi takes a number" >&2; exit 2; }
+shot_suffix=""
+[[ "$dpi" == 96 ]] || shot_suffix="-${dpi}dpi"
+wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
+
 # The shell's "open" for .html files records what it was given instead of starting a browser.
 opened="$work/run/opened.txt"
 wine reg add 'HKCR\.html' /ve /d tonfluxtest.html /f >/dev/null 2>&1
@@ -130,7 +142,7 @@ wine "$program/tonflux.exe" >"$work/run/tonflux.log" 2>&1 &
 app=$!
 main=$(window Tonflux) && [[ -n "$main" ]] || fail "the main window did not appear"
 sleep 0.5
-import -window "$main" "$work/main-window.png"
+import -window "$main" "$work/main-window$shot_suffix.png"
 xdotool windowfocus --sync "$main"
 
 step "a buffer size of 0 is refused with a warning"
@@ -166,6 +178,33 @@ window "名前を付けて保存" >/dev/null || fail "no save dialog after the d
 answer_dialog "名前を付けて保存" "$(winpath "$music/dropped.mds")" || fail "the save dialog stayed"
 wait_file "$music/dropped.mds" || fail "dropped.mds was not written"
 
+step "the way back: choose an .mds through Ctrl+O with its file type, save the .mid"
+activate "$main"
+xdotool key ctrl+o
+dialog=$(window "開く") && [[ -n "$dialog" ]] || fail "Ctrl+O showed no open dialog"
+xdotool windowfocus --sync "$dialog" 2>/dev/null || true
+sleep 0.3
+xdotool key alt+t End
+type=$(wine "$build/tests/blackbox/blackbox_peekbox.exe" --file-type 2>/dev/null | tr -d '\r')
+[[ "$type" == "開く"$'\t'"MIDI ストリーム ファイル (*.mds)" ]] || fail "the open dialog's last file type: $type"
+xdotool key alt+n
+answer_dialog "開く" "$(winpath "$music/opened.mds")" || fail "the open dialog took no .mds file"
+window "名前を付けて保存" >/dev/null || fail "no save dialog for the way back"
+answer_dialog "名前を付けて保存" "$(winpath "$music/opened-back.mid")" || fail "the save dialog stayed"
+wait_file "$music/opened-back.mid" || fail "opened-back.mid was not written"
+
+step "the way back: drop an .mds while the size field is empty, save the .mid"
+activate "$main"
+xdotool key alt+m End BackSpace BackSpace BackSpace
+wine "$build/tests/blackbox/blackbox_dropfile.exe" Tonflux "$(winpath "$music/dropped.mds")" ||
+    fail "could not drop a file"
+window "名前を付けて保存" >/dev/null || fail "no save dialog after the drop of an .mds"
+answer_dialog "名前を付けて保存" "$(winpath "$music/dropped-back.mid")" || fail "the save dialog stayed"
+wait_file "$music/dropped-back.mid" || fail "dropped-back.mid was not written"
+activate "$main"
+xdotool key alt+m End BackSpace BackSpace BackSpace
+xdotool type 8
+
 step "F1 opens the help file beside the program"
 xdotool windowfocus --sync "$main"
 xdotool key F1
@@ -179,7 +218,7 @@ sleep 0.3
 xdotool key v
 about=$(window "バージョン情報") && [[ -n "$about" ]] || fail "no About box"
 sleep 0.5
-import -window "$about" "$work/about-box.png"
+import -window "$about" "$work/about-box$shot_suffix.png"
 # From the OK button, four tabs reach the e-mail button and one more the web button.
 xdotool key Tab Tab Tab Tab space
 wait_file "$mailed" || fail "the e-mail button opened nothing"
@@ -214,6 +253,10 @@ wine "$convert" -q -f -k 8 --no-running-status \
     fail "tonflux-convert failed on the sample"
 cmp "$work/run/reference.mds" "$music/opened.mds" || fail "opened.mds differs from tonflux-convert's"
 cmp "$work/run/reference.mds" "$music/dropped.mds" || fail "dropped.mds differs from tonflux-convert's"
+wine "$convert" -q -f --no-running-status -o "$(winpath "$work/run/reference.mid")" \
+    "$(winpath "$music/opened.mds")" || fail "tonflux-convert failed on opened.mds"
+cmp "$work/run/reference.mid" "$music/opened-back.mid" || fail "opened-back.mid differs from tonflux-convert's"
+cmp "$work/run/reference.mid" "$music/dropped-back.mid" || fail "dropped-back.mid differs from tonflux-convert's"
 
 step "a program folder too long for its paths"
 long="$work/long/$(printf 'l%.0s' {1..100})/$(printf 'o%.0s' {1..100})/$(printf 'n%.0s' {1..60})"
@@ -236,7 +279,7 @@ app=""
 [[ ! -e "$long/tonflux.ini" ]] || fail "settings were written into the long folder"
 
 if [[ -n "$shots" ]]; then
-    cp "$work/main-window.png" "$work/about-box.png" "$shots/"
+    cp "$work/main-window$shot_suffix.png" "$work/about-box$shot_suffix.png" "$shots/"
     step "screenshots in $shots"
 fi
 wine_env_stop "$work/wine" >/dev/null 2>&1 || true

@@ -1,7 +1,5 @@
 #include "ui/AboutBox.h"
 
-#include <shellapi.h>
-
 #include <string>
 
 #include "res/resource.h"
@@ -52,7 +50,10 @@ void MakeTitleBold(HWND box) {
     if (font == nullptr || GetObjectA(font, sizeof description, &description) == 0) {
         GetObjectA(GetStockObject(DEFAULT_GUI_FONT), sizeof description, &description);
     }
-    description.lfHeight = 16;
+    // 16 pixels on a screen of 96 dots per inch, and as large on any other.
+    HDC screen = GetDC(nullptr);
+    description.lfHeight = MulDiv(16, GetDeviceCaps(screen, LOGPIXELSY), 96);
+    ReleaseDC(nullptr, screen);
     description.lfWeight = FW_BOLD;
     AboutTitleFont.Reset(CreateFontIndirectA(&description));
     SendDlgItemMessageA(box, IDC_ABOUT_DESCRIPTION, WM_SETFONT,
@@ -94,9 +95,9 @@ void VisitWebPage(HWND box) {
 void ShowInFileManager(HWND box) {
     char programPath[MAX_PATH];
     GetProgramPath(programPath);
-    std::string parameters = std::string("/e, /select, ") + programPath;
-    // Nothing to tell the user if the file manager cannot start: the path is in the box anyway.
-    ShellExecuteA(box, nullptr, "Explorer", parameters.c_str(), nullptr, SW_SHOWNORMAL);
+    // Quoted: a comma in a folder's name would end the path for the file manager.
+    const std::string parameters = std::string("/e, /select, \"") + programPath + "\"";
+    OpenWithShell(box, "Explorer", parameters.c_str());
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 #include <commdlg.h>
 #include <shellapi.h>
 
-#include <cstddef>
 #include <string>
 
 #include "core/ByteBuffer.h"
@@ -13,20 +12,13 @@
 #include "res/resource.h"
 #include "ui/AboutBox.h"
 #include "ui/Settings.h"
+#include "win/FileDialog.h"
 #include "win/Globals.h"
 #include "win/Messages.h"
 
 DWORD OpenFilterIndex = 1;
 
 namespace {
-
-// The structure as it was before the three trailing fields of later systems: every version of
-// the dialog accepts it.
-constexpr DWORD OpenFileNameSize =
-    offsetof(OPENFILENAMEA, lpTemplateName) + sizeof(OPENFILENAMEA::lpTemplateName);
-#ifndef _WIN64
-static_assert(OpenFileNameSize == 76, "OPENFILENAME_SIZE_VERSION_400A");
-#endif
 
 void SetLargeIcon(HWND dialog) {
     HICON icon = LoadIconA(AppInstance, MAKEINTRESOURCEA(IDI_TONFLUX));
@@ -58,16 +50,8 @@ void OpenAndConvert(HWND dialog) {
     ByteBuffer filter;
     if (!LoadFilterString(filter, IDS_OPEN_FILTER)) return;
     char path[MAX_PATH] = "";
-    OPENFILENAMEA dialogData = {};
-    dialogData.lStructSize = OpenFileNameSize;
-    dialogData.hwndOwner = dialog;
-    dialogData.hInstance = AppInstance;
-    dialogData.lpstrFilter = reinterpret_cast<const char*>(filter.Data());
-    dialogData.nFilterIndex = OpenFilterIndex;
-    dialogData.lpstrFile = path;
-    dialogData.nMaxFile = MAX_PATH;
-    dialogData.Flags = OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
-    dialogData.lpstrDefExt = "mid";
+    OPENFILENAMEA dialogData = FileDialogData(dialog, filter, OpenFilterIndex, path, "mid",
+                                              OFN_FILEMUSTEXIST | OFN_HIDEREADONLY);
     if (GetOpenFileNameA(&dialogData)) ConvertFile(dialog, path);
     // Kept even when cancelled: the user's last choice of filter is what the next dialog shows.
     OpenFilterIndex = dialogData.nFilterIndex;
@@ -75,15 +59,13 @@ void OpenAndConvert(HWND dialog) {
 
 void ConvertDroppedFile(HWND dialog, HDROP drop) {
     SetForegroundWindow(dialog);
-    if (!ValidateBufferSizeField()) {
-        DragFinish(drop);
-        return;
-    }
     // A name longer than the buffer would arrive cut short and could name another file.
     UINT length = DragQueryFileA(drop, 0, nullptr, 0);
     char path[MAX_PATH] = "";
     if (length > 0 && length < MAX_PATH) DragQueryFileA(drop, 0, path, MAX_PATH);
     DragFinish(drop);
+    // The way back takes no buffer size, so a MIDI stream file converts whatever the field holds.
+    if (!IsMdsFile(path) && !ValidateBufferSizeField()) return;
     if (length >= MAX_PATH) {
         ReportSystemError(dialog, ERROR_FILENAME_EXCED_RANGE);
     } else if (path[0] != '\0') {

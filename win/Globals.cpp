@@ -3,3 +3,4 @@
 HINSTANCE AppInstance = nullptr;
 HWND MainWindow = nullptr;
 DWORD SaveFilterIndex = 1;
+DWORD MidiSaveFilterIndex = 1;

@@ -69,8 +69,32 @@ void ReportSystemError(HWND owner, DWORD code, const char* leadingText) {
     MessageBoxA(owner, text.c_str(), title.c_str(), MB_ICONERROR);
 }
 
-void OpenWithShell(HWND owner, const char* target) {
-    HINSTANCE result = ShellExecuteA(owner, nullptr, target, nullptr, nullptr, SW_SHOWNORMAL);
-    if (reinterpret_cast<INT_PTR>(result) > 32) return;
-    ReportSystemError(owner, GetLastError());
+void OpenWithShell(HWND owner, const char* target, const char* parameters) {
+    // A code left over from an earlier call must not explain this failure.
+    SetLastError(0);
+    const INT_PTR result = reinterpret_cast<INT_PTR>(
+        ShellExecuteA(owner, nullptr, target, parameters, nullptr, SW_SHOWNORMAL));
+    if (result > 32) return;
+    ReportSystemError(owner, ShellFailureCode(result, GetLastError()));
+}
+
+DWORD ShellFailureCode(INT_PTR result, DWORD lastError) {
+    if (lastError != 0) return lastError;
+    switch (result) {
+        case 0:  // out of memory or resources
+            return ERROR_NOT_ENOUGH_MEMORY;
+        case SE_ERR_SHARE:
+            return ERROR_SHARING_VIOLATION;
+        case SE_ERR_ASSOCINCOMPLETE:
+        case SE_ERR_NOASSOC:
+            return ERROR_NO_ASSOCIATION;
+        case SE_ERR_DDETIMEOUT:
+        case SE_ERR_DDEFAIL:
+        case SE_ERR_DDEBUSY:
+            return ERROR_DDE_FAIL;
+        case SE_ERR_DLLNOTFOUND:
+            return ERROR_DLL_NOT_FOUND;
+        default:  // the file, path, access, memory and format codes are system codes already
+            return result > 0 && result <= 32 ? DWORD(result) : ERROR_GEN_FAILURE;
+    }
 }

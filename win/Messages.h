@@ -18,6 +18,10 @@ bool FormatSystemError(std::string& text, DWORD code);
 // An error box on owner with leadingText (if any) directly followed by the system's message for
 // code; nothing at all for code 0.
 void ReportSystemError(HWND owner, DWORD code, const char* leadingText = nullptr);
-// Opens target (a file, a web address or a mailto: link) with its default shell action; a
-// failure shows the system's text for the last error.
-void OpenWithShell(HWND owner, const char* target);
+// Opens target (a file, a web address, a mailto: link, or a program to start with parameters)
+// with its default shell action; a failure shows the system's text for the last error, or for
+// the code the shell's result stands for when the last error is 0.
+void OpenWithShell(HWND owner, const char* target, const char* parameters = nullptr);
+// The system error code to show for a failed ShellExecuteA: lastError, or when that is 0 the
+// code that result (32 or less) stands for. Never 0.
+DWORD ShellFailureCode(INT_PTR result, DWORD lastError);

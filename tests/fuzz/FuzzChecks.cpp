@@ -375,7 +375,11 @@ public:
     void Header(const MdsHeader& h) override { header = h; }
     void Event(const MdsEvent& e) override {
         tick += e.delta;  // from 0, whatever the first block's tickStart says
-        if (e.kind != MdsEventKind::Skipped) events.push_back(RecordOf(e, tick));
+        gap += e.delta;
+        if (e.kind == MdsEventKind::Skipped) return;
+        events.push_back(RecordOf(e, tick));
+        far = far || gap > MaxSmfDelta;
+        gap = 0;
     }
     void Text(const char (&id)[5], const uint8_t* text, uint32_t length) override {
         const bool name = std::memcmp(id, "INAM", 4) == 0;
@@ -390,9 +394,11 @@ public:
     bool hasTitle = false, hasCopyright = false;
     Bytes title, copyright;
     uint32_t deviations = 0;
+    bool far = false;  // some event sent more than an SMF delta after the one sent before it
 
 private:
     uint32_t tick = 0;
+    uint64_t gap = 0;  // the deltas since the event sent last, skipped ones summed without wrap
 };
 
 // Whether some event lies more than an SMF delta after the one before it (or after tick 0).
@@ -413,11 +419,9 @@ Bytes WithoutNul(Bytes text) {
 
 // The SMF the way back wrote, read by our own reader and compared with what the stream sent.
 void CheckWrittenSmf(const MemoryFile& smf, const RecordSent& sent) {
-    // An SMPTE rate the reader refuses comes through as the file had it; read the rest anyway.
     Bytes bytes(smf.Data(), smf.Data() + smf.GetLength());
     Check(bytes.size() >= 14, "the SMF has no header");
-    const bool rateRefused = (bytes[12] & 0x80) && !Song().SetDivision(GetBe16(&bytes[12]));
-    if (rateRefused) bytes[12] = 0;
+    Check(IsValidDivision(GetBe16(&bytes[12])), "the SMF's division is one the reader refuses");
     HeapCopy copy(bytes.data(), uint32_t(bytes.size()));
     Song song;
     Check(Parse(copy.bytes, copy.size, song, false, SmfReadMode::Strict),
@@ -475,9 +479,7 @@ void CheckBackFromAnyMds(const uint8_t* data, uint32_t size, bool useRunningStat
               "the way back refuses other than the decoder stops");
         return;
     }
-    std::vector<uint32_t> ticks;
-    for (const StreamEventRecord& e : sent.events) ticks.push_back(e.tick);
-    const bool far = HasFarEvent(ticks);
+    const bool far = sent.far;
     Check(status == (far ? MdsConversionStatus::DeltaTooLarge : MdsConversionStatus::Ok),
           "a decodable file refused, or a delta no SMF holds accepted");
     if (far) return;

@@ -34,6 +34,8 @@ public:
     AboutSnapshot snapshot;
     HWND box = nullptr;
     bool closeAfterMessageBox = false;
+    // Closes the box once it is built, after the commands that hooks set later post to it.
+    bool closeOnceBuilt = false;
 
 private:
     static std::string Text(HWND window, int id) {
@@ -56,6 +58,7 @@ private:
             s.titleFont =
                 HFONT(SendDlgItemMessageA(window, IDC_ABOUT_DESCRIPTION, WM_GETFONT, 0, 0));
             GetObjectA(s.titleFont, sizeof s.titleLook, &s.titleLook);
+            if (Current->closeOnceBuilt) PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
         } else if (code == HCBT_DESTROYWND && Current->closeAfterMessageBox &&
                    GetDlgItem(window, 0xFFFF) != nullptr) {
             PostMessageA(Current->box, WM_COMMAND, IDCANCEL, 0);
@@ -152,4 +155,54 @@ TEST_F(AboutBoxTest, MissingVersionKeysLeaveTheirControlsEmpty) {
         EXPECT_EQ(watcher.snapshot.titleLook.lfWeight, FW_BOLD);
         FreeLibrary(probe);
     }
+}
+
+TEST_F(AboutBoxTest, FileManagerSelectsTheProgramWhateverItsFolderIsCalled) {
+    // A comma ends the path for the file manager, unless the path is quoted.
+    char temp[MAX_PATH] = "";
+    GetTempPathA(MAX_PATH, temp);
+    const std::string id = std::to_string(GetCurrentProcessId());
+    const std::string folder = std::string(temp) + "tonflux, about " + id;
+    const std::string program = folder + "\\version_probe_none.dll";
+    const std::string record = std::string(temp) + "tonflux-explorer-" + id + ".txt";
+    std::string tests = ProgramPath();
+    tests.resize(tests.rfind('\\') + 1);
+    CreateDirectoryA(folder.c_str(), nullptr);
+    ASSERT_TRUE(CopyFileA((tests + "version_probe_none.dll").c_str(), program.c_str(), FALSE));
+    DeleteFileA(record.c_str());
+    SetEnvironmentVariableA("TONFLUX_EXPLORER_RECORD", record.c_str());
+    Open();
+    HMODULE probe = LoadLibraryA(program.c_str());
+    ASSERT_NE(probe, nullptr);
+    const HINSTANCE own = AppInstance;
+    AppInstance = probe;  // the About box takes the probe for the program file
+    {
+        AboutWatcher watcher;  // hooked first, so it acts after the driver
+        watcher.closeOnceBuilt = true;
+        DialogDriver driver;
+        driver.boxButtons = {IDC_ABOUT_SHOW_PROGRAM};
+        SendMessageA(MainWindow, WM_COMMAND, MAKEWPARAM(IDM_ABOUT, 0), 0);
+        EXPECT_EQ(driver.seen.size(), 1u) << "the About box and no error";
+    }
+    AppInstance = own;
+    FreeLibrary(probe);
+
+    // The file manager runs on its own; give it time enough for any loaded machine.
+    for (int i = 0; i < 600 && GetFileAttributesA(record.c_str()) == INVALID_FILE_ATTRIBUTES; ++i)
+        Sleep(100);
+    std::string line(1024, '\0');
+    HANDLE file = CreateFileA(record.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE) << "the file manager was not started";
+    DWORD read = 0;
+    ReadFile(file, &line[0], DWORD(line.size()), &read, nullptr);
+    CloseHandle(file);
+    line.resize(read);
+    const std::string parameters = " /e, /select, \"" + program + "\"";
+    ASSERT_GE(line.size(), parameters.size());
+    EXPECT_EQ(line.substr(line.size() - parameters.size()), parameters) << line;
+
+    SetEnvironmentVariableA("TONFLUX_EXPLORER_RECORD", nullptr);
+    DeleteFileA(record.c_str());
+    DeleteFileA(program.c_str());
+    RemoveDirectoryA(folder.c_str());
 }

@@ -11,6 +11,7 @@
 #include "core/Conversion.h"
 #include "res/resource.h"
 #include "tests/fuzz/AllocationHooks.h"
+#include "tests/support/MdsImage.h"
 #include "tests/support/SmfImage.h"
 #include "tests/win/support/DialogDriver.h"
 #include "win/Globals.h"
@@ -57,7 +58,7 @@ std::string Text(const Bytes& bytes) {
     return std::string(bytes.begin(), bytes.end());
 }
 
-uint32_t Le32(const std::string& bytes, size_t at) {
+uint32_t ReadLe32(const std::string& bytes, size_t at) {
     uint32_t value = 0;
     for (size_t i = 0; i < 4; ++i) value |= uint32_t(uint8_t(bytes.at(at + i))) << (8 * i);
     return value;
@@ -120,8 +121,9 @@ std::string CoreOutput(const Bytes& image, const ConversionOptions& options,
     return ReadAll(path);
 }
 
-// Runs the command-line tool built beside this test with arguments; its exit code.
-DWORD RunCli(const std::string& arguments) {
+// Runs the command-line tool built beside this test with arguments; its exit code. Its error
+// output goes into the file errors names, if any.
+DWORD RunCli(const std::string& arguments, const std::string& errors = "") {
     std::string exe = TONFLUX_CONVERT_EXE;  // a Unix path: Wine's drive Z: is the root
     for (char& c : exe) {
         if (c == '/') c = '\\';
@@ -129,9 +131,17 @@ DWORD RunCli(const std::string& arguments) {
     std::string command = "\"Z:" + exe + "\" " + arguments;
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
+    SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
+    const FileHandle errorFile(errors.empty() ? INVALID_HANDLE_VALUE
+                                              : CreateFileA(errors.c_str(), GENERIC_WRITE, 0,
+                                                            &inherited, CREATE_ALWAYS, 0, nullptr));
+    if (errorFile.IsOpen()) {
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdError = errorFile.Get();
+    }
     PROCESS_INFORMATION process{};
-    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process))
+    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, errorFile.IsOpen(), 0, nullptr,
+                        nullptr, &startup, &process))
         return DWORD(-1);
     WaitForSingleObject(process.hProcess, 60000);
     DWORD exitCode = DWORD(-1);
@@ -150,6 +160,24 @@ std::string CliOutput(const std::string& input, const ConversionOptions& options
                                   output + "\" \"" + input + "\"");
     if (exitCode == DWORD(-1)) return "(tonflux-convert did not start)";
     return exitCode == 0 ? ReadAll(output) : "(tonflux-convert failed)";
+}
+
+// What the command-line tool writes for the MIDI stream file input on the way back, or why it
+// refuses it (its reason after the quoted path, as tonflux.exe shows it), in the ANSI code page.
+std::string CliBack(const std::string& input, bool useRunningStatus, const std::string& output) {
+    const std::string errors = output + ".txt";
+    const DWORD exitCode =
+        RunCli(std::string("-q -f") + (useRunningStatus ? "" : " --no-running-status") + " -o \"" +
+                   output + "\" \"" + input + "\"",
+               errors);
+    std::string text = ReadAll(errors);
+    DeleteFileA(errors.c_str());
+    if (exitCode == 0) return ReadAll(output);
+    const std::string named = "'" + input + "': ";
+    const size_t at = text.find(named);
+    if (at == std::string::npos) return "(tonflux-convert said: " + text + ")";
+    text = text.substr(at + named.size());
+    return "'" + input + "'\n" + text.substr(0, text.find_first_of("\r\n"));
 }
 
 // The main dialog's option controls on a plain window, and a fresh folder for the files.
@@ -177,6 +205,7 @@ protected:
         SetOptions(4, true, false);
         MainWindow = main;
         SaveFilterIndex = 1;
+        MidiSaveFilterIndex = 1;
     }
 
     void TearDown() override {
@@ -272,10 +301,119 @@ TEST_F(ConvertFileTest, SavesThroughTheDialogWhatTheCommandLineToolMakes) {
         // The options and the division come from the dialog and the song, not from defaults.
         ASSERT_GE(bytes.size(), 32u);
         EXPECT_EQ(bytes.substr(0, 4) + bytes.substr(8, 8), "RIFFMIDSfmt ");
-        EXPECT_EQ(Le32(bytes, 20), c.division);
-        EXPECT_EQ(Le32(bytes, 24), c.kilobytes * 1024);
-        EXPECT_EQ(Le32(bytes, 28), c.omitStreamIds ? 1u : 0u);
+        EXPECT_EQ(ReadLe32(bytes, 20), c.division);
+        EXPECT_EQ(ReadLe32(bytes, 24), c.kilobytes * 1024);
+        EXPECT_EQ(ReadLe32(bytes, 28), c.omitStreamIds ? 1u : 0u);
         EXPECT_TRUE(DeleteFileA(input.c_str())) << "the input file is closed again";
+    }
+}
+
+TEST_F(ConvertFileTest, MidiStreamFilesGoBackToWhatTheCommandLineToolMakes) {
+    const std::string oursText = CoreOutput(SampleSong(), ConversionOptions(), Path("ours.mds"));
+    DeleteFileA(Path("ours.mds").c_str());
+    const Bytes ours(oursText.begin(), oursText.end());
+    // Another writer's layout: events without stream identifiers, 8 bytes each.
+    const Bytes other = MdsFile(
+        {FmtChunk(1024, 1, 120),
+         DataChunk({{0, Cat({::Le32(0), ::Le32(0x00403C90), ::Le32(120), ::Le32(0x00003C90)})}})});
+    enum Outcome {
+        Written,      // no box; the output holds what tonflux-convert writes
+        Refused,      // no save dialog; one error box with tonflux-convert's reason
+        Cancelled,    // nothing written; the filter picked is kept for the way back alone
+        InputKept,    // the input itself was chosen: refused, the input unchanged
+        OutOfMemory,  // one error box naming the output; nothing written
+    };
+    struct Case {
+        const char* what;
+        const char* name;  // of the input
+        Bytes image;
+        const char* field;  // the buffer size, which the way back does not need
+        bool useRunningStatus;
+        const char* typed;  // into the save dialog, in the test's folder; "" the input's own name
+        Outcome outcome;
+        const char* written;  // the name the output gets
+    };
+    const Case cases[] = {
+        {"ours, with running status, typed without extension", "song.mds", ours, "", true, "back",
+         Written, "back.mid"},
+        {"ours, without running status", "song.mds", ours, "0", false, "back", Written, "back.mid"},
+        {"another writer's, under another extension", "track07.dat", other, "64", true,
+         "track07.mid", Written, "track07.mid"},
+        {"a block count without its blocks", "broken.mds",
+         MdsFile({FmtChunk(), RiffChunk("data", ::Le32(1))}), "4", true, "", Refused, ""},
+        {"a delta time no SMF holds", "far.mds",
+         MdsFile({FmtChunk(), DataChunk({{0, PackedEvent(0x10000000, 0x00403C90)}})}), "4", true,
+         "", Refused, ""},
+        {"cancelled", "song.mds", ours, "4", true, nullptr, Cancelled, ""},
+        {"the input itself", "song.mds", ours, "4", true, "", InputKept, ""},
+        {"out of memory", "song.mds", ours, "4", true, "back.mid", OutOfMemory, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string input = Input(c.name, c.image);
+        const std::string reference = CliBack(input, c.useRunningStatus, Path("cli.mid"));
+        DeleteFileA(Path("cli.mid").c_str());
+        SetOptions(4, c.useRunningStatus, true);
+        SetDlgItemTextA(main, IDC_BUFFER_SIZE, c.field);
+        HCURSOR before = LoadCursorA(nullptr, IDC_CROSS);
+        SetCursor(before);
+        DialogDriver driver;
+        if (c.outcome != Refused) {
+            // The second file type is picked first: the way back keeps its own choice.
+            driver.fileAnswers.push_back(
+                {c.typed == nullptr ? "" : Path(*c.typed ? c.typed : c.name), 2});
+            if (c.outcome == InputKept) driver.boxButtons.push_back(IDYES);  // replace it?
+            if (c.outcome == OutOfMemory) driver.afterFileDialog = [] { FailNthAllocation(1); };
+        }
+        Convert(driver, input);
+        FailNthAllocation(0);
+
+        EXPECT_EQ(GetCursor(), before);
+        const std::vector<SeenWindow> boxes = driver.MessageBoxes();
+        const std::vector<SeenWindow> dialogs = driver.FileDialogs();
+        if (c.outcome == Refused) {
+            EXPECT_TRUE(dialogs.empty());
+        } else {
+            ASSERT_EQ(dialogs.size(), 1u);
+            EXPECT_EQ(dialogs[0].owner, main);
+            char proposed[MAX_PATH];
+            ProposeBaseName(c.name, proposed, sizeof proposed);
+            EXPECT_EQ(dialogs[0].text, std::string(proposed) + ".mid");
+            EXPECT_EQ(dialogs[0].filters,
+                      (std::vector<std::string>{Ansi("標準 MIDI ファイル (*.mid)"),
+                                                Ansi("すべてのファイル (*.*)")}));
+            EXPECT_EQ(dialogs[0].filterIndex, 1);
+        }
+        EXPECT_EQ(SaveFilterIndex, 1u) << "the forward save dialog keeps its own";
+        EXPECT_EQ(MidiSaveFilterIndex, c.outcome == Refused ? 1u : 2u);
+        switch (c.outcome) {
+            case Written:
+                EXPECT_TRUE(boxes.empty());
+                EXPECT_EQ(ReadAll(Path(c.written)), reference);
+                break;
+            case Refused:
+                ExpectOneError(driver, main, reference);
+                break;
+            case Cancelled:
+                EXPECT_TRUE(boxes.empty());
+                break;
+            case InputKept:
+                ASSERT_EQ(boxes.size(), 2u);
+                EXPECT_EQ(boxes[1].text, "'" + input + "'\n" +
+                                             Ansi("出力ファイルが入力ファイルと同じファイルです。"
+                                                  "入力ファイルは置き換えません。"));
+                break;
+            case OutOfMemory:
+                ExpectOneError(driver, main,
+                               "'" + Path(c.typed) + "'\n\n" + SystemText(ERROR_NOT_ENOUGH_MEMORY));
+                break;
+        }
+        if (c.outcome != Written) {
+            EXPECT_EQ(FolderEntries(folder), std::vector<std::string>{c.name}) << "nothing written";
+        }
+        EXPECT_EQ(ReadAll(input), Text(c.image));
+        for (const std::string& name : FolderEntries(folder)) DeleteFileA(Path(name).c_str());
+        MidiSaveFilterIndex = 1;
     }
 }
 
@@ -291,6 +429,49 @@ TEST_F(ConvertFileTest, ReplacesAnExistingFileAfterTheUserAgrees) {
     ASSERT_EQ(driver.MessageBoxes().size(), 1u);
     EXPECT_NE(driver.MessageBoxes()[0].owner, main) << "the question belongs to the save dialog";
     EXPECT_EQ(ReadAll(output), CoreOutput(SampleSong(), ConversionOptions(), Path("core.mds")));
+}
+
+TEST_F(ConvertFileTest, RefusesToWriteOverTheInputHoweverItIsNamed) {
+    const std::string input = Input("long song name.mid", SampleSong());
+    char shortName[MAX_PATH] = "";
+    ASSERT_GT(GetShortPathNameA(input.c_str(), shortName, MAX_PATH), 0u);
+    ASSERT_TRUE(CreateHardLinkA(Path("link.mid").c_str(), input.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA(Path("sub").c_str(), nullptr));
+    ASSERT_NE(std::string(shortName), input);
+    std::string upper = input;
+    CharUpperA(&upper[0]);
+    struct Case {
+        const char* what;
+        std::string typed;
+        std::string named;  // as the dialog hands it over
+    };
+    const Case cases[] = {
+        {"the input's own name", input, input},
+        // The dialog hands over a relative name as a full path, from the folder it remembers
+        // for the program, which tests running beside this one change: a detour stands in.
+        {"a detour through another folder", Path("sub\\..\\long song name.mid"), input},
+        {"another case", upper, upper},
+        {"the short name", shortName, shortName},
+        {"a hard link", Path("link.mid"), Path("link.mid")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        DialogDriver driver;
+        driver.fileAnswers.push_back({c.typed, 2});
+        driver.boxButtons.push_back(IDYES);  // the dialog's question whether to replace it
+        Convert(driver, input);
+
+        const std::vector<SeenWindow> boxes = driver.MessageBoxes();
+        ASSERT_EQ(boxes.size(), 2u);
+        EXPECT_EQ(boxes[1].owner, main);
+        EXPECT_EQ(boxes[1].title, Ansi("エラー"));
+        EXPECT_EQ(boxes[1].text, "'" + c.named + "'\n" +
+                                     Ansi("出力ファイルが入力ファイルと同じファイルです。"
+                                          "入力ファイルは置き換えません。"));
+        EXPECT_EQ(boxes[1].icon, LoadIconA(nullptr, IDI_HAND));
+        EXPECT_EQ(ReadAll(input), Text(SampleSong()));
+        EXPECT_EQ(FolderEntries(folder).size(), 3u) << "no temporary file is left behind";
+    }
 }
 
 TEST_F(ConvertFileTest, RefusesWhatIsNoSmfOfFormat0Or1) {
@@ -478,23 +659,39 @@ TEST_F(ConvertFileTest, SavesIntoAFolderTooDeepForALongerTemporaryName) {
 TEST_F(ConvertFileTest, RunningOutOfMemoryWhileWritingNamesTheOutput) {
     const std::string input = Input("song.mid", SampleSong());
     const std::string output = Path("song.mds");
-    DialogDriver driver;
-    driver.fileAnswers.push_back({output});
-    driver.afterFileDialog = [] { FailNthAllocation(1); };
-    Convert(driver, input);
-    FailNthAllocation(0);
-
-    ExpectOneError(driver, main, "'" + output + "'\n\n" + SystemText(ERROR_NOT_ENOUGH_MEMORY));
-    EXPECT_EQ(FolderEntries(folder), std::vector<std::string>{"song.mid"});
+    // Each allocation after the save dialog in turn, from the check of the output to the write.
+    for (uint64_t n = 1;; ++n) {
+        SCOPED_TRACE(n);
+        DialogDriver driver;
+        driver.fileAnswers.push_back({output});
+        driver.afterFileDialog = [n] { FailNthAllocation(n); };
+        Convert(driver, input);
+        const bool refused = AllocationWasRefused();
+        FailNthAllocation(0);
+        if (!refused) break;
+        ExpectOneError(driver, main, "'" + output + "'\n\n" + SystemText(ERROR_NOT_ENOUGH_MEMORY));
+        ASSERT_EQ(FolderEntries(folder), std::vector<std::string>{"song.mid"});
+    }
+    EXPECT_EQ(ReadAll(output), CoreOutput(SampleSong(), ConversionOptions(), Path("core.mds")));
 }
 
-TEST_F(ConvertFileTest, FileTooLargeForMemoryIsReportedAndTheNextConversionWorks) {
+TEST_F(ConvertFileTest, FileTooLargeToHoldIsReportedAndTheNextConversionWorks) {
     // Sparse files: no disk space is used. 3 GB cannot be held by a 32-bit process, nor 4 GB - 2,
-    // whose size once wrapped round with the image's header to a block of a few bytes; 5 GB by
-    // no single image of this program. The command-line tool refuses them the same way.
-    std::vector<ULONGLONG> sizes = {5ull << 30};
-    if (sizeof(void*) == 4) sizes.insert(sizes.end(), {3ull << 30, (4ull << 30) - 2});
-    for (ULONGLONG size : sizes) {
+    // whose size once wrapped round with the image's header to a block of a few bytes: they run
+    // out of memory. From 4 GB - 1 on no image of this program holds the file: too large. The
+    // command-line tool refuses them the same way.
+    struct Case {
+        ULONGLONG size;
+        DWORD error;
+    };
+    std::vector<Case> cases = {{(4ull << 30) - 1, ERROR_FILE_TOO_LARGE},
+                               {5ull << 30, ERROR_FILE_TOO_LARGE}};
+    if (sizeof(void*) == 4) {
+        cases.push_back({3ull << 30, ERROR_NOT_ENOUGH_MEMORY});
+        cases.push_back({(4ull << 30) - 2, ERROR_NOT_ENOUGH_MEMORY});
+    }
+    for (const Case& c : cases) {
+        const ULONGLONG size = c.size;
         SCOPED_TRACE(size);
         const std::string input = Path("huge.mid");
         HANDLE file =
@@ -508,7 +705,7 @@ TEST_F(ConvertFileTest, FileTooLargeForMemoryIsReportedAndTheNextConversionWorks
 
         DialogDriver driver;
         Convert(driver, input);
-        ExpectOneError(driver, main, "'" + input + "'\n\n" + SystemText(ERROR_NOT_ENOUGH_MEMORY));
+        ExpectOneError(driver, main, "'" + input + "'\n\n" + SystemText(c.error));
         EXPECT_TRUE(driver.FileDialogs().empty());
         EXPECT_EQ(RunCli("-q \"" + input + "\""), 1u);
         EXPECT_EQ(FolderEntries(folder), std::vector<std::string>{"huge.mid"});

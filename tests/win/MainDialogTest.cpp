@@ -136,6 +136,26 @@ TEST_F(MainDialogTest, BadBufferSizeRefusesADropAndReleasesIt) {
     EXPECT_EQ(GlobalSize(drop), 0u) << "the drop handle was not released";
 }
 
+TEST_F(MainDialogTest, DroppedMidiStreamFileGoesBackWhateverTheBufferSize) {
+    // An empty MIDI stream file: its header, the format chunk and a data chunk of no blocks.
+    const std::string empty(
+        "RIFF\x24\0\0\0MIDSfmt \x0C\0\0\0\x60\0\0\0\0\x04\0\0\0\0\0\0"
+        "data\x04\0\0\0\0\0\0\0",
+        44);
+    Open();
+    for (const char* field : {"", "0", "64"}) {
+        SCOPED_TRACE(std::string("field \"") + field + "\"");
+        SetFieldText(field);
+        HGLOBAL drop = MakeDrop({MakeFile("song.mds", empty)});
+        DialogDriver driver;  // cancels the save dialog
+        SendMessageA(MainWindow, WM_DROPFILES, WPARAM(drop), 0);
+        EXPECT_TRUE(driver.MessageBoxes().empty());
+        ASSERT_EQ(driver.FileDialogs().size(), 1u);
+        EXPECT_EQ(driver.FileDialogs()[0].text, "song.mid");
+        EXPECT_EQ(GlobalSize(drop), 0u);
+    }
+}
+
 TEST_F(MainDialogTest, DropConvertsOnlyTheFirstFile) {
     Open();
     std::vector<std::string> paths = {MakeFile("first.mid", "not a MIDI file"),
@@ -161,6 +181,10 @@ TEST_F(MainDialogTest, OpenDialogRemembersTheFilterEvenWhenCancelled) {
     std::vector<SeenWindow> dialogs = driver.FileDialogs();
     ASSERT_EQ(dialogs.size(), 2u);
     EXPECT_EQ(dialogs[0].title, Ansi("開く"));
+    EXPECT_EQ(dialogs[0].filters,
+              (std::vector<std::string>{Ansi("標準 MIDI ファイル (*.mid)"),
+                                        Ansi("すべてのファイル (*.*)"),
+                                        Ansi("MIDI ストリーム ファイル (*.mds)")}));
     EXPECT_EQ(dialogs[1].text, "") << "every open dialog starts without a name";
     EXPECT_TRUE(driver.MessageBoxes().empty());
 }

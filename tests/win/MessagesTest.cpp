@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <shellapi.h>
+
 #include "res/resource.h"
 #include "tests/win/LongStrings.h"
 #include "tests/win/support/DialogDriver.h"
@@ -41,7 +43,8 @@ TEST(LoadResourceString, LoadsEveryEntryOfTheRealTable) {
         {IDS_NOT_SMF,
          Ansi("このファイルは、標準 MIDI ファイル (SMF) フォーマット 0 または 1 ではありません。")},
         {IDS_ERROR_TITLE, Ansi("エラー")},
-        {IDS_OPEN_FILTER, Ansi("標準 MIDI ファイル (*.mid)\n*.mid\nすべてのファイル (*.*)\n*.*\n")},
+        {IDS_OPEN_FILTER, Ansi("標準 MIDI ファイル (*.mid)\n*.mid\nすべてのファイル (*.*)\n*.*\n"
+                               "MIDI ストリーム ファイル (*.mds)\n*.mds\n")},
         {IDS_SAVE_FILTER,
          Ansi("MIDI ストリーム ファイル (*.mds)\n*.mds\nすべてのファイル (*.*)\n*.*\n")},
         {IDS_BAD_BUFFER_SIZE, Ansi("ストリーム バッファの最大サイズが不正です。\n"
@@ -51,6 +54,10 @@ TEST(LoadResourceString, LoadsEveryEntryOfTheRealTable) {
         {IDS_WARNING_TITLE, Ansi("警告")},
         {IDS_CONTACT_EMAIL, TONFLUX_CONTACT_EMAIL},
         {IDS_CONTACT_WEB, TONFLUX_CONTACT_WEB},
+        {IDS_OUTPUT_IS_INPUT,
+         Ansi("出力ファイルが入力ファイルと同じファイルです。入力ファイルは置き換えません。")},
+        {IDS_MIDI_SAVE_FILTER,
+         Ansi("標準 MIDI ファイル (*.mid)\n*.mid\nすべてのファイル (*.*)\n*.*\n")},
         {IDS_KEY_FILE_DESCRIPTION, "FileDescription"},
         {IDS_KEY_LEGAL_COPYRIGHT, "LegalCopyright"},
         {IDS_KEY_COMMENTS, "Comments"},
@@ -98,7 +105,8 @@ TEST(LoadFilterString, OpenFilterBecomesNulSeparatedPairs) {
     ByteBuffer filter;
     ASSERT_TRUE(LoadFilterString(filter, IDS_OPEN_FILTER));
     std::string expected = Ansi("標準 MIDI ファイル (*.mid)") + '\0' + "*.mid" + '\0' +
-                           Ansi("すべてのファイル (*.*)") + '\0' + "*.*" + '\0' + '\0';
+                           Ansi("すべてのファイル (*.*)") + '\0' + "*.*" + '\0' +
+                           Ansi("MIDI ストリーム ファイル (*.mds)") + '\0' + "*.mds" + '\0' + '\0';
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(filter.Data()), filter.Size()), expected);
 }
 
@@ -196,4 +204,29 @@ TEST(OpenWithShell, FailureShowsTheSystemTextForTheLastError) {
         EXPECT_EQ(boxes[0].icon, LoadIconA(nullptr, IDI_HAND));
     }
     DeleteFileA(unknown.c_str());
+}
+
+TEST(ShellFailureCode, AFailureWithoutALastErrorStillHasItsReason) {
+    struct Case {
+        INT_PTR result;
+        DWORD lastError;
+        DWORD code;
+    };
+    const Case cases[] = {
+        {SE_ERR_NOASSOC, 0, ERROR_NO_ASSOCIATION},
+        {SE_ERR_ASSOCINCOMPLETE, 0, ERROR_NO_ASSOCIATION},
+        {SE_ERR_FNF, 0, ERROR_FILE_NOT_FOUND},
+        {SE_ERR_ACCESSDENIED, 0, ERROR_ACCESS_DENIED},
+        {SE_ERR_SHARE, 0, ERROR_SHARING_VIOLATION},
+        {SE_ERR_DDEBUSY, 0, ERROR_DDE_FAIL},
+        {SE_ERR_DLLNOTFOUND, 0, ERROR_DLL_NOT_FOUND},
+        {0, 0, ERROR_NOT_ENOUGH_MEMORY},
+        {SE_ERR_NOASSOC, ERROR_BAD_EXE_FORMAT, ERROR_BAD_EXE_FORMAT},  // the system's own first
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.result);
+        EXPECT_EQ(ShellFailureCode(c.result, c.lastError), c.code);
+    }
+    // Whatever the shell answers, a failure never passes for success (code 0 shows nothing).
+    for (INT_PTR result = 0; result <= 32; ++result) EXPECT_NE(ShellFailureCode(result, 0), 0u);
 }

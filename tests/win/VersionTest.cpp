@@ -115,4 +115,50 @@ TEST(Version, EveryPlaceSaysTheProjectsVersion) {
     EXPECT_FALSE(Contains(TONFLUX_HELP_PAGE, "@PROJECT_VERSION@"));
 }
 
+// The application manifest of the program at path (resource type 24, id 1), its blanks and line
+// breaks each made one blank; empty when there is none.
+std::string Manifest(const std::string& path) {
+    HMODULE module = LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (module == nullptr) return "";
+    std::string text;
+    HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
+    const void* bytes = found ? LockResource(LoadResource(module, found)) : nullptr;
+    if (bytes != nullptr) {
+        const char* begin = static_cast<const char*>(bytes);
+        for (const char* p = begin; p != begin + SizeofResource(module, found); ++p) {
+            const bool blank = *p == ' ' || *p == '\t' || *p == '\r' || *p == '\n';
+            if (!blank || (!text.empty() && text.back() != ' ')) text += blank ? ' ' : *p;
+        }
+    }
+    FreeLibrary(module);
+    return text;
+}
+
+TEST(Manifest, BothProgramsAskForThemedControlsDpiAwarenessAndNoElevation) {
+    const char* parts[] = {
+        "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",
+        "publicKeyToken=\"6595b64144ccf1df\"",
+        "<requestedExecutionLevel level=\"asInvoker\" uiAccess=\"false\"/>",
+        "<supportedOS Id=\"{35138b9a-5d96-4fbd-8e2d-a2440225f93a}\"/>",  // Windows 7
+        "<supportedOS Id=\"{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}\"/>",  // 8
+        "<supportedOS Id=\"{1f676c76-80e1-4239-95bb-83d0f6d0da78}\"/>",  // 8.1
+        "<supportedOS Id=\"{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}\"/>",  // 10 and 11
+        "<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\">true</dpiAware>",
+    };
+    for (const std::string& program : {WinPath(TONFLUX_EXE), WinPath(TONFLUX_CONVERT_EXE)}) {
+        SCOPED_TRACE(program);
+        const std::string manifest = Manifest(program);
+        for (const char* part : parts) EXPECT_NE(manifest.find(part), std::string::npos) << part;
+        // The system reads it as the program's activation context.
+        ACTCTXA context{};
+        context.cbSize = sizeof context;
+        context.dwFlags = ACTCTX_FLAG_RESOURCE_NAME_VALID;
+        context.lpSource = program.c_str();
+        context.lpResourceName = MAKEINTRESOURCEA(1);
+        HANDLE made = CreateActCtxA(&context);
+        EXPECT_NE(made, INVALID_HANDLE_VALUE) << GetLastError();
+        if (made != INVALID_HANDLE_VALUE) ReleaseActCtx(made);
+    }
+}
+
 }  // namespace

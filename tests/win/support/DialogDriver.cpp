@@ -109,6 +109,13 @@ void DialogDriver::AnswerFileDialog(HWND window) {
     s.title = WindowText(window);
     s.text = WindowText(GetDlgItem(window, cmb13));
     s.filterIndex = int(SendDlgItemMessageA(window, cmb1, CB_GETCURSEL, 0, 0)) + 1;
+    const int types = int(SendDlgItemMessageA(window, cmb1, CB_GETCOUNT, 0, 0));
+    for (int i = 0; i < types; ++i) {
+        char type[256] = "";
+        if (SendDlgItemMessageA(window, cmb1, CB_GETLBTEXTLEN, i, 0) < LRESULT(sizeof type))
+            SendDlgItemMessageA(window, cmb1, CB_GETLBTEXT, i, LPARAM(type));
+        s.filters.push_back(type);
+    }
     seen.push_back(s);
     FileDialogAnswer answer;
     if (!fileAnswers.empty()) {

@@ -20,6 +20,7 @@ struct SeenWindow {
     HICON icon = nullptr;      // message box: the icon shown, compare with LoadIconA(nullptr, ...)
     std::vector<int> buttons;  // message box: ids of its push buttons
     int filterIndex = 0;       // file dialog: the file type selected when it opened (1-based)
+    std::vector<std::string> filters;  // file dialog: the file types offered, in order
 };
 
 struct FileDialogAnswer {
