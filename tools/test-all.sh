@@ -26,7 +26,7 @@ cmake --build build/native -j"$jobs"
 # The README's promises on random batches, options and faults. The seed is fixed so that a failure
 # here repeats with tools/promise-check --seed 19 --round R (the round it names).
 stage "promise check: tonflux-convert's promises on random batches"
-python3 tools/promise-check --bin build/native/cli/tonflux-convert --seed 19 --rounds 800
+python3 tools/promise-check --bin build/native/cli/tonflux-convert --seed 19 --rounds 650
 
 # Every native test again under AddressSanitizer and UBSan, with LeakSanitizer: an over-read of a
 # hostile file, an overflowing tick or a leak shows up here even where the result looks right.
