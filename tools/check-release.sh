@@ -5,14 +5,16 @@
 #
 #   tools/check-release.sh
 #
-#   1. tools/release.sh writes the four packages and SHA256SUMS into dist/, and each zip holds
-#      exactly the files of a Windows release;
+#   1. tools/release.sh writes the six packages and SHA256SUMS into dist/, and each Windows zip
+#      holds exactly the files of a Windows release;
 #   2. the programs of the win32 zip are large-address-aware and, unpacked into a fresh folder,
 #      pass the black-box run under Wine there;
 #   3. the .deb holds exactly the files of the command-line converter (dpkg-deb -c);
 #   4. `cmake --install` into a DESTDIR gives a tonflux-convert that converts the sample as the
 #      build's own does and says the project's version;
-#   5. a second release, from fresh build trees elsewhere, gives the same SHA256SUMS.
+#   5. the page, unpacked from its zip, converts dropped files in Chromium as tonflux-convert does,
+#      and the npm package, installed from its tarball, converts the sample as tonflux-convert does;
+#   6. a second release, from fresh build trees elsewhere, gives the same SHA256SUMS.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -41,7 +43,9 @@ expected="SHA256SUMS
 tonflux-$version-win32.zip
 tonflux-$version-win64.zip
 tonflux-convert-$version-linux-x86_64.tar.gz
-tonflux-convert_${version}_amd64.deb"
+tonflux-convert_${version}_amd64.deb
+tonflux-web-$version.zip
+tonflux-$version.tgz"
 [[ "$(ls dist | sort)" == "$(sort <<<"$expected")" ]] || fail "dist/ holds: $(ls dist)"
 for arch in win32 win64; do
     top=tonflux-$version-$arch
@@ -98,7 +102,33 @@ for f in share/man/man1/tonflux-convert.1 share/bash-completion/completions/tonf
 done
 ok "the installed tonflux-convert $version converts the sample; its files are in place"
 
-step "5. a second release from fresh build trees"
+step "5. the page's zip and the npm package, as a user takes them"
+listed=$(unzip -Z1 "dist/tonflux-web-$version.zip")
+[[ "$listed" == "tonflux-web-$version/
+tonflux-web-$version/LICENSE.txt
+tonflux-web-$version/index.html
+tonflux-web-$version/tonflux-page.css
+tonflux-web-$version/tonflux-page.js" ]] || fail "tonflux-web-$version.zip holds: $listed"
+mkdir -p "$work/web"
+unzip -q "dist/tonflux-web-$version.zip" -d "$work/web"
+mv "$work/web/tonflux-web-$version" "$work/web/page"
+TONFLUX_WEB="$root/$work/web" TONFLUX_WEB_INPUTS="$root/build/wasm/web-inputs" \
+    node --test --test-name-pattern='dropped' tests/web/page.test.mjs >"$work/web.log" 2>&1 ||
+    { cat "$work/web.log"; fail "the unpacked page in Chromium"; }
+mkdir -p "$work/npm-user"
+(cd "$work/npm-user" && npm init -y >/dev/null && npm install --no-audit --no-fund --loglevel=error \
+    "$root/dist/tonflux-$version.tgz" >/dev/null) || fail "npm install of tonflux-$version.tgz"
+(cd "$work/npm-user" && node -e '
+    const { convert, version } = require("tonflux");
+    const fs = require("fs");
+    const result = convert(fs.readFileSync(process.argv[1]), { name: "sample.mid" });
+    fs.writeFileSync(process.argv[2], result.bytes);
+    if (version !== process.argv[3] || result.outputName !== "sample.mds") process.exit(1);
+' "$root/samples/sample.mid" "$root/$work/npm.mds" "$version") || fail "the installed package"
+cmp "$work/npm.mds" "$work/built.mds" || fail "the installed package converts differently"
+ok "the page, unpacked from its zip, converts in Chromium; the npm package, installed, converts the sample"
+
+step "6. a second release from fresh build trees"
 bash tools/release.sh --build-root "$work/trees" --dist "$work/dist"
 diff dist/SHA256SUMS "$work/dist/SHA256SUMS" || fail "the second release differs"
 ok "the second release is byte for byte the first"

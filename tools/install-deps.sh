@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # install-deps.sh: install, on Debian 12 as root, what the native build, the fuzzers, the benchmarks,
-# the MinGW-w64 cross build, the headless Wine tests and the release packages need. Packages
+# the MinGW-w64 cross build, the headless Wine tests, the page with its npm package and the release
+# packages need. Packages
 # already installed are skipped; when everything is in place the script only checks (well under a
 # second) and changes nothing.
 #
@@ -31,6 +32,9 @@ PEERS=(libsmf-dev libportsmf-dev python3-mido pkg-config time)
 # Cross build: both MinGW-w64 targets. The -posix compilers are the ones the toolchain file uses:
 # GoogleTest needs std::mutex, which Debian's default (-win32 thread model) GCC 12 does not have.
 CROSS=(mingw-w64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix)
+# The page and the npm package (tools/build-web.sh and its tests): emscripten for the WebAssembly
+# module (it brings Debian's node), Chromium for the page's tests in a real browser.
+WEB=(emscripten chromium)
 # Tests under Wine without a screen: Wine (32-bit loader from the i386 architecture), a virtual
 # X server, input and window tools, screenshots, a Japanese font and the Japanese locale.
 WINE=(wine wine32:i386 wine64 xvfb xauth xdotool x11-utils imagemagick fonts-ipafont-gothic fonts-wine locales)
@@ -64,13 +68,20 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
 fi
 
 missing=()
-for pkg in "${NATIVE[@]}" "${RELEASE[@]}" "${FUZZ[@]}" "${PEERS[@]}" "${CROSS[@]}" "${WINE[@]}"; do
+for pkg in "${NATIVE[@]}" "${RELEASE[@]}" "${FUZZ[@]}" "${PEERS[@]}" "${CROSS[@]}" "${WINE[@]}" "${WEB[@]}"; do
     if installed "$pkg"; then
         say "have $pkg"
     else
         missing+=("$pkg")
     fi
 done
+# A node installed from elsewhere (NodeSource's, say) brings its own npm, which Debian's npm
+# package would conflict with: only a missing command is installed.
+if command -v npm >/dev/null; then
+    say "have npm $(npm --version)"
+else
+    missing+=(npm)
+fi
 
 if ((${#missing[@]} > 0)); then
     say "missing: ${missing[*]}"
@@ -92,6 +103,15 @@ else
         [[ "$DRY_RUN" == 1 ]] || echo 'ja_JP.UTF-8 UTF-8' >>/etc/locale.gen
     fi
     run locale-gen
+fi
+
+# The page's build and test tools (esbuild, fflate, playwright-core), exactly as web/package-lock.json
+# pins them; npm ci only when the lockfile is newer than what it last installed.
+web=$(cd "$(dirname "$0")/../web" && pwd)
+if [[ "$web/node_modules/.package-lock.json" -nt "$web/package-lock.json" ]]; then
+    say "have the npm packages of web/package-lock.json"
+else
+    run npm ci --prefix "$web" --no-audit --no-fund
 fi
 
 say "done"

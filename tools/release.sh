@@ -4,12 +4,15 @@
 #   tonflux-<version>-win64.zip    LICENSE.txt in one folder, 32-bit and 64-bit
 #   tonflux-convert_<version>_amd64.deb                    the Linux command-line converter
 #   tonflux-convert-<version>-linux-x86_64.tar.gz           the same, to unpack anywhere
+#   tonflux-web-<version>.zip      the page: index.html and its files, to open or serve
+#   tonflux-<version>.tgz          the npm package (npm pack)
 #   SHA256SUMS
 #
 #   tools/release.sh [--build-root DIR] [--dist DIR]
 #
-# The build trees are DIR/win32, DIR/win64 and DIR/native (default DIR: build, the trees that
-# tools/test-all.sh tests; an existing tree is reused, only the packaged programs are built).
+# The build trees are DIR/win32, DIR/win64, DIR/native and DIR/wasm, with the page and the package
+# bundled in DIR/web (default DIR: build, the trees that tools/test-all.sh tests; an existing tree
+# is reused, only the packaged programs are built).
 # The same commit gives byte-identical packages: every time in them is the commit's date
 # (SOURCE_DATE_EPOCH, unless set already), the programs carry no link time, and names, order and
 # modes do not depend on the machine's locale, time zone or umask.
@@ -60,6 +63,14 @@ for tree in win32:i686 win64:x86_64 native; do
     find "$dir/packages" -maxdepth 1 -type f \( -name '*.zip' -o -name '*.deb' -o -name '*.tar.gz' \) \
         -exec cp {} "$dist/" \;
 done
+
+say "web: the page and the npm package"
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build_root/native/CMakeCache.txt")
+bash tools/build-web.sh --native "$build_root/native" --wasm "$build_root/wasm" --out "$build_root/web"
+python3 tools/pack-archive.py zip "$build_root/web/page" "tonflux-web-$version" \
+    "$dist/tonflux-web-$version.zip"
+# npm pack dates every entry 1985-10-26 and sorts them: the same files give the same bytes.
+npm pack "$build_root/web/package" --pack-destination "$dist" --loglevel=warn >/dev/null
 
 say "checksums"
 (cd "$dist" && find . -maxdepth 1 -type f -name 'tonflux*' -printf '%f\n' | sort |

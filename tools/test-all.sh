@@ -28,6 +28,12 @@ cmake --build build/native -j"$jobs"
 stage "promise check: tonflux-convert's promises on random batches"
 python3 tools/promise-check --bin build/native/cli/tonflux-convert --seed 19 --rounds 650
 
+# The page and the npm package: the core as WebAssembly (emscripten) with the converter's texts,
+# bundled, then tested in Node and in headless Chromium against the native tonflux-convert above.
+stage "page and npm package: WebAssembly build, tests in Node and in headless Chromium"
+JOBS=$jobs bash tools/build-web.sh
+(cd build/wasm && ctest --output-on-failure)
+
 # Every native test again under AddressSanitizer and UBSan, with LeakSanitizer: an over-read of a
 # hostile file, an overflowing tick or a leak shows up here even where the result looks right.
 # Some sandboxes break LeakSanitizer (it needs ptrace-like access to the process); there the

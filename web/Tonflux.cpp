@@ -1,0 +1,317 @@
+// Tonflux.cpp: the C interface over the core's conversion entries. The one place where the
+// WebAssembly module (and so the page and the npm package) calls the core.
+#include "web/Tonflux.h"
+
+#include <cstddef>
+#include <cstring>
+#include <new>
+
+#include "core/Conversion.h"
+#include "core/MdsReader.h"
+
+namespace {
+
+// The JavaScript loader reads these structures as arrays of 32-bit words.
+static_assert(sizeof(TonfluxOptions) == 7 * sizeof(uint32_t) || sizeof(void*) != 4, "options");
+static_assert(sizeof(TonfluxResult) == 25 * sizeof(uint32_t) || sizeof(void*) != 4, "result");
+static_assert(offsetof(TonfluxResult, owned) == 24 * sizeof(uint32_t) || sizeof(void*) != 4,
+              "result");
+
+// The numbers of the interface are the core's own: a new fault must be added to both.
+static_assert(uint32_t(SmfFaultKind::NoTrack) == TonfluxSmfNoTrack, "SMF faults");
+static_assert(uint32_t(SmfFaultKind::EndOfTrackNotAtEnd) == TonfluxSmfEndOfTrackNotAtEnd,
+              "SMF faults");
+static_assert(uint32_t(SmfFaultKind::DataWithoutStatus) == TonfluxSmfDataWithoutStatus,
+              "SMF faults");
+static_assert(uint32_t(SmfFaultKind::CutShort) == TonfluxSmfCutShort, "SMF faults");
+static_assert(uint32_t(MdsFault::BadShortMessage) == TonfluxMdsBadShortMessage, "MDS faults");
+static_assert(uint32_t(MdsFault::ChunkOverrun) == TonfluxMdsChunkOverrun, "MDS faults");
+static_assert(uint32_t(MdsFault::TimeFormat) == TonfluxMdsTimeFormat, "MDS faults");
+
+// What a result owns: the output, the texts of a conversion to MDS, and the tables.
+struct Owned {
+    explicit Owned(uint32_t outputBytes) : output(outputBytes) {}
+    MemoryFile output;
+    ByteBuffer title;
+    ByteBuffer copyright;
+    TonfluxBlock* blocks = nullptr;
+    uint32_t* events = nullptr;  // ticks, then words, then offsets
+    ~Owned() {
+        delete[] blocks;
+        delete[] events;
+    }
+};
+
+ConversionOptions MakeOptions(const TonfluxOptions& options) {
+    return MakeConversionOptions(options.bufferKb, options.runningStatus != 0, !options.streamIds);
+}
+
+void Step(const TonfluxOptions& options, TonfluxStep step) {
+    if (options.progress) options.progress(options.context, step);
+}
+
+// A text as the way back takes it: most writers end it with a NUL.
+uint32_t TextLength(const uint8_t* text, uint32_t length) {
+    return length > 0 && text[length - 1] == 0 ? length - 1 : length;
+}
+
+uint32_t Finish(TonfluxResult& result, TonfluxStatus status) {
+    result.status = status;
+    return status;
+}
+
+// Tables the stream of a MIDI stream file. Without tables it only counts; with them it fills
+// tables of that size, and never past them should the file hold more.
+class StreamTable final : public MdsVisitor {
+public:
+    StreamTable(TonfluxBlock* blocks, uint32_t blockRoom, uint32_t* events, uint32_t eventRoom)
+        : blocks(blocks), blockRoom(blockRoom), events(events), eventRoom(eventRoom) {}
+
+    void Header(const MdsHeader& h) override { header = h; }
+    void Block(const MdsBlock& b) override {
+        if (blocks && blockCount < blockRoom)
+            blocks[blockCount] = TonfluxBlock{b.tickStart, b.offset, b.length, eventCount};
+        ++blockCount;
+    }
+    void Event(const MdsEvent& e) override {
+        if (e.kind == MdsEventKind::Skipped) return;
+        if (events && eventCount < eventRoom) {
+            uint32_t word = 0;
+            if (e.kind == MdsEventKind::Short)
+                word = e.message[0] | uint32_t(e.message[1]) << 8 | uint32_t(e.message[2]) << 16;
+            else if (e.kind == MdsEventKind::Tempo)
+                word = 0x01000000u | e.tempo;
+            else
+                word = 0x80000000u | e.paramLength;
+            events[eventCount] = e.tick;
+            events[eventRoom + eventCount] = word;
+            events[2 * size_t(eventRoom) + eventCount] = e.offset;
+        }
+        ++eventCount;
+    }
+    // The first of each, as the way back takes them.
+    void Text(const char (&id)[5], const uint8_t* text, uint32_t length) override {
+        const uint8_t*& data = id[1] == 'N' ? title : copyright;  // INAM or ICOP
+        uint32_t& size = id[1] == 'N' ? titleLength : copyrightLength;
+        if (data) return;
+        data = text;
+        size = TextLength(text, length);
+    }
+
+    bool Fits() const { return blockCount == blockRoom && eventCount == eventRoom; }
+
+    TonfluxBlock* blocks;
+    uint32_t blockRoom;
+    uint32_t* events;
+    uint32_t eventRoom;
+    MdsHeader header;
+    uint32_t blockCount = 0;
+    uint32_t eventCount = 0;
+    const uint8_t* title = nullptr;
+    uint32_t titleLength = 0;
+    const uint8_t* copyright = nullptr;
+    uint32_t copyrightLength = 0;
+};
+
+void DropTables(Owned& owned) {
+    delete[] owned.blocks;
+    delete[] owned.events;
+    owned.blocks = nullptr;
+    owned.events = nullptr;
+}
+
+// Decodes image into the result's stream fields and, with tables, into owned's tables when
+// memory allows. Counts the caller knows already (counted) spare a measuring pass. Returns where
+// the decoder stopped.
+MdsCheck Describe(const uint8_t* image, uint32_t size, bool tables, bool counted, uint32_t blocks,
+                  uint32_t events, Owned& owned, TonfluxResult& result) {
+    StreamTable table(nullptr, 0, nullptr, 0);
+    MdsCheck check;
+    if (!counted) {
+        check = DecodeMds(image, size, table);
+        if (check.fault != MdsFault::None) return check;
+        blocks = result.blocks = table.blockCount;
+        events = result.events = table.eventCount;
+    }
+    if (tables) {
+        owned.blocks = new (std::nothrow) TonfluxBlock[blocks ? blocks : 1];
+        owned.events = new (std::nothrow) uint32_t[3 * size_t(events ? events : 1)];
+    }
+    if (owned.blocks && owned.events) {
+        StreamTable filled(owned.blocks, blocks, owned.events, events);
+        check = DecodeMds(image, size, filled);
+        if (check.fault != MdsFault::None) return check;
+        if (!filled.Fits()) {  // counts that were wrong: never the case for a conversion's own
+            DropTables(owned);
+            return Describe(image, size, tables, false, 0, 0, owned, result);
+        }
+        table = filled;
+        result.described = 1;
+        result.blockTable = owned.blocks;
+        result.ticks = owned.events;
+        result.words = owned.events + events;
+        result.offsets = owned.events + 2 * size_t(events);
+    } else {
+        DropTables(owned);
+        if (counted) check = DecodeMds(image, size, table);  // for the header and the texts
+    }
+    result.timeFormat = table.header.timeFormat;
+    result.maxBufferBytes = table.header.maxBufferBytes;
+    result.flags = table.header.flags;
+    result.title = table.title;
+    result.titleLength = table.titleLength;
+    result.copyright = table.copyright;
+    result.copyrightLength = table.copyrightLength;
+    return check;
+}
+
+// Whether the lenient reading converts, with the same options, what the strict one refused (as
+// tonflux-convert's hint says): it may take a file whose system exclusive message is then too
+// large for a block.
+bool LenientConverts(const uint8_t* image, uint32_t size, const TonfluxOptions& options) {
+    SmfReading lenient;
+    lenient.mode = SmfReadMode::Lenient;
+    ConvertedSong song;
+    return ConvertSmf(image, size, MakeOptions(options), lenient, song) == ConversionStatus::Ok;
+}
+
+uint32_t ConvertToMds(const uint8_t* image, uint32_t size, const TonfluxOptions& options,
+                      TonfluxResult& result) {
+    result.direction = TonfluxMidToMds;
+    SmfReading reading;
+    reading.mode = options.lenient ? SmfReadMode::Lenient : SmfReadMode::Strict;
+    ConvertedSong song;
+    class Steps final : public ConversionObserver {
+    public:
+        explicit Steps(const TonfluxOptions& options) : options(options) {}
+        void StepDone(ConversionStep step) override {
+            if (step == ConversionStep::Parsed) Step(options, TonfluxStepRead);
+            if (step == ConversionStep::Encoded) Step(options, TonfluxStepEncoded);
+        }
+        const TonfluxOptions& options;
+    } steps(options);
+    const ConversionStatus status =
+        ConvertSmf(image, size, MakeOptions(options), reading, song, &steps);
+    result.mends = reading.mends;
+    switch (status) {
+        case ConversionStatus::Ok:
+            break;
+        case ConversionStatus::NotSmf:
+            result.fault = uint32_t(reading.fault.kind);
+            result.chunk = reading.fault.chunk;
+            result.track = reading.fault.trackChunk;
+            result.offset = reading.fault.offset;
+            result.lenientConverts = reading.lenientReads && LenientConverts(image, size, options);
+            return Finish(result, TonfluxNotSmf);
+        case ConversionStatus::EventTooLarge:
+            return Finish(result, TonfluxEventTooLarge);
+        case ConversionStatus::OutOfMemory:
+            return Finish(result, TonfluxOutOfMemory);
+    }
+    result.blocks = song.blocks.Count();
+    result.events = song.blocks.EventCount();
+    // Room for the whole file in one step: growing it piece by piece would copy it again and again.
+    uint64_t room =
+        128 + uint64_t(song.title.Size()) + song.copyright.Size();  // the chunks' headers
+    for (const StreamBlock* b = song.blocks.First(); b; b = b->next)
+        room += 8 + b->buffer.GetLength();
+    Owned* owned = new (std::nothrow) Owned(room > UINT32_MAX ? UINT32_MAX : uint32_t(room));
+    if (!owned) return Finish(result, TonfluxOutOfMemory);
+    result.owned = owned;
+    if (!WriteConvertedImage(song, owned->output)) return Finish(result, TonfluxOutOfMemory);
+    song.blocks.Clear();
+    result.output = const_cast<uint8_t*>(owned->output.Data());
+    result.outputLength = owned->output.GetLength();
+    Step(options, TonfluxStepWritten);
+    if (options.describe) {
+        Describe(result.output, result.outputLength, true, true, result.blocks, result.events,
+                 *owned, result);
+        if (result.described) Step(options, TonfluxStepDescribed);
+    }
+    if (!result.described) {  // the stream's fields as they were written, without decoding it
+        result.timeFormat = song.division;
+        result.maxBufferBytes = song.options.maxBufferBytes;
+        result.flags = song.options.omitStreamIds ? 1 : 0;
+        owned->title = static_cast<ByteBuffer&&>(song.title);
+        owned->copyright = static_cast<ByteBuffer&&>(song.copyright);
+        if (!owned->title.Empty()) result.title = owned->title.Data();
+        if (!owned->copyright.Empty()) result.copyright = owned->copyright.Data();
+        result.titleLength = TextLength(result.title, owned->title.Size());
+        result.copyrightLength = TextLength(result.copyright, owned->copyright.Size());
+    }
+    return Finish(result, TonfluxOk);
+}
+
+uint32_t ConvertToMidi(const uint8_t* image, uint32_t size, const TonfluxOptions& options,
+                       TonfluxResult& result) {
+    result.direction = TonfluxMdsToMid;
+    ConvertedMidi midi;
+    const MdsConversionStatus status = ConvertMds(image, size, options.runningStatus != 0, midi);
+    Step(options, TonfluxStepRead);
+    result.fault = uint32_t(midi.fault.fault);
+    result.offset = midi.fault.offset;
+    switch (status) {
+        case MdsConversionStatus::Ok:
+            break;
+        case MdsConversionStatus::NotMds:
+            return Finish(result, TonfluxNotMds);
+        case MdsConversionStatus::Malformed:
+            return Finish(result, TonfluxMdsMalformed);
+        case MdsConversionStatus::DeltaTooLarge:
+            result.fault = 0;
+            return Finish(result, TonfluxDeltaTooLarge);
+        case MdsConversionStatus::TextTooLong:
+            result.fault = 0;
+            return Finish(result, TonfluxTextTooLong);
+    }
+    result.blocks = midi.blocks;
+    result.events = midi.events;
+    Owned* owned = new (std::nothrow) Owned(uint32_t(22 + midi.trackBytes));
+    if (!owned) return Finish(result, TonfluxOutOfMemory);
+    result.owned = owned;
+    if (!WriteConvertedMidiImage(midi, owned->output)) return Finish(result, TonfluxOutOfMemory);
+    result.output = const_cast<uint8_t*>(owned->output.Data());
+    result.outputLength = owned->output.GetLength();
+    Step(options, TonfluxStepWritten);
+    Describe(image, size, options.describe != 0, true, result.blocks, result.events, *owned,
+             result);
+    if (result.described) Step(options, TonfluxStepDescribed);
+    return Finish(result, TonfluxOk);
+}
+
+}  // namespace
+
+void TonfluxDefaultOptions(TonfluxOptions* options) {
+    *options = TonfluxOptions{DefaultBufferKilobytes, 1, 1, 0, 1, nullptr, nullptr};
+}
+
+uint32_t TonfluxConvert(const uint8_t* image, uint32_t size, const TonfluxOptions* options,
+                        TonfluxResult* result) {
+    *result = TonfluxResult();
+    TonfluxOptions defaults;
+    TonfluxDefaultOptions(&defaults);
+    const TonfluxOptions& o = options ? *options : defaults;
+    if (!IsValidBufferKilobytes(o.bufferKb)) return Finish(*result, TonfluxBadOptions);
+    if (IsMdsImage(image, size)) return ConvertToMidi(image, size, o, *result);
+    return ConvertToMds(image, size, o, *result);
+}
+
+uint32_t TonfluxDescribe(const uint8_t* image, uint32_t size, TonfluxResult* result) {
+    *result = TonfluxResult();
+    if (!IsMdsImage(image, size)) return Finish(*result, TonfluxNotMds);
+    Owned* owned = new (std::nothrow) Owned(1);
+    if (!owned) return Finish(*result, TonfluxOutOfMemory);
+    result->owned = owned;
+    const MdsCheck check = Describe(image, size, true, false, 0, 0, *owned, *result);
+    if (check.fault != MdsFault::None) {
+        result->fault = uint32_t(check.fault);
+        result->offset = check.offset;
+        return Finish(*result, TonfluxMdsMalformed);
+    }
+    return Finish(*result, result->described ? TonfluxOk : TonfluxOutOfMemory);
+}
+
+void TonfluxRelease(TonfluxResult* result) {
+    delete static_cast<Owned*>(result->owned);
+    *result = TonfluxResult();
+}

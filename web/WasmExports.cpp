@@ -1,0 +1,34 @@
+// WasmExports.cpp: what the WebAssembly module adds to the C interface for its JavaScript loader.
+// A loader cannot hand the module a JavaScript function as a C function pointer, so progress goes
+// through an import instead.
+#include "web/Tonflux.h"
+
+#include <cstdlib>
+#include <new>
+
+// Declared to the linker in WasmImports.js.
+extern "C" void TonfluxImportedProgress(uint32_t step);
+
+namespace {
+
+void ReportProgress(void*, uint32_t step) {
+    TonfluxImportedProgress(step);
+}
+
+}  // namespace
+
+// The progress callback to put into TonfluxOptions.
+extern "C" TonfluxProgress TonfluxWasmProgress() {
+    return ReportProgress;
+}
+
+// emscripten's C++ library, built without exceptions, ends the program when the plain new fails,
+// and its nothrow forms call the plain one. Replaced, so that running out of memory is the null
+// that the core checks for, and a status.
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
+    return std::malloc(n ? n : 1);
+}
+
+void* operator new[](std::size_t n, const std::nothrow_t&) noexcept {
+    return std::malloc(n ? n : 1);
+}

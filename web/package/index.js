@@ -1,0 +1,289 @@
+// Tonflux: Standard MIDI Files to MIDI stream files and back, by the converter's own WebAssembly
+// build, in browsers and in Node. The module and the converter's texts are built into this file,
+// so nothing is fetched.
+import wasmBytes from 'tonflux:wasm';
+import texts from 'tonflux:texts';
+
+export const version = TONFLUX_VERSION;
+
+const Statuses = ['ok', 'not-smf', 'event-too-large', 'not-mds', 'mds-malformed',
+                  'delta-too-large', 'text-too-long', 'out-of-memory', 'bad-options'];
+const Steps = [null, 'read', 'encoded', 'written', 'described'];
+const Directions = [null, 'mid-to-mds', 'mds-to-mid'];
+
+// Word indexes of TonfluxOptions and TonfluxResult (web/Tonflux.h), whose fields are all 32-bit.
+const OptionWords = 7;
+const R = {
+    status: 0, direction: 1, fault: 2, chunk: 3, track: 4, offset: 5, lenientConverts: 6,
+    mends: 7, output: 8, outputLength: 9, blocks: 10, events: 11, timeFormat: 12,
+    maxBufferBytes: 13, flags: 14, title: 15, titleLength: 16, copyright: 17,
+    copyrightLength: 18, described: 19, blockTable: 20, ticks: 21, words: 22, offsets: 23,
+};
+const ResultWords = 25;
+// A module whose memory grew past this is dropped after the call, so that one large song does not
+// keep its memory for the rest of the page's life.
+const KeptMemoryBytes = 64 * 1024 * 1024;
+
+let compiled = null;
+let instance = null;
+let onStep = null;
+
+function Instance() {
+    if (instance) return instance;
+    if (!compiled) compiled = new WebAssembly.Module(wasmBytes);
+    const created = new WebAssembly.Instance(compiled, {
+        env: {
+            TonfluxImportedProgress: (step) => { if (onStep) onStep(Steps[step]); },
+            emscripten_notify_memory_growth: () => {},
+        },
+    });
+    created.exports._initialize();
+    instance = created;
+    return instance;
+}
+
+// Runs call(exports) on the module; an exception (thrown by a progress callback, or a trap) leaves
+// the module's memory in an unknown state, so the module is dropped with it.
+function WithModule(call) {
+    const exports = Instance().exports;
+    try {
+        return call(exports);
+    } catch (error) {
+        instance = null;
+        throw error;
+    } finally {
+        onStep = null;
+        if (instance && exports.memory.buffer.byteLength > KeptMemoryBytes) instance = null;
+    }
+}
+
+function Bytes(input) {
+    if (input instanceof Uint8Array) return input;
+    if (input instanceof ArrayBuffer) return new Uint8Array(input);
+    if (ArrayBuffer.isView(input)) return new Uint8Array(input.buffer, input.byteOffset, input.byteLength);
+    throw new TypeError('tonflux: the input must be a Uint8Array, an ArrayBuffer or another view of bytes');
+}
+
+function Decode(bytes) {
+    if (!bytes) return null;
+    // Songs of Japanese origin mostly carry Shift_JIS texts; anything that is valid UTF-8 is
+    // taken as such (ASCII included).
+    for (const encoding of ['utf-8', 'shift_jis']) {
+        try {
+            return new TextDecoder(encoding, { fatal: true }).decode(bytes);
+        } catch (e) { /* the next one */ }
+    }
+    return new TextDecoder('windows-1252').decode(bytes);
+}
+
+// The error of a refused file: fault names what is wrong, chunk and offset where, as
+// tonflux-convert reports it; message is its English text (refusalText gives the Japanese one).
+export class TonfluxError extends Error {
+    constructor(refusal) {
+        super(refusalText(refusal, 'en'));
+        this.name = 'TonfluxError';
+        Object.assign(this, refusal);
+    }
+}
+
+function Fill(template, refusal) {
+    const offset = refusal.offset ?? 0;
+    return template
+        .replace('{chunk}', String(refusal.chunk))
+        .replace('{offset:x}', offset.toString(16).toUpperCase())
+        .replace('{offset}', String(offset));
+}
+
+// tonflux-convert's words for a refusal (a TonfluxError, or its fields as a plain object), in
+// 'en' or 'ja'.
+export function refusalText(refusal, language = 'en') {
+    const t = texts[language === 'ja' ? 'ja' : 'en'];
+    const { fault } = refusal;
+    if (refusal.status === 'not-smf') {
+        const place = refusal.chunk === 0 ? 'header' : refusal.track ? 'track' : 'chunk';
+        return Fill(t.smf[fault][place][refusal.lenient ? 1 : 0], refusal);
+    }
+    if (refusal.status === 'mds-malformed') return Fill(t.mds[fault], refusal);
+    if (t.mds[fault]) return Fill(t.mds[fault], refusal);
+    return t[fault] || t['out-of-memory'];
+}
+
+// tonflux-convert's words for a conversion: "N blocks, M events".
+export function convertedText(result, language = 'en') {
+    return texts[language === 'ja' ? 'ja' : 'en'].converted
+        .replace('{blocks}', String(result.blockCount))
+        .replace('{events}', String(result.eventCount));
+}
+
+// tonflux-convert's words for a buffer size outside 1 to 63 KB.
+export function bufferSizeText(language = 'en') {
+    return texts[language === 'ja' ? 'ja' : 'en']['buffer-size'];
+}
+
+// The output's file name as tonflux-convert makes it: the input's name up to its last dot, with
+// .mds (or .mid on the way back). Only the file's own name is kept, whatever folder came with it.
+export function outputName(name, direction) {
+    let base = String(name ?? 'song');
+    base = base.slice(Math.max(base.lastIndexOf('/'), base.lastIndexOf('\\')) + 1);
+    const dot = base.lastIndexOf('.');
+    if (dot >= 0) base = base.slice(0, dot);
+    return base + (direction === 'mds-to-mid' ? '.mid' : '.mds');
+}
+
+// The events of a stream: parallel arrays, one entry per event a player plays, in order.
+export class StreamEvents {
+    constructor(ticks, words, offsets) {
+        this.ticks = ticks;      // absolute ticks
+        this.words = words;      // type << 24 | parameter, see at()
+        this.offsets = offsets;  // byte offsets in the file
+    }
+    get length() {
+        return this.ticks.length;
+    }
+    // One event: a short message with its status restored, a tempo, or a long message (system
+    // exclusive) with its length.
+    at(i) {
+        const word = this.words[i];
+        const event = { tick: this.ticks[i], offset: this.offsets[i] };
+        if (word >>> 24 === 0x01) return { ...event, kind: 'tempo', tempo: word & 0xFFFFFF };
+        if (word >>> 24 === 0x80) return { ...event, kind: 'long', length: word & 0xFFFFFF };
+        const status = word & 0xFF;
+        const size = (status & 0xE0) === 0xC0 ? 2 : 3;
+        const message = [status, (word >>> 8) & 0xFF, (word >>> 16) & 0xFF].slice(0, size);
+        return { ...event, kind: 'short', message };
+    }
+    *[Symbol.iterator]() {
+        for (let i = 0; i < this.length; ++i) yield this.at(i);
+    }
+}
+
+function Refuse(words, direction) {
+    const status = Statuses[words[R.status]];
+    let fault = status;
+    if (status === 'not-smf') fault = texts.smfFaults[words[R.fault]];
+    if (status === 'mds-malformed') fault = texts.mdsFaults[words[R.fault]];
+    const refusal = { status, fault, direction, chunk: null, track: false, offset: null, lenient: false };
+    if (status === 'not-smf') {
+        refusal.chunk = words[R.chunk];
+        refusal.track = words[R.track] !== 0;
+        refusal.lenient = words[R.lenientConverts] !== 0;
+    }
+    if (['not-smf', 'mds-malformed', 'delta-too-large', 'text-too-long'].includes(status))
+        refusal.offset = words[R.offset];
+    return new TonfluxError(refusal);
+}
+
+function OutOfMemory(direction) {
+    return new TonfluxError({ status: 'out-of-memory', fault: 'out-of-memory', direction,
+                              chunk: null, track: false, offset: null, lenient: false });
+}
+
+// Copies what a result points to out of the module's memory, which the next call reuses.
+function Take(exports, at) {
+    const heap = new Uint8Array(exports.memory.buffer);
+    const words = new Uint32Array(exports.memory.buffer, at, ResultWords);
+    const span = (pointer, length) => (pointer ? heap.slice(pointer, pointer + length) : null);
+    const table = (pointer, count) => new Uint32Array(exports.memory.buffer.slice(pointer, pointer + 4 * count));
+    const taken = {
+        direction: Directions[words[R.direction]] ?? null,
+        bytes: words[R.output] ? span(words[R.output], words[R.outputLength]) : null,
+        blockCount: words[R.blocks],
+        eventCount: words[R.events],
+        timeFormat: words[R.timeFormat],
+        maxBufferBytes: words[R.maxBufferBytes],
+        streamIds: (words[R.flags] & 1) === 0,
+        title: Decode(span(words[R.title], words[R.titleLength])),
+        copyright: Decode(span(words[R.copyright], words[R.copyrightLength])),
+        mends: words[R.mends],
+        blocks: null,
+        events: null,
+    };
+    if (words[R.described]) {
+        const raw = table(words[R.blockTable], 4 * words[R.blocks] || 0);
+        const events = table(words[R.ticks], 3 * words[R.events]);
+        const n = events.length / 3;
+        taken.events = new StreamEvents(events.subarray(0, n), events.subarray(n, 2 * n), events.subarray(2 * n));
+        taken.blocks = [];
+        for (let b = 0; b < raw.length / 4; ++b) {
+            const next = b + 1 < raw.length / 4 ? raw[4 * b + 7] : n;
+            taken.blocks.push({ tickStart: raw[4 * b], offset: raw[4 * b + 1], length: raw[4 * b + 2],
+                                firstEvent: raw[4 * b + 3], eventCount: next - raw[4 * b + 3] });
+        }
+    }
+    return taken;
+}
+
+// Grows the module's memory at once to what a conversion of bytes is likely to need (at most the
+// 4 GB it can address): grown step by step as the allocator asks, the memory costs a third of the
+// time of a large conversion. Pages that are never touched cost the system nothing.
+function Reserve(memory, bytes) {
+    const Page = 65536;
+    const need = Math.min(65536, Math.ceil((16 * 1024 * 1024 + 12 * bytes) / Page));
+    for (let grow = need - memory.buffer.byteLength / Page; grow > 16; grow >>= 1) {
+        try {
+            memory.grow(grow);
+            return;
+        } catch (e) { /* less, then; the allocator grows the rest as it needs */ }
+    }
+}
+
+// Runs entry(exports, image, size, options, result) with the input and the options (an array of
+// OptionWords words, or null) copied into the module's memory.
+function Call(input, options, entry) {
+    const bytes = Bytes(input);
+    if (bytes.length > 0xFFFFFFFF) throw OutOfMemory(null);
+    return WithModule((exports) => {
+        Reserve(exports.memory, bytes.length);
+        const image = exports.malloc(Math.max(bytes.length, 1)) >>> 0;
+        const result = exports.malloc(4 * ResultWords) >>> 0;
+        const settings = options ? exports.malloc(4 * OptionWords) >>> 0 : 0;
+        try {
+            if (!image || !result || (options && !settings)) throw OutOfMemory(null);
+            new Uint8Array(exports.memory.buffer).set(bytes, image);
+            if (options) new Uint32Array(exports.memory.buffer, settings, OptionWords).set(options);
+            const status = entry(exports, image, bytes.length, settings, result);
+            try {
+                const words = new Uint32Array(exports.memory.buffer, result, ResultWords);
+                if (status !== 0) throw Refuse(words, Directions[words[R.direction]] ?? null);
+                return Take(exports, result);
+            } catch (error) {
+                throw error instanceof RangeError ? OutOfMemory(null) : error;
+            } finally {
+                exports.TonfluxRelease(result);
+            }
+        } finally {
+            exports.free(image);
+            exports.free(result);
+            exports.free(settings);
+        }
+    });
+}
+
+// Converts an SMF (format 0 or 1; a MacBinary header, and with lenient an RMID file, allowed) into
+// a MIDI stream file, or a MIDI stream file of any writer back into a format 0 SMF, as its content
+// says. Throws a TonfluxError for a file it refuses.
+export function convert(input, options = {}) {
+    const {
+        name, bufferKb = 4, runningStatus = true, streamIds = true, lenient = false,
+        events = true, onProgress = null,
+    } = options;
+    if (!Number.isInteger(bufferKb) || bufferKb < 1 || bufferKb > 63) throw new RangeError(bufferSizeText('en'));
+    const words = [bufferKb, runningStatus ? 1 : 0, streamIds ? 1 : 0, lenient ? 1 : 0, events ? 1 : 0, 0, 0];
+    const converted = Call(input, words, (exports, image, size, settings, result) => {
+        if (onProgress) {
+            new Uint32Array(exports.memory.buffer, settings, OptionWords)[5] = exports.TonfluxWasmProgress();
+            onStep = onProgress;
+        }
+        return exports.TonfluxConvert(image, size, settings, result);
+    });
+    delete converted.mends;
+    return { ...converted, outputName: outputName(name, converted.direction) };
+}
+
+// The blocks and events of a MIDI stream file of any writer, as a player would take them.
+export function describe(input) {
+    const described = Call(input, null, (exports, image, size, settings, result) =>
+        exports.TonfluxDescribe(image, size, result));
+    const { bytes, direction, mends, ...rest } = described;
+    return rest;
+}
