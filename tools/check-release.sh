@@ -20,6 +20,7 @@ cd "$(dirname "$0")/.."
 root=$PWD
 work=build/release-check
 passed=0
+finished=0
 step() { printf '\n==== check-release: %s ====\n' "$*"; }
 ok() {
     echo "check-release: ok: $*"
@@ -27,9 +28,11 @@ ok() {
 }
 fail() {
     echo "check-release: FAILED: $*" >&2
-    echo "check-release: $passed passed, 1 failed"
     exit 1
 }
+# The last line is the summary that CI reads, also when a command fails on the way.
+summary() { ((finished)) || echo "$passed passed, 1 failed"; }
+trap summary EXIT
 rm -rf "$work"
 mkdir -p "$work"
 
@@ -130,5 +133,6 @@ bash tools/release.sh --build-root "$work/trees" --dist "$work/dist"
 diff dist/SHA256SUMS "$work/dist/SHA256SUMS" || fail "the second release differs"
 ok "the second release is byte for byte the first"
 
+finished=1
 echo
-echo "check-release: $passed passed, 0 failed"
+echo "$passed passed, 0 failed"

@@ -22,56 +22,10 @@ import os
 import random
 import sys
 
+import midibuild
+from midibuild import TrackWriter, header, meta, sysex
+
 DIVISION = 480
-
-
-def vlq(value):
-    if value < 0x80:
-        return bytes((value,))
-    out = [value & 0x7F]
-    value >>= 7
-    while value:
-        out.append(0x80 | (value & 0x7F))
-        value >>= 7
-    return bytes(reversed(out))
-
-
-def meta(kind, data):
-    return b"\xff" + bytes((kind,)) + vlq(len(data)) + data
-
-
-def sysex(data):  # data: everything after F0, including the closing F7
-    return b"\xf0" + vlq(len(data)) + data
-
-
-class TrackWriter:
-    """Appends events with delta times, using running status as a file writer does."""
-
-    def __init__(self):
-        self.out = bytearray()
-        self.tick = 0
-        self.status = 0
-
-    def at(self, tick):
-        delta = tick - self.tick
-        self.tick = tick
-        self.out += vlq(delta) if delta >= 0x80 else bytes((delta,))
-
-    def channel(self, tick, status, *data):
-        self.at(tick)
-        if status != self.status:
-            self.out.append(status)
-            self.status = status
-        self.out += bytes(data)
-
-    def other(self, tick, raw):  # meta and system exclusive events cancel running status
-        self.at(tick)
-        self.out += raw
-        self.status = 0
-
-    def chunk(self, end_tick):
-        self.other(max(end_tick, self.tick), b"\xff\x2f\x00")
-        return b"MTrk" + len(self.out).to_bytes(4, "big") + bytes(self.out)
 
 
 def conductor(rng, length, bars_per_tempo, title, copyright):
@@ -159,8 +113,7 @@ def song(name, seed, tracks, total_bytes, length_beats, steps_per_beat, max_chor
     for i in range(1, tracks):
         chunks.append(instrument(random.Random(seed * 100003 + i), i, length, per_track,
                                  steps_per_beat, max_chord, note_len))
-    header = b"MThd" + (6).to_bytes(4, "big") + (1).to_bytes(2, "big") + tracks.to_bytes(2, "big")
-    return header + DIVISION.to_bytes(2, "big") + b"".join(chunks)
+    return header(1, tracks, DIVISION) + b"".join(chunks)
 
 
 SONGS = {
@@ -190,8 +143,11 @@ def main():
         args = args[2:]
     directory = args[0] if args else "build/bench-songs"
     os.makedirs(directory, exist_ok=True)
-    with open(__file__, "rb") as f:
-        maker = hashlib.sha256(f.read()).hexdigest()  # a changed generator makes new songs
+    maker = hashlib.sha256()  # a changed generator makes new songs
+    for source in (__file__, midibuild.__file__):
+        with open(source, "rb") as f:
+            maker.update(f.read())
+    maker = maker.hexdigest()
     for name, params in songs.items():
         path = os.path.join(directory, name + ".mid")
         stamp = path + ".sha256"

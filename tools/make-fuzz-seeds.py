@@ -18,45 +18,13 @@ import random
 import struct
 import sys
 
-EOT = b"\x00\xff\x2f\x00"
-
-
-def varlen(value):
-    out = bytearray([value & 0x7F])
-    value >>= 7
-    while value:
-        out.insert(0, 0x80 | (value & 0x7F))
-        value >>= 7
-    return bytes(out)
-
-
-def header(fmt=1, ntrks=1, division=96, length=6, extra=b""):
-    body = struct.pack(">HHH", fmt, ntrks, division) + extra
-    return b"MThd" + struct.pack(">I", length) + body
-
-
-def chunk(cid, data, length=None):
-    return cid + struct.pack(">I", len(data) if length is None else length) + data
-
-
-def track(events, end=True):
-    return chunk(b"MTrk", events + (EOT if end else b""))
-
-
-def smf(tracks, fmt=1, division=96, ntrks=None):
-    return header(fmt, len(tracks) if ntrks is None else ntrks, division) + b"".join(tracks)
-
-
-def macbinary(image):
-    h = bytearray((0x41 + i % 26) for i in range(128))
-    h[0] = h[74] = h[82] = 0
-    h[1] = 9
-    h[2:11] = b"song.mid\x00"
-    return bytes(h) + image
+import midibuild
+from midibuild import (EOT, chunk, header, le32, macbinary, mds, mds_data, mds_event, mds_fmt,
+                       mds_info, mds_long, rmid, riff_chunk, smf, track, varlen)
 
 
 def meta(kind, data, delta=0):
-    return varlen(delta) + bytes([0xFF, kind]) + varlen(len(data)) + data
+    return varlen(delta) + midibuild.meta(kind, data)
 
 
 def every_kind():
@@ -240,48 +208,6 @@ def fault_seeds():
     return f
 
 
-def le32(value):
-    return struct.pack("<I", value & 0xFFFFFFFF)
-
-
-def riff_chunk(cid, body):
-    return cid + le32(len(body)) + body + (b"\x00" if len(body) & 1 else b"")
-
-
-def mds(chunks, riff_size=None):
-    body = b"".join(chunks)
-    return b"RIFF" + le32(len(body) + 4 if riff_size is None else riff_size) + b"MIDS" + body
-
-
-def mds_fmt(max_buffer=1024, flags=0, time_format=96, extra=b""):
-    return riff_chunk(b"fmt ", struct.pack("<III", time_format, max_buffer, flags) + extra)
-
-
-def mds_data(blocks):
-    body = le32(len(blocks))
-    for tick_start, events in blocks:
-        body += le32(tick_start) + le32(len(events)) + events
-    return riff_chunk(b"data", body)
-
-
-def mds_event(delta, word, params=b"", stream_id=0, ids=True, fill=True):
-    out = le32(delta) + (le32(stream_id) if ids else b"") + le32(word) + params
-    return out + (bytes(-len(params) % 4) if fill else b"")
-
-
-def mds_long(delta, params, ids=True):
-    return mds_event(delta, 0x80000000 | len(params), params, ids=ids)
-
-
-def mds_info(title=None, copyright=None):
-    texts = b""
-    if title is not None:
-        texts += riff_chunk(b"INAM", title)
-    if copyright is not None:
-        texts += riff_chunk(b"ICOP", copyright)
-    return riff_chunk(b"LIST", b"INFO" + texts)
-
-
 def mds_seeds():
     """MIDI stream files: ours, other writers' and damaged ones."""
     def every_event(ids):
@@ -314,13 +240,6 @@ def mds_seeds():
     f["fault-data-before-fmt"] = mds([mds_data([(0, mds_event(0, 0x00403C90))]), mds_fmt()])
     f["fault-block-count"] = mds([mds_fmt(), riff_chunk(b"data", le32(3) + le32(0) + le32(0))])
     return f
-
-
-def rmid(image, before=b""):
-    """A RIFF RMID file: optional chunks, the SMF as its data chunk, an INFO list."""
-    body = b"RMID" + before + riff_chunk(b"data", image)
-    body += riff_chunk(b"LIST", b"INFO" + riff_chunk(b"INAM", b"Song\x00"))
-    return b"RIFF" + struct.pack("<I", len(body)) + body
 
 
 def lenient_seeds():

@@ -9,45 +9,21 @@ import os
 import struct
 import sys
 
+from midibuild import TrackWriter, meta, smf, sysex
+
 DIVISION = 480  # ticks per quarter note
 BAR = 4 * DIVISION
 
 
-def varlen(value):
-    out = [value & 0x7F]
-    value >>= 7
-    while value:
-        out.insert(0, 0x80 | (value & 0x7F))
-        value >>= 7
-    return bytes(out)
-
-
-def meta(kind, data):
-    return bytes([0xFF, kind]) + varlen(len(data)) + data
-
-
-def sysex(data):
-    # data: the bytes after F0, ending with F7
-    return bytes([0xF0]) + varlen(len(data)) + data
-
-
 def track(events):
-    """events: (absolute tick, message bytes); written in order, with running status for
-    repeated channel statuses, and an End of Track one beat after the last event."""
-    body = bytearray()
-    now = 0
-    running = None
+    """events: (absolute tick, message bytes), in order; an End of Track one beat after the last."""
+    writer = TrackWriter()
     for tick, message in events:
-        body += varlen(tick - now)
-        now = tick
-        status = message[0]
-        if status < 0xF0 and status == running:
-            body += message[1:]
+        if message[0] < 0xF0:
+            writer.channel(tick, *message)
         else:
-            body += message
-            running = status if status < 0xF0 else None
-    body += varlen(DIVISION) + meta(0x2F, b"")
-    return b"MTrk" + struct.pack(">I", len(body)) + bytes(body)
+            writer.other(tick, message)
+    return writer.chunk(writer.tick + DIVISION)
 
 
 def tempo(bpm):
@@ -117,8 +93,7 @@ def bass():
 
 def song():
     tracks = [conductor(), melody(), bass()]
-    header = b"MThd" + struct.pack(">IHHH", 6, 1, len(tracks), DIVISION)
-    return header + b"".join(track(sorted(t, key=lambda e: e[0])) for t in tracks)
+    return smf([track(sorted(t, key=lambda e: e[0])) for t in tracks], division=DIVISION)
 
 
 def main():

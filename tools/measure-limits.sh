@@ -35,26 +35,11 @@ fi
 convert=$build/cli/tonflux-convert
 
 mkdir -p "$work/in"
-python3 - "$work/in" "$big" <<'EOF'
-import os, struct, sys
+PYTHONPATH=tools python3 - "$work/in" "$big" <<'EOF'
+import os, sys
+from midibuild import EOT, chunk, smf, varlen
 
 work, big = sys.argv[1], sys.argv[2] == "1"
-EOT = b"\x00\xff\x2f\x00"
-
-def varlen(v):
-    out = bytearray([v & 0x7F])
-    v >>= 7
-    while v:
-        out.insert(0, 0x80 | (v & 0x7F))
-        v >>= 7
-    return bytes(out)
-
-def chunk(cid, data, length=None):
-    return cid + struct.pack(">I", len(data) if length is None else length) + data
-
-def smf(chunks, fmt=1, ntrks=None):
-    n = len(chunks) if ntrks is None else ntrks
-    return b"MThd" + struct.pack(">IHHH", 6, fmt, n, 96) + b"".join(chunks)
 
 def write(name, data):
     with open(os.path.join(work, name), "wb") as f:
