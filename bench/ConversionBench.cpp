@@ -1,6 +1,9 @@
 // The cost of a conversion, phase by phase and end to end, on the songs that
 // tools/make-bench-songs.py writes: MB of input per second, events per second, and the peak
-// resident memory as a multiple of the input size.
+// resident memory as a multiple of the input size. Three roads side by side: straight from the
+// image into the file (end_to_end, as tonflux-convert converts), with the blocks kept in memory
+// (in_memory, as tonflux.exe does), and through the song model (model_end_to_end), which every
+// song is first checked to write alike.
 //
 //   tonflux_conversion_bench [--songs=DIR] [--out=DIR] [--no-peak] [Google Benchmark flags]
 //
@@ -17,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,13 +28,20 @@
 #include "core/Conversion.h"
 #include "core/FileSystem.h"
 #include "core/SmfReader.h"
+#include "core/SongConversion.h"
 
 namespace {
 
 const char* const SongNames[] = {"typical", "large", "dense", "tracks2000"};
 
+// The roads a conversion takes: straight from the image into the file as tonflux-convert does,
+// with the blocks kept in memory until the file is named as tonflux.exe does, and through the
+// song model, the reference that the others are checked against.
+enum class Road { Stream, Memory, Model };
+const char* const RoadNames[] = {"stream", "memory", "model"};
+
 struct Phases {  // peak resident kilobytes while each phase ran; 0 when unknown
-    long read = 0, parse = 0, encode = 0, write = 0, whole = 0;
+    long read = 0, parse = 0, encode = 0, whole = 0;
 };
 
 struct SongInfo {
@@ -38,7 +49,7 @@ struct SongInfo {
     std::string path;
     std::vector<uint8_t> image;
     uint64_t events = 0;  // as parsed, End of Track events included
-    Phases peak;
+    Phases peak[3];       // by road
 };
 
 std::string OutputDir = "build/bench-out";
@@ -64,17 +75,25 @@ std::string OutputPath(const std::string& name) {
     return OutputDir + "/" + name + ".mds";
 }
 
-// The conversion as tonflux-convert does it: the image goes once the song is read, the song
-// once it is encoded.
-bool Convert(const std::string& in, const std::string& out) {
+// One whole conversion of the file at in, as the road takes it, from reading the file to the
+// written output.
+bool Convert(Road road, const std::string& in, const std::string& out,
+             ConversionObserver* observer = nullptr) {
     ByteBuffer image;
     if (!FileSystem::ReadWholeFile(in.c_str(), image).Ok()) return false;
+    const ConversionRequest request(image.Data(), image.Size(), ConversionOptions(),
+                                    SmfReadMode::Strict, observer);
+    if (road == Road::Stream)
+        return ConvertSmfToFile(request, out.c_str()).status == ConversionStatus::Ok;
     ConvertedSong song;
-    return ConvertSmf(image, ConversionOptions(), song) == ConversionStatus::Ok &&
-           WriteConvertedSong(out.c_str(), song).ok;
+    // The model's road gives the image's memory to the blocks once the song is read.
+    const ConversionResult result = road == Road::Memory
+                                        ? ConvertSmf(request, song)
+                                        : ConvertSmfThroughSong(request, song, &image);
+    return result.status == ConversionStatus::Ok && WriteConvertedSong(out.c_str(), song).ok;
 }
 
-// Child side of --peak: the same conversion, printing the peak of each phase in kilobytes.
+// Child side of --peak: one conversion, printing the peak of each phase in kilobytes.
 class PeakMarks : public ConversionObserver {
 public:
     PeakMarks() : perPhase(ResetPeak()) {}
@@ -90,25 +109,17 @@ public:
     const bool perPhase;
 };
 
-int MeasurePeak(const char* path) {
+int MeasurePeak(Road road, const char* path) {
     PeakMarks marks;
     Phases& peak = marks.peak;
-    ByteBuffer image;
-    if (!FileSystem::ReadWholeFile(path, image).Ok()) return 1;
-    marks.Mark(peak.read);
-    ConvertedSong song;
-    if (ConvertSmf(image, ConversionOptions(), song, &marks) != ConversionStatus::Ok) return 1;
-    if (!WriteConvertedSong(OutputPath("peak").c_str(), song).ok) return 1;
-    song.blocks.Clear();
-    marks.Mark(peak.write);
-    peak.whole = marks.perPhase ? std::max({peak.read, peak.parse, peak.encode, peak.write})
+    if (!Convert(road, path, OutputPath("peak"), &marks)) return 1;
+    peak.whole = marks.perPhase ? std::max({peak.parse, peak.encode, ProcStatusKb("VmHWM:")})
                                 : ProcStatusKb("VmHWM:");
-    std::printf("%ld %ld %ld %ld %ld\n", peak.read, peak.parse, peak.encode, peak.write,
-                peak.whole);
+    std::printf("%ld %ld %ld\n", peak.parse, peak.encode, peak.whole);
     return 0;
 }
 
-Phases PeakOf(const std::string& path) {
+Phases PeakOf(Road road, const std::string& path) {
     Phases peak;
     int fds[2];
     if (pipe(fds) != 0) return peak;
@@ -117,8 +128,10 @@ Phases PeakOf(const std::string& path) {
         dup2(fds[1], 1);
         close(fds[0]);
         close(fds[1]);
-        const std::string arg = "--peak=" + path, out = "--out=" + OutputDir;
-        execl("/proc/self/exe", "tonflux_conversion_bench", arg.c_str(), out.c_str(), nullptr);
+        const std::string arg = "--peak=" + path, out = "--out=" + OutputDir,
+                          how = std::string("--road=") + RoadNames[int(road)];
+        execl("/proc/self/exe", "tonflux_conversion_bench", arg.c_str(), out.c_str(), how.c_str(),
+              nullptr);
         _exit(127);
     }
     close(fds[1]);
@@ -130,8 +143,7 @@ Phases PeakOf(const std::string& path) {
     int status = 0;
     if (pid > 0) waitpid(pid, &status, 0);
     if (pid > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0)
-        std::sscanf(text.c_str(), "%ld %ld %ld %ld %ld", &peak.read, &peak.parse, &peak.encode,
-                    &peak.write, &peak.whole);
+        std::sscanf(text.c_str(), "%ld %ld %ld", &peak.parse, &peak.encode, &peak.whole);
     return peak;
 }
 
@@ -142,10 +154,6 @@ void SetCounters(benchmark::State& state, const SongInfo& song, long peakKb) {
     state.counters["events/s"] =
         benchmark::Counter(double(song.events), benchmark::Counter::kIsIterationInvariantRate);
     if (peakKb > 0) state.counters["peak_x_input"] = double(peakKb) * 1024 / bytes;
-}
-
-bool Parse(const SongInfo& info, Song& song) {
-    return SmfReader().Parse(info.image.data(), uint32_t(info.image.size()), song, true);
 }
 
 void Abort(benchmark::State& state, const char* what) {
@@ -182,54 +190,41 @@ private:
     bool running = false;
 };
 
-// A whole conversion per run, the clock on for one stretch of it.
+// A whole conversion into the file per run, as tonflux-convert makes it, the clock on for one
+// stretch of it.
 void TimeSteps(benchmark::State& state, const SongInfo* info, const ConversionStep* from,
                ConversionStep to, long peakKb) {
     StepClock clock(state, from, to);
+    const std::string out = OutputPath(info->name);
     for (auto _ : state) {
         clock.StartRun();
-        ConvertedSong song;
-        const ConversionStatus status = ConvertSmf(info->image.data(), uint32_t(info->image.size()),
-                                                   ConversionOptions(), song, &clock);
+        const ConversionStatus status =
+            ConvertSmfToFile({info->image.data(), uint32_t(info->image.size()), ConversionOptions(),
+                              SmfReadMode::Strict, &clock},
+                             out.c_str())
+                .status;
         clock.EndRun();
         if (status != ConversionStatus::Ok) return Abort(state, "conversion failed");
-        state.PauseTiming();
-        song.blocks.Clear();
-        state.ResumeTiming();
     }
     SetCounters(state, *info, peakKb);
 }
 
 const ConversionStep Parsed = ConversionStep::Parsed;
-const ConversionStep Encoded = ConversionStep::Encoded;
 
 void BM_Parse(benchmark::State& state, const SongInfo* info) {
-    TimeSteps(state, info, nullptr, ConversionStep::Parsed, info->peak.parse);
+    TimeSteps(state, info, nullptr, ConversionStep::Parsed, info->peak[0].parse);
 }
-// A format 1 song is merged as it is encoded: the order of the merge goes straight to the encoder.
-void BM_MergeEncode(benchmark::State& state, const SongInfo* info) {
-    TimeSteps(state, info, &Parsed, ConversionStep::Encoded, info->peak.encode);
-}
-void BM_Free(benchmark::State& state, const SongInfo* info) {
-    TimeSteps(state, info, &Encoded, ConversionStep::Released, 0);
+// The merge hands its order straight to the encoder, whose blocks go to the file as they fill.
+void BM_MergeEncodeWrite(benchmark::State& state, const SongInfo* info) {
+    TimeSteps(state, info, &Parsed, ConversionStep::Released, info->peak[0].encode);
 }
 
-void BM_Write(benchmark::State& state, const SongInfo* info) {
-    ConvertedSong song;
-    if (ConvertSmf(info->image.data(), uint32_t(info->image.size()), ConversionOptions(), song) !=
-        ConversionStatus::Ok)
-        return Abort(state, "conversion failed");
-    const std::string out = OutputPath(info->name);
-    for (auto _ : state)
-        if (!WriteConvertedSong(out.c_str(), song).ok) return Abort(state, "write failed");
-    SetCounters(state, *info, info->peak.write);
-}
-
+template <Road road>
 void BM_EndToEnd(benchmark::State& state, const SongInfo* info) {
     const std::string out = OutputPath(info->name);
     for (auto _ : state)
-        if (!Convert(info->path, out)) return Abort(state, "conversion failed");
-    SetCounters(state, *info, info->peak.whole);
+        if (!Convert(road, info->path, out)) return Abort(state, "conversion failed");
+    SetCounters(state, *info, info->peak[int(road)].whole);
 }
 
 // The way back, as tonflux-convert takes it for an image already read: check and measure the
@@ -237,7 +232,7 @@ void BM_EndToEnd(benchmark::State& state, const SongInfo* info) {
 void BM_Back(benchmark::State& state, const SongInfo* info) {
     ConvertedSong song;
     MemoryFile mds(1 << 20);
-    if (ConvertSmf(info->image.data(), uint32_t(info->image.size()), ConversionOptions(), song) !=
+    if (ConvertSmf({info->image.data(), uint32_t(info->image.size())}, song).status !=
             ConversionStatus::Ok ||
         !WriteConvertedImage(song, mds))
         return Abort(state, "conversion failed");
@@ -256,13 +251,27 @@ void BM_Back(benchmark::State& state, const SongInfo* info) {
         benchmark::Counter(events, benchmark::Counter::kIsIterationInvariantRate);
 }
 
+// Reads the song and checks that every road writes the same file.
 bool Load(SongInfo& info) {
     ByteBuffer image;
     if (!FileSystem::ReadWholeFile(info.path.c_str(), image).Ok()) return false;
     info.image.assign(image.Data(), image.Data() + image.Size());
     Song song;
-    if (!Parse(info, song)) return false;
+    if (!SmfReader().Parse(image.Data(), image.Size(), song, true)) return false;
     for (const Track* t = song.FirstTrack(); t; t = t->Next()) info.events += t->Count();
+    std::vector<uint8_t> files[3];
+    for (int road = 0; road < 3; ++road) {
+        const std::string out = OutputPath(info.name + "." + RoadNames[road]);
+        if (!Convert(Road(road), info.path, out)) return false;
+        std::ifstream written(out, std::ios::binary);
+        files[road].assign(std::istreambuf_iterator<char>(written),
+                           std::istreambuf_iterator<char>());
+        std::remove(out.c_str());
+    }
+    if (files[0] != files[2] || files[1] != files[2]) {
+        std::fprintf(stderr, "%s: the roads wrote different files\n", info.name.c_str());
+        return false;
+    }
     return true;
 }
 
@@ -272,6 +281,7 @@ int main(int argc, char** argv) {
     std::string songs = "build/bench-songs";
     std::vector<char*> rest;
     const char* peakSong = nullptr;
+    Road peakRoad = Road::Stream;
     bool measurePeak = true;
     for (int i = 0; i < argc; ++i) {
         if (std::strncmp(argv[i], "--songs=", 8) == 0)
@@ -280,12 +290,18 @@ int main(int argc, char** argv) {
             OutputDir = argv[i] + 6;
         else if (std::strncmp(argv[i], "--peak=", 7) == 0)
             peakSong = argv[i] + 7;
+        else if (std::strcmp(argv[i], "--road=memory") == 0)
+            peakRoad = Road::Memory;
+        else if (std::strcmp(argv[i], "--road=model") == 0)
+            peakRoad = Road::Model;
+        else if (std::strcmp(argv[i], "--road=stream") == 0)
+            peakRoad = Road::Stream;
         else if (std::strcmp(argv[i], "--no-peak") == 0)
             measurePeak = false;
         else
             rest.push_back(argv[i]);
     }
-    if (peakSong) return MeasurePeak(peakSong);
+    if (peakSong) return MeasurePeak(peakRoad, peakSong);
     if (std::system(("mkdir -p '" + OutputDir + "'").c_str()) != 0) return 1;
 
     static std::vector<std::unique_ptr<SongInfo>> infos;
@@ -295,31 +311,30 @@ int main(int argc, char** argv) {
         info->path = songs + "/" + name + ".mid";
         if (!Load(*info)) {
             std::fprintf(stderr,
-                         "skipped %s: not there or not readable (tools/make-bench-songs.py)\n",
+                         "skipped %s: not there, not readable or not converted alike "
+                         "(tools/make-bench-songs.py)\n",
                          info->path.c_str());
             continue;
         }
-        if (measurePeak) info->peak = PeakOf(info->path);
+        if (measurePeak)
+            for (int road = 0; road < 3; ++road) info->peak[road] = PeakOf(Road(road), info->path);
         infos.push_back(std::move(info));
     }
     struct Phase {
         const char* name;
         void (*run)(benchmark::State&, const SongInfo*);
     };
-    const Phase phases[] = {{"parse", BM_Parse},         {"merge_encode", BM_MergeEncode},
-                            {"write", BM_Write},         {"free", BM_Free},
-                            {"end_to_end", BM_EndToEnd}, {"back", BM_Back}};
+    const Phase phases[] = {{"parse", BM_Parse},
+                            {"merge_encode_write", BM_MergeEncodeWrite},
+                            {"end_to_end", BM_EndToEnd<Road::Stream>},
+                            {"in_memory", BM_EndToEnd<Road::Memory>},
+                            {"model_end_to_end", BM_EndToEnd<Road::Model>},
+                            {"back", BM_Back}};
     for (const auto& info : infos)
-        for (const Phase& p : phases) {
-            benchmark::internal::Benchmark* b =
-                benchmark::RegisterBenchmark((std::string(p.name) + "/" + info->name).c_str(),
-                                             p.run, info.get())
-                    ->Unit(benchmark::kMillisecond);
-            // Freeing takes a tiny share of each run, so the runs Google Benchmark would choose
-            // from its clock alone take many minutes: a fixed count, about 300 MB of song.
-            if (p.run == BM_Free)
-                b->Iterations(std::max<int64_t>(3, 300000000 / info->image.size()));
-        }
+        for (const Phase& p : phases)
+            benchmark::RegisterBenchmark((std::string(p.name) + "/" + info->name).c_str(), p.run,
+                                         info.get())
+                ->Unit(benchmark::kMillisecond);
 
     int count = int(rest.size());
     benchmark::Initialize(&count, rest.data());

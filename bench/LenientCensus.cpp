@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
             continue;
         }
         ++rescued;
-        rescuedConvert += song.Format() <= 1 && song.TrackCount() > 0;
+        rescuedConvert += IsConvertible(song.Format(), song.TrackCount());
         for (size_t r = 0; r < sizeof Rules / sizeof Rules[0]; ++r)
             byRule[r] += (lenient.Mends() & Rules[r].mend) != 0;
         ++byCombination[RuleList(lenient.Mends())];

@@ -5,8 +5,8 @@
 
 #include <vector>
 
-#include "core/Conversion.h"
 #include "core/SmfReader.h"
+#include "core/SongConversion.h"
 
 namespace {
 
@@ -77,7 +77,9 @@ void BM_Merge(benchmark::State& state) {
         Song song;
         ByteBuffer title, copyright;
         const ConversionStatus status =
-            PrepareSong(image.data(), uint32_t(image.size()), song, title, copyright, &clock);
+            PrepareSong({image.data(), uint32_t(image.size()), ConversionOptions(),
+                         SmfReadMode::Strict, &clock},
+                        song, title, copyright);
         if (status != ConversionStatus::Ok) state.SkipWithError("merge failed");
         song.Reset();  // the song's release is not part of the merge
         state.ResumeTiming();

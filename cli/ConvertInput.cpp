@@ -53,18 +53,6 @@ void ConvertToMidi(Job& job, const Settings& s) {
     Finish(job, s, WriteConvertedMidi(job.output.c_str(), midi, s.force), midi.blocks, midi.events);
 }
 
-// Whether --lenient, with the same options, converts what the strict reading refused: the lenient
-// reading alone may take a file whose system exclusive message is then too large for a block.
-// The image the strict conversion had is gone by now, so the file is read again.
-bool LenientConverts(const Job& job, const Settings& s) {
-    ByteBuffer image;
-    if (!FileSystem::ReadWholeFile(job.input.c_str(), image).Ok()) return false;
-    SmfReading lenient;
-    lenient.mode = SmfReadMode::Lenient;
-    ConvertedSong song;
-    return ConvertSmf(image, s.options, lenient, song) == ConversionStatus::Ok;
-}
-
 // Whether the job's input can be opened, and if not, why, in the job's result.
 bool CanRead(Job& job) {
     uint32_t got = 0;
@@ -86,26 +74,30 @@ void ConvertInput(Job& job, const Settings& s) {
         return;
     }
     if (job.toMidi) return ConvertToMidi(job, s);
-    ConvertedSong song;
-    {
-        ByteBuffer image;
-        if (!ReadInput(job, image)) return;
-        job.reading.mode = s.mode;
-        switch (ConvertSmf(image, s.options, job.reading, song)) {
-            case ConversionStatus::Ok:
-                break;
-            case ConversionStatus::NotSmf:
-                job.result = Result::NotSmf;
-                job.lenientConverts = job.reading.lenientReads && LenientConverts(job, s);
-                return;
-            case ConversionStatus::EventTooLarge:
-                job.result = Result::SysexTooLarge;
-                return;
-            case ConversionStatus::OutOfMemory:
-                job.result = Result::OutOfMemory;
-                return;
-        }
+    ByteBuffer image;
+    if (!ReadInput(job, image)) return;
+    const ConversionResult converted =
+        ConvertSmfToFile(ConversionRequest(image.Data(), image.Size(), s.options, s.mode),
+                         job.output.c_str(), s.force);
+    job.reading = converted.reading;
+    switch (converted.status) {
+        case ConversionStatus::Ok:
+            Finish(job, s, WriteResult{true, 0}, converted.blocks, converted.events);
+            return;
+        case ConversionStatus::NotSmf:
+            job.result = Result::NotSmf;
+            return;
+        case ConversionStatus::EventTooLarge:
+            job.result = Result::SysexTooLarge;
+            return;
+        case ConversionStatus::OutputTooLarge:
+            job.result = Result::OutputTooLarge;
+            return;
+        case ConversionStatus::OutOfMemory:
+            job.result = Result::OutOfMemory;
+            return;
+        case ConversionStatus::WriteFailed:
+            Finish(job, s, WriteResult{false, converted.errorCode}, 0, 0);
+            return;
     }
-    Finish(job, s, WriteConvertedSong(job.output.c_str(), song, s.force), song.blocks.Count(),
-           song.blocks.EventCount());
 }

@@ -13,6 +13,7 @@ enum class Result {
     NotAFile,    // a pipe, device or socket
     NotSmf,
     SysexTooLarge,
+    OutputTooLarge,  // the MIDI stream file would pass what its format holds
     OutOfMemory,
     OutputExists,
     OutputIsInput,  // not even -f replaces an input of the same run
@@ -34,6 +35,5 @@ struct Job {
     bool done = false;
     bool toMidi = false;  // a MIDI stream file, back to SMF
     std::string reason{};
-    SmfReading reading{};          // after NotSmf: why
-    bool lenientConverts = false;  // after NotSmf: --lenient converts it with the same options
+    SmfReading reading{};  // after NotSmf: why, and whether --lenient converts it
 };

@@ -24,6 +24,11 @@ const Entry Table[] = {
      "A system exclusive event does not fit in a stream buffer.\n"
      "Please try a larger maximum stream buffer size.",
      TONFLUX_TEXT_SYSEX_TOO_LARGE},
+    {Msg::OutputTooLarge,
+     "The MIDI stream file would be 4 GB or larger, more than its format holds: the song is too "
+     "large to convert.",
+     "MIDI ストリーム ファイルが 4 GB 以上になり、形式の上限を超えるため、"
+     "この曲は変換できません。"},
     {Msg::Unexpected, "An unexpected error has occurred.", TONFLUX_TEXT_UNEXPECTED_ERROR},
     {Msg::OutputExists, "The output file exists already. Use -f to replace it.",
      "出力ファイルが既に存在します。置き換えるには -f を指定してください。"},

@@ -8,6 +8,7 @@ enum class Msg {
     NotSmf,
     BufferSize,
     SysexTooLarge,
+    OutputTooLarge,
     Unexpected,
     OutputExists,
     OutputClash,

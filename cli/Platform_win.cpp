@@ -9,6 +9,7 @@
 #include <streambuf>
 
 #include "cli/Messages.h"
+#include "core/Encoding_win.h"
 #include "core/OutputFile.h"
 #include "core/WidePath_win.h"
 #include "win/Handles.h"
@@ -17,20 +18,25 @@ namespace Platform {
 
 namespace {
 
-std::string Utf8(const wchar_t* text, int length = -1) {
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
-    if (n <= 0) return "";
-    std::string out(size_t(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, length, &out[0], n, nullptr, nullptr);
-    if (length < 0) out.pop_back();  // the terminating NUL
+// The bytes of text in page, without a terminating NUL; empty when there are none.
+std::string Narrow(UINT page, const wchar_t* text, int length) {
+    int n = 0;
+    char* bytes = NewNarrowText(page, text, length, n);
+    if (length < 0 && n > 0) --n;  // the terminating NUL
+    std::string out(bytes ? bytes : "", bytes ? size_t(n) : 0);
+    delete[] bytes;
     return out;
 }
 
+std::string Utf8(const wchar_t* text, int length = -1) {
+    return Narrow(CP_UTF8, text, length);
+}
+
 std::wstring Wide(const std::string& utf8) {
-    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), nullptr, 0);
-    if (n <= 0) return L"";
-    std::wstring out(size_t(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), &out[0], n);
+    int n = 0;
+    wchar_t* wide = NewWideText(CP_UTF8, 0, utf8.data(), int(utf8.size()), n);
+    std::wstring out(wide ? wide : L"", wide ? size_t(n) : 0);
+    delete[] wide;
     return out;
 }
 
@@ -99,12 +105,7 @@ protected:
                                                                                              : -1;
         }
         const UINT page = GetConsoleOutputCP() ? GetConsoleOutputCP() : GetACP();
-        const int n = WideCharToMultiByte(page, 0, wide.data(), int(wide.size()), nullptr, 0,
-                                          nullptr, nullptr);
-        std::string bytes(size_t(n > 0 ? n : 0), '\0');
-        if (n > 0)
-            WideCharToMultiByte(page, 0, wide.data(), int(wide.size()), &bytes[0], n, nullptr,
-                                nullptr);
+        const std::string bytes = Narrow(page, wide.data(), int(wide.size()));
         DWORD written = 0;
         return WriteFile(handle, bytes.data(), DWORD(bytes.size()), &written, nullptr) &&
                        written == bytes.size()

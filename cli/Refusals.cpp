@@ -80,8 +80,11 @@ std::string ConversionRefusal(ConversionStatus status, const SmfFault& fault, bo
             return SmfRefusal(fault, lenientConverts, language);
         case ConversionStatus::EventTooLarge:
             return OneLine(Text(Msg::SysexTooLarge, language));
+        case ConversionStatus::OutputTooLarge:
+            return OneLine(Text(Msg::OutputTooLarge, language));
         case ConversionStatus::Ok:
         case ConversionStatus::OutOfMemory:
+        case ConversionStatus::WriteFailed:
             break;
     }
     return "";

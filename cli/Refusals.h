@@ -15,8 +15,8 @@ const char* SmfFaultText(SmfFaultKind kind, Language language = CurrentLanguage(
 // --lenient converts it when lenientConverts.
 std::string SmfRefusal(const SmfFault& fault, bool lenientConverts,
                        Language language = CurrentLanguage());
-// Why the forward conversion refused a file: NotSmf (as SmfRefusal says) or EventTooLarge. Empty
-// for Ok, and for OutOfMemory, whose text is the system's.
+// Why the forward conversion refused a file: NotSmf (as SmfRefusal says), EventTooLarge or
+// OutputTooLarge. Empty for Ok, and for OutOfMemory and WriteFailed, whose texts are the system's.
 std::string ConversionRefusal(ConversionStatus status, const SmfFault& fault, bool lenientConverts,
                               Language language = CurrentLanguage());
 

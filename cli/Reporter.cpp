@@ -32,11 +32,15 @@ bool Reporter::Report(const Job& job) {
             Warn(job.input, Text(Msg::NotAFile));
             break;
         case Result::NotSmf:
-            Warn(job.input, SmfRefusal(job.reading.fault, job.lenientConverts));
+            Warn(job.input, SmfRefusal(job.reading.fault, job.reading.lenientConverts));
             break;
         case Result::SysexTooLarge:
             Warn(job.input,
                  ConversionRefusal(ConversionStatus::EventTooLarge, job.reading.fault, false));
+            break;
+        case Result::OutputTooLarge:
+            Warn(job.input,
+                 ConversionRefusal(ConversionStatus::OutputTooLarge, job.reading.fault, false));
             break;
         case Result::IsFolder:
             Warn(job.input, Text(Msg::IsFolder));

@@ -1,6 +1,7 @@
 // Bytes.h: the byte layer. Variable-length quantities, fixed-size numbers in both byte orders,
-// and an event taken apart as the song stores it; every reader and writer of these layouts
-// comes here rather than decoding bytes on its own.
+// the bounds-checked ByteReader through which every reader of a file goes, and an event taken
+// apart as the song stores it; every reader and writer of these layouts comes here rather than
+// decoding bytes on its own.
 #pragma once
 #include <cstdint>
 #include <cstring>
@@ -73,6 +74,128 @@ inline void PutBe32(uint8_t* at, uint32_t value) {
     at[3] = uint8_t(value);
 }
 
+// The one way this program reads the bytes of a file: forward, from a pointer to an end it never
+// passes. A read that cannot be served takes nothing and gives 0, and the reader stays failed
+// (later reads are checked as before), so a run of reads needs one look at Ok() after it.
+class ByteReader {
+public:
+    ByteReader() {}
+    ByteReader(const uint8_t* data, uint32_t size) : at(data), end(data + size) {}
+
+    bool Ok() const { return !failed; }
+    const uint8_t* Position() const { return at; }
+    const uint8_t* End() const { return end; }
+    uint32_t Left() const { return uint32_t(end - at); }
+    bool AtEnd() const { return at == end; }
+
+    // The next byte, without taking it; false at the end (not a failure).
+    bool PeekByte(uint8_t& out) const {
+        if (at == end) return false;
+        out = *at;
+        return true;
+    }
+    // The next n bytes, to look at before taking them (Skip); null when fewer are left.
+    const uint8_t* Peek(uint32_t n) const { return Left() >= n ? at : nullptr; }
+    // Whether the next four bytes are id (a chunk's identifier); takes nothing.
+    bool Is(const char (&id)[5]) const { return Left() >= 4 && std::memcmp(at, id, 4) == 0; }
+
+    uint8_t Byte() {
+        if (at == end) return Fail();
+        return *at++;
+    }
+    uint16_t Be16() {
+        if (Left() < 2) return Fail();
+        const uint16_t value = GetBe16(at);
+        at += 2;
+        return value;
+    }
+    uint32_t Be32() {
+        if (Left() < 4) return Fail();
+        const uint32_t value = GetBe32(at);
+        at += 4;
+        return value;
+    }
+    uint32_t Le32() {
+        if (Left() < 4) return Fail();
+        const uint32_t value = GetLe32(at);
+        at += 4;
+        return value;
+    }
+    // A variable-length quantity (DecodeVarLen): fails when it is cut short or a fourth byte
+    // still announces more, which Left() >= 4 afterwards tells apart.
+    uint32_t VarLen() {
+        if (at != end && *at < 0x80) return *at++;  // most deltas and lengths: one byte
+        uint32_t value = 0;
+        const uint32_t taken = DecodeVarLen(at, Left(), value);
+        if (taken == 0) return Fail();
+        at += taken;
+        return value;
+    }
+    bool Skip(uint32_t n) {
+        if (Left() < n) return Fail();
+        at += n;
+        return true;
+    }
+    // The next n bytes, taken; null when fewer are left.
+    const uint8_t* Bytes(uint32_t n) {
+        const uint8_t* const from = at;
+        return Skip(n) ? from : nullptr;
+    }
+    // The next n bytes as a reader of their own, taken; a failed empty reader when fewer are left.
+    ByteReader Take(uint32_t n) {
+        const uint8_t* const from = at;
+        if (Skip(n)) return ByteReader(from, n);
+        ByteReader none(at, 0);
+        none.failed = true;
+        return none;
+    }
+
+private:
+    uint8_t Fail() {
+        failed = true;
+        return 0;
+    }
+
+    const uint8_t* at = nullptr;
+    const uint8_t* end = nullptr;
+    bool failed = false;
+};
+
+// The data bytes of a channel message: one for a program change or channel pressure (C0-DF), two
+// for the others.
+inline uint32_t ChannelDataBytes(uint32_t status) {
+    return (status & 0xE0) == 0xC0 ? 1 : 2;
+}
+
+// A track's commonest event: a delta time of one byte, then a channel message, its status byte
+// there or taken from runningStatus. Taken from r, all within the next 4 bytes, with one look at
+// the bounds; false, taking nothing, for any other event or when fewer bytes are left.
+struct ShortChannelEvent {
+    uint32_t delta;
+    uint8_t status;
+    bool statusByte;      // the status byte stands in the file
+    const uint8_t* data;  // ChannelDataBytes(status) data bytes, unexamined
+};
+inline bool TakeShortChannelEvent(ByteReader& r, uint8_t runningStatus, ShortChannelEvent& e) {
+    const uint8_t* const p = r.Peek(4);
+    if (!p || p[0] >= 0x80) return false;
+    const uint8_t b = p[1];
+    e.statusByte = b >= 0x80;
+    if (e.statusByte ? b >= 0xF0 : !runningStatus) return false;
+    e.delta = p[0];
+    e.status = e.statusByte ? b : runningStatus;
+    e.data = p + 1 + e.statusByte;
+    r.Skip(1 + e.statusByte + ChannelDataBytes(e.status));
+    return true;
+}
+
+// Running status: a channel message may leave out its status when the message before it had the
+// same one, but not when its first data byte is 0x80 or above (a damaged file holds such bytes,
+// and the reader takes them as data): left alone, that byte would read as a new status.
+inline bool MayOmitStatus(uint32_t status, uint32_t lastStatus, uint32_t firstDataByte) {
+    return status == lastStatus && firstDataByte < 0x80;
+}
+
 // An event as the song stores it (status byte first, see MidiEvent), taken apart.
 struct EventView {
     uint8_t status = 0;
@@ -92,28 +215,32 @@ struct EventView {
     uint32_t Tempo() const { return uint32_t(data[0]) << 16 | uint32_t(data[1]) << 8 | data[2]; }
 };
 
+// Takes apart the system exclusive or meta event whose status byte is next in r, as far as its
+// length field says, and moves r past it; false when it is cut short. spare is left 0.
+inline bool ReadLongEvent(ByteReader& r, EventView& view) {
+    view.status = r.Byte();
+    view.type = view.status == 0xFF ? r.Byte() : 0;
+    view.length = r.VarLen();
+    view.data = r.Bytes(view.length);
+    view.spare = 0;
+    return r.Ok();
+}
+
 // False for an empty event, and for a system exclusive or meta event whose length field is cut
 // short or promises more bytes than the event holds (an event built by hand; the reader never
 // stores one).
 inline bool ViewEvent(const uint8_t* bytes, uint32_t size, EventView& view) {
     if (size == 0) return false;
-    view.status = bytes[0];
-    view.type = 0;
-    if (view.status < 0xF0) {
+    if (bytes[0] < 0xF0) {
+        view.status = bytes[0];
+        view.type = 0;
         view.data = bytes + 1;
         view.length = size - 1;
         view.spare = 0;
         return true;
     }
-    uint32_t at = 1;
-    if (view.status == 0xFF) {
-        if (size < 2) return false;
-        view.type = bytes[1];
-        at = 2;
-    }
-    const uint32_t lengthBytes = DecodeVarLen(bytes + at, size - at, view.length);
-    if (lengthBytes == 0 || view.length > size - at - lengthBytes) return false;
-    view.data = bytes + at + lengthBytes;
-    view.spare = size - at - lengthBytes - view.length;
+    ByteReader r(bytes, size);
+    if (!ReadLongEvent(r, view)) return false;
+    view.spare = r.Left();
     return true;
 }

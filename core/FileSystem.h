@@ -24,6 +24,9 @@ void CloseFolder(intptr_t folder);
 // Creates path for writing; fails when it exists already (AlreadyExists tells that apart).
 bool CreateNewFile(intptr_t folder, const char* path, intptr_t& handle, uint32_t& error);
 bool WriteAll(intptr_t handle, const uint8_t* data, uint32_t n, uint32_t& error);
+// Writes over bytes written before, at offset from the file's start; where later writes go
+// afterwards is not said, so it is for the last bytes of a file only (a header's sizes).
+bool WriteAllAt(intptr_t handle, uint64_t offset, const uint8_t* data, uint32_t n, uint32_t& error);
 bool CloseFile(intptr_t handle, uint32_t& error);
 // Renames from over to, replacing an existing file at to.
 bool RenameOver(intptr_t folder, const char* from, const char* to, uint32_t& error);

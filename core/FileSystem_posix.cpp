@@ -35,6 +35,23 @@ int ReadUpTo(int fd, uint8_t* data, uint32_t n, uint32_t& total) {
     return 0;
 }
 
+// Writes the n bytes at data with write(from, count, bytes written so far), which may take fewer
+// than count; false, with the system's code, at the first failure but an interruption.
+template <class Write>
+bool WriteUntilDone(const uint8_t* data, uint32_t n, uint32_t& error, Write write) {
+    uint64_t done = 0;
+    while (done < n) {
+        const ssize_t written = write(data + done, uint32_t(n - done), done);
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            error = uint32_t(errno);
+            return false;
+        }
+        done += uint64_t(written);
+    }
+    return true;
+}
+
 // Where a path of the calls below is looked up: the open folder, or the current one for a whole
 // path.
 int At(intptr_t folder) {
@@ -96,17 +113,16 @@ bool CreateNewFile(intptr_t folder, const char* path, intptr_t& handle, uint32_t
 }
 
 bool WriteAll(intptr_t handle, const uint8_t* data, uint32_t n, uint32_t& error) {
-    while (n > 0) {
-        const ssize_t written = write(int(handle), data, n);
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            error = uint32_t(errno);
-            return false;
-        }
-        data += written;
-        n -= uint32_t(written);
-    }
-    return true;
+    return WriteUntilDone(data, n, error, [&](const uint8_t* from, uint32_t count, uint64_t) {
+        return write(int(handle), from, count);
+    });
+}
+
+bool WriteAllAt(intptr_t handle, uint64_t offset, const uint8_t* data, uint32_t n,
+                uint32_t& error) {
+    return WriteUntilDone(data, n, error, [&](const uint8_t* from, uint32_t count, uint64_t done) {
+        return pwrite(int(handle), from, count, off_t(offset + done));
+    });
 }
 
 bool CloseFile(intptr_t handle, uint32_t& error) {

@@ -5,18 +5,17 @@
 #include <cstring>
 #include <new>
 
+#include "core/Encoding_win.h"
 #include "core/OutputFile.h"
 #include "core/WidePath_win.h"
 
 WidePath::WidePath(const char* utf8) {
-    const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8, -1, nullptr, 0);
-    if (n <= 0) {
-        error = ERROR_INVALID_NAME;  // not UTF-8
+    int n = 0;
+    wchar_t* given = NewWideText(CP_UTF8, MB_ERR_INVALID_CHARS, utf8, -1, n);
+    if (!given) {
+        if (n <= 0) error = ERROR_INVALID_NAME;  // not UTF-8
         return;
     }
-    wchar_t* given = new (std::nothrow) wchar_t[size_t(n)];
-    if (!given) return;
-    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8, -1, given, n);
     // The prefix turns off the system's own clean-up of the path, so it is done here first:
     // separators, "." and "..", the current folder.
     const DWORD full = GetFullPathNameW(given, 0, nullptr, nullptr);
@@ -61,6 +60,27 @@ DWORD ReadUpTo(HANDLE file, uint8_t* data, uint32_t n, uint32_t& total) {
     return 0;
 }
 
+// Writes the n bytes at data, where the file pointer stands or, with offset, there.
+bool WriteUntilDone(intptr_t handle, const uint8_t* data, uint32_t n, uint32_t& error,
+                    const uint64_t* offset) {
+    uint64_t done = 0;
+    while (done < n) {
+        OVERLAPPED at{};
+        if (offset) {
+            at.Offset = DWORD(*offset + done);
+            at.OffsetHigh = DWORD((*offset + done) >> 32);
+        }
+        DWORD written = 0;
+        if (!WriteFile(reinterpret_cast<HANDLE>(handle), data + done, DWORD(n - done), &written,
+                       offset ? &at : nullptr)) {
+            error = GetLastError();
+            return false;
+        }
+        done += written;
+    }
+    return true;
+}
+
 }  // namespace
 
 namespace FileSystem {
@@ -94,16 +114,12 @@ bool CreateNewFile(intptr_t, const char* path, intptr_t& handle, uint32_t& error
 }
 
 bool WriteAll(intptr_t handle, const uint8_t* data, uint32_t n, uint32_t& error) {
-    while (n > 0) {
-        DWORD written = 0;
-        if (!WriteFile(reinterpret_cast<HANDLE>(handle), data, n, &written, nullptr)) {
-            error = GetLastError();
-            return false;
-        }
-        data += written;
-        n -= written;
-    }
-    return true;
+    return WriteUntilDone(handle, data, n, error, nullptr);
+}
+
+bool WriteAllAt(intptr_t handle, uint64_t offset, const uint8_t* data, uint32_t n,
+                uint32_t& error) {
+    return WriteUntilDone(handle, data, n, error, &offset);
 }
 
 bool CloseFile(intptr_t handle, uint32_t& error) {

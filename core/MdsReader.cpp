@@ -6,12 +6,9 @@
 
 namespace {
 
-bool IsId(const uint8_t* p, const char* id) {
-    return std::memcmp(p, id, 4) == 0;
-}
-
-// All offsets are checked against the image before a byte is read; sizes from the file are
-// compared by subtraction so that no sum of them can wrap.
+// Every byte is read through a ByteReader over the part of the image it belongs to (the file, a
+// chunk, a block), so no size from the file can lead a read outside it; offsets in reports count
+// from the start of the image.
 class Decoder {
 public:
     Decoder(const uint8_t* image, uint32_t size, MdsVisitor& visitor)
@@ -20,13 +17,15 @@ public:
     MdsCheck Run();
 
 private:
-    bool NextChunk(uint32_t at, uint32_t end, uint32_t& length, uint32_t& next) const;
+    uint32_t Offset(const uint8_t* p) const { return uint32_t(p - image); }
+    uint32_t Offset(const ByteReader& r) const { return Offset(r.Position()); }
+    static bool NextChunk(ByteReader& r, ByteReader& data);
     MdsFault Chunks(uint32_t riffEnd);
-    MdsFault Format(uint32_t at, uint32_t length);
-    MdsFault Data(uint32_t at, uint32_t length);
-    MdsFault Events(uint32_t at, uint32_t length, uint32_t block, uint32_t& events);
+    MdsFault Format(ByteReader data);
+    MdsFault Data(ByteReader data);
+    MdsFault Events(ByteReader r, uint32_t block, uint32_t& events);
     MdsFault Short(uint32_t word, uint32_t wordAt, MdsEvent& event);
-    MdsFault List(uint32_t at, uint32_t length);
+    MdsFault List(ByteReader data);
     MdsFault Fail(MdsFault fault, uint32_t at) {
         faultOffset = at;
         return fault;
@@ -60,7 +59,8 @@ MdsCheck Decoder::Run() {
         check.fault = MdsFault::NotRiff;
         return check;
     }
-    header.riffBytes = GetLe32(image + 4);
+    ByteReader riff(image + 4, 4);
+    header.riffBytes = riff.Le32();
     const uint32_t room = size - 8;
     // Our RIFF chunk is the whole file, its fill byte included when its size is odd. Other
     // writers leave the size at 0, count the header in it, or the file was cut or added to: the
@@ -76,107 +76,109 @@ MdsCheck Decoder::Run() {
     return check;
 }
 
-// The chunk at `at`, inside [at, end): its length, and where the next one starts, after the fill
-// byte of an odd length. False when its header, its data or its fill byte runs past end.
-bool Decoder::NextChunk(uint32_t at, uint32_t end, uint32_t& length, uint32_t& next) const {
-    if (end - at < 8) return false;
-    length = GetLe32(image + at + 4);
-    if (length > end - at - 8) return false;
-    next = at + 8 + length;
-    if (length & 1) {
-        if (next == end) return false;
-        ++next;
-    }
+// The chunk at r's position: data becomes its data, and r moves past it and the fill byte of an
+// odd length. False, with r unmoved, when its header, its data or its fill byte runs past r's end.
+bool Decoder::NextChunk(ByteReader& r, ByteReader& data) {
+    ByteReader chunk = r;
+    if (!chunk.Skip(4)) return false;
+    const uint32_t length = chunk.Le32();
+    if (!chunk.Ok() || length > chunk.Left() || ((length & 1) && length == chunk.Left()))
+        return false;
+    data = chunk.Take(length);
+    chunk.Skip(length & 1);
+    r = chunk;
     return true;
 }
 
 MdsFault Decoder::Chunks(uint32_t riffEnd) {
-    for (uint32_t at = 12, next = 0; at < size; at = next) {
-        uint32_t length = 0;
-        if (!NextChunk(at, size, length, next))
+    ByteReader r(image, size);
+    r.Skip(12);
+    while (!r.AtEnd()) {
+        const uint8_t* const id = r.Position();
+        ByteReader data;
+        if (!NextChunk(r, data))
             // Past the end of the RIFF chunk a fragment is no chunk of the file, only what came
             // after it (zeros a copy program padded with, say); inside, the file is damaged.
-            return at >= riffEnd ? MdsFault::None : Fail(MdsFault::ChunkOverrun, at);
-        const uint8_t* id = image + at;
+            return Offset(id) >= riffEnd ? MdsFault::None
+                                         : Fail(MdsFault::ChunkOverrun, Offset(id));
         MdsFault fault = MdsFault::None;
-        if (IsId(id, "fmt "))
-            fault = Format(at + 8, length);
-        else if (IsId(id, "data"))
-            fault = Data(at + 8, length);
-        else if (IsId(id, "LIST"))
-            fault = List(at + 8, length);
+        if (std::memcmp(id, "fmt ", 4) == 0)
+            fault = Format(data);
+        else if (std::memcmp(id, "data", 4) == 0)
+            fault = Data(data);
+        else if (std::memcmp(id, "LIST", 4) == 0)
+            fault = List(data);
         if (fault != MdsFault::None) return fault;
     }
     return MdsFault::None;
 }
 
-MdsFault Decoder::Format(uint32_t at, uint32_t length) {
-    if (haveFormat || length < 12) return Fail(MdsFault::FormatChunk, at - 8);
-    header.timeFormat = GetLe32(image + at);
-    header.maxBufferBytes = GetLe32(image + at + 4);
-    header.flags = GetLe32(image + at + 8);
-    if (header.flags > 1) return Fail(MdsFault::FormatChunk, at + 8);
+MdsFault Decoder::Format(ByteReader data) {
+    const uint32_t chunk = Offset(data) - 8;
+    if (haveFormat || data.Left() < 12) return Fail(MdsFault::FormatChunk, chunk);
+    header.timeFormat = data.Le32();
+    header.maxBufferBytes = data.Le32();
+    header.flags = data.Le32();
+    if (header.flags > 1) return Fail(MdsFault::FormatChunk, chunk + 16);
     // No player can time such a file, and the way back would write the rate into an SMF that no
     // reader takes.
-    if (!IsValidDivision(uint16_t(header.timeFormat))) return Fail(MdsFault::TimeFormat, at);
+    if (!IsValidDivision(uint16_t(header.timeFormat))) return Fail(MdsFault::TimeFormat, chunk + 8);
     haveFormat = true;
     return MdsFault::None;
 }
 
-MdsFault Decoder::Data(uint32_t at, uint32_t length) {
-    if (!haveFormat) return Fail(MdsFault::MissingFormat, at - 8);
-    if (haveData || length < 4) return Fail(MdsFault::DataSize, at - 8);
+MdsFault Decoder::Data(ByteReader data) {
+    const uint32_t chunk = Offset(data) - 8;
+    if (!haveFormat) return Fail(MdsFault::MissingFormat, chunk);
+    if (haveData || data.Left() < 4) return Fail(MdsFault::DataSize, chunk);
     haveData = true;
-    header.blockCount = GetLe32(image + at);
+    header.blockCount = data.Le32();
     visitor.Header(header);
-    const uint32_t end = at + length;
-    uint32_t pos = at + 4;
     for (uint32_t i = 0; i < header.blockCount; ++i) {
-        if (end - pos < 8) return Fail(MdsFault::DataSize, pos);
+        const uint32_t at = Offset(data);
+        if (data.Left() < 8) return Fail(MdsFault::DataSize, at);
         MdsBlock block;
         block.index = i;
-        block.tickStart = GetLe32(image + pos);
-        block.length = GetLe32(image + pos + 4);
-        block.offset = pos + 8;
-        if (block.length > end - block.offset) return Fail(MdsFault::BlockOverrun, pos + 4);
-        if (block.length % 4) Deviate(MdsFault::BlockAlignment, pos + 4);
+        block.tickStart = data.Le32();
+        block.length = data.Le32();
+        block.offset = at + 8;
+        if (block.length > data.Left()) return Fail(MdsFault::BlockOverrun, at + 4);
+        if (block.length % 4) Deviate(MdsFault::BlockAlignment, at + 4);
         // A player starts each block where the deltas reached; a tickStart that says otherwise
         // changes nothing it plays.
         if (i == 0)
             tick = block.tickStart;
         else if (block.tickStart != tick)
-            Deviate(MdsFault::TickStart, pos);
+            Deviate(MdsFault::TickStart, at);
         visitor.Block(block);
         uint32_t events = 0;
-        const MdsFault fault = Events(block.offset, block.length, i, events);
+        const MdsFault fault = Events(data.Take(block.length), i, events);
         if (fault != MdsFault::None) return fault;
         // Without identifiers each event must leave 4 bytes free, so that the block still fits
         // when a player puts the identifiers back.
         const uint64_t counted = block.length + (header.flags ? uint64_t(events) * 4 : 0);
-        if (counted > header.maxBufferBytes) Deviate(MdsFault::BlockTooLarge, pos + 4);
-        pos = block.offset + block.length;
+        if (counted > header.maxBufferBytes) Deviate(MdsFault::BlockTooLarge, at + 4);
     }
     // Bytes after the last block may be blocks the count left out: refused rather than dropped.
-    if (pos != end) return Fail(MdsFault::DataSize, pos);
+    if (!data.AtEnd()) return Fail(MdsFault::DataSize, Offset(data));
     return MdsFault::None;
 }
 
-MdsFault Decoder::Events(uint32_t at, uint32_t length, uint32_t block, uint32_t& events) {
-    const uint32_t end = at + length;
+MdsFault Decoder::Events(ByteReader r, uint32_t block, uint32_t& events) {
     const uint32_t head = header.flags ? 8 : 12;
-    while (at < end) {
-        if (end - at < head) return Fail(MdsFault::EventOverrun, at);
+    while (!r.AtEnd()) {
+        const uint32_t at = Offset(r);
+        if (r.Left() < head) return Fail(MdsFault::EventOverrun, at);
         MdsEvent event;
         event.offset = at;
         event.block = block;
-        event.delta = GetLe32(image + at);
+        event.delta = r.Le32();
         if (!header.flags) {
-            event.streamId = GetLe32(image + at + 4);
+            event.streamId = r.Le32();
             if (event.streamId != 0) Deviate(MdsFault::StreamId, at + 4);
         }
-        const uint32_t wordAt = at + head - 4;
-        event.word = GetLe32(image + wordAt);
-        at += head;
+        const uint32_t wordAt = Offset(r);
+        event.word = r.Le32();
         tick += event.delta;  // wraps at 2^32 as the song's ticks do
         event.tick = tick;
         uint8_t type = uint8_t(event.word >> 24);
@@ -187,13 +189,14 @@ MdsFault Decoder::Events(uint32_t at, uint32_t length, uint32_t block, uint32_t&
         if (type & 0x80) {  // MEVT_F_LONG: parameters follow, whatever the type
             event.kind = type == 0x80 ? MdsEventKind::Long : MdsEventKind::Skipped;
             event.paramLength = event.word & 0xFFFFFF;
-            if (event.paramLength > end - at) return Fail(MdsFault::EventOverrun, wordAt);
-            event.params = image + at;
-            at += event.paramLength;
+            event.params = r.Bytes(event.paramLength);
+            if (!event.params) return Fail(MdsFault::EventOverrun, wordAt);
             // The fill up to a multiple of 4; a block whose length is no multiple of 4 may end
             // before it.
-            for (uint32_t i = event.paramLength % 4; i % 4 && at < end; ++i, ++at)
-                if (image[at] != 0) Deviate(MdsFault::NonZeroFill, at);
+            for (uint32_t i = event.paramLength % 4; i % 4 && !r.AtEnd(); ++i) {
+                const uint32_t fillAt = Offset(r);
+                if (r.Byte() != 0) Deviate(MdsFault::NonZeroFill, fillAt);
+            }
             if (event.kind == MdsEventKind::Long) runningStatusAllowed = false;
         } else if (type == 0x00) {
             const MdsFault fault = Short(event.word, wordAt, event);
@@ -230,7 +233,7 @@ MdsFault Decoder::Short(uint32_t word, uint32_t wordAt, MdsEvent& event) {
         data2 = b2;
         unused = 0;
     }
-    const bool twoBytes = (status & 0xE0) == 0xC0;
+    const bool twoBytes = ChannelDataBytes(status) == 1;
     if (unused || (twoBytes && data2)) Deviate(MdsFault::ShortMessageBytes, wordAt);
     event.kind = MdsEventKind::Short;
     event.message[0] = status;
@@ -242,20 +245,22 @@ MdsFault Decoder::Short(uint32_t word, uint32_t wordAt, MdsEvent& event) {
     return MdsFault::None;
 }
 
-MdsFault Decoder::List(uint32_t at, uint32_t length) {
+MdsFault Decoder::List(ByteReader data) {
+    const uint32_t chunk = Offset(data) - 8;
     // Other lists (adtl, a writer's own) hold nothing a song needs.
-    if (length < 4 || !IsId(image + at, "INFO")) {
-        Deviate(MdsFault::ListChunk, at - 8);
+    if (!data.Is("INFO")) {
+        Deviate(MdsFault::ListChunk, chunk);
         return MdsFault::None;
     }
-    if (haveList) Deviate(MdsFault::ListChunk, at - 8);
+    if (haveList) Deviate(MdsFault::ListChunk, chunk);
     haveList = true;
-    const uint32_t end = at + length;
-    for (uint32_t pos = at + 4, next = 0; pos < end; pos = next) {
-        uint32_t textLength = 0;
-        if (!NextChunk(pos, end, textLength, next)) return Fail(MdsFault::ChunkOverrun, pos);
-        if (IsId(image + pos, "INAM")) visitor.Text("INAM", image + pos + 8, textLength);
-        if (IsId(image + pos, "ICOP")) visitor.Text("ICOP", image + pos + 8, textLength);
+    data.Skip(4);
+    while (!data.AtEnd()) {
+        const uint8_t* const id = data.Position();
+        ByteReader text;
+        if (!NextChunk(data, text)) return Fail(MdsFault::ChunkOverrun, Offset(id));
+        if (std::memcmp(id, "INAM", 4) == 0) visitor.Text("INAM", text.Position(), text.Left());
+        if (std::memcmp(id, "ICOP", 4) == 0) visitor.Text("ICOP", text.Position(), text.Left());
     }
     return MdsFault::None;
 }
@@ -263,7 +268,9 @@ MdsFault Decoder::List(uint32_t at, uint32_t length) {
 }  // namespace
 
 bool IsMdsImage(const uint8_t* image, uint32_t size) {
-    return image && size >= 12 && IsId(image, "RIFF") && IsId(image + 8, "MIDS");
+    if (!image) return false;
+    ByteReader r(image, size);
+    return r.Is("RIFF") && r.Skip(8) && r.Is("MIDS");
 }
 
 MdsCheck DecodeMds(const uint8_t* image, uint32_t size, MdsVisitor& visitor) {

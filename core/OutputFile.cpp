@@ -119,6 +119,7 @@ bool OutputFile::CreateTemp(uint32_t folderLength) {
     FileSystem::ReleaseSignals();
     if (created) {
         used = 0;
+        flushed = 0;
         errorCode = 0;
         return true;
     }
@@ -129,8 +130,18 @@ bool OutputFile::CreateTemp(uint32_t folderLength) {
     return false;
 }
 
+uint8_t* OutputFile::Room(uint32_t n) {
+    if (handle == FileSystem::NoHandle || n > BufferBytes) return nullptr;
+    if (BufferBytes - used < n && !Flush()) return nullptr;
+    return buffer + used;
+}
+
 bool OutputFile::Write(const uint8_t* data, uint32_t n) {
     if (handle == FileSystem::NoHandle) return false;
+    if (data == buffer + used && n <= BufferBytes - used) {  // filled in place (Room)
+        used += n;
+        return true;
+    }
     while (n > 0) {
         if (used == BufferBytes && !Flush()) return false;
         const uint32_t room = BufferBytes - used;
@@ -139,6 +150,20 @@ bool OutputFile::Write(const uint8_t* data, uint32_t n) {
         used += count;
         data += count;
         n -= count;
+    }
+    return true;
+}
+
+bool OutputFile::WriteAt(uint64_t offset, const uint8_t* data, uint32_t n) {
+    if (handle == FileSystem::NoHandle || offset + n > flushed + used) return false;
+    if (offset >= flushed) {  // still in the buffer
+        std::memcpy(buffer + (offset - flushed), data, n);
+        return true;
+    }
+    uint32_t error = 0;
+    if (!Flush() || !FileSystem::WriteAllAt(handle, offset, data, n, error)) {
+        Fail(error);
+        return false;
     }
     return true;
 }
@@ -196,6 +221,7 @@ bool OutputFile::Flush() {
         Fail(error);
         return false;
     }
+    flushed += used;
     used = 0;
     return true;
 }

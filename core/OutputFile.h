@@ -14,6 +14,12 @@ public:
     bool Create(const char* targetPath);
     // Buffered; false at the first failure, after which only Abandon remains.
     bool Write(const uint8_t* data, uint32_t n);
+    // The buffer's memory for the next n bytes (at most 64 KB): Write copies nothing when handed
+    // them. Null when they do not fit or the buffer cannot be emptied.
+    uint8_t* Room(uint32_t n);
+    // Writes over n of the bytes written before, at offset from the start (a header's sizes,
+    // known only at the end): the last writes before Commit.
+    bool WriteAt(uint64_t offset, const uint8_t* data, uint32_t n);
     // Writes what is buffered, closes the file and puts it in the target's place. An existing
     // target (a link too, even one that leads nowhere) is replaced only when replace is set;
     // otherwise the commit fails with the system's "already exists" code (AlreadyExists), also
@@ -33,11 +39,12 @@ private:
     bool CloseTemp();
     void Release();
 
-    static constexpr uint32_t BufferBytes = 64 * 1024;
+    static constexpr uint32_t BufferBytes = 256 * 1024;
     char* targetPath = nullptr;
     char* tempPath = nullptr;
     uint8_t* buffer = nullptr;
     uint32_t used = 0;
+    uint64_t flushed = 0;   // bytes in the file, before the buffer's
     int registrySlot = -1;  // see RemoveUnfinishedOutputs
     intptr_t handle = -1;   // a file descriptor, or a HANDLE on Windows; -1 when closed
     intptr_t folder = -1;   // the target's folder held open, for a path too long to give whole
@@ -58,3 +65,24 @@ constexpr unsigned MaxUnfinishedOutputs = 1024;
 uint32_t FileTooLargeErrorCode();
 uint32_t OutOfMemoryErrorCode();
 uint32_t InterruptedErrorCode();
+
+struct WriteResult {
+    bool ok = false;
+    uint32_t errorCode = 0;  // errno on POSIX, GetLastError() on Windows, when !ok
+};
+
+// Writes a file through an OutputFile: emit(file) writes it all, false at the first failure.
+// Without replace, a file (or link) at path fails the write with the "already exists" code
+// (FileSystem::AlreadyExists), even one that appeared while the file was being written.
+template <class Emit>
+WriteResult WriteOutputFile(const char* path, bool replace, Emit emit) {
+    WriteResult result;
+    OutputFile file;
+    if (!file.Create(path) || !emit(file) || !file.Commit(replace)) {
+        result.errorCode = file.ErrorCode();
+        file.Abandon();
+        return result;
+    }
+    result.ok = true;
+    return result;
+}

@@ -1,27 +1,25 @@
 #include "core/SmfReader.h"
 
 #include <cstring>
-#include <new>
+
+#include "core/SongScan.h"
 
 uint32_t ByteCursor::ReadBytes(uint8_t* destination, uint32_t n) {
-    if (position >= size) return 0;
-    const uint32_t count = n < size - position ? n : size - position;
-    std::memcpy(destination, base + position, count);
-    position += count;
+    const uint32_t count = n < reader.Left() ? n : reader.Left();
+    if (count) std::memcpy(destination, reader.Bytes(count), count);
     return count;
 }
 
 bool ByteCursor::SkipBytes(uint32_t n) {
     if (n == 0) return true;
-    if (position >= size) return false;
-    const uint32_t count = n < size - position ? n : size - position;
-    position += count;
+    if (reader.AtEnd()) return false;
+    const uint32_t count = n < reader.Left() ? n : reader.Left();
+    reader.Skip(count);
     return count == n;
 }
 
 namespace {
 
-constexpr uint32_t ScratchBytes = 256;
 constexpr uint32_t MacBinaryBytes = 128;
 
 // Meta events whose length the SMF fixes; any other length marks a damaged file.
@@ -46,26 +44,46 @@ int FixedMetaLength(uint8_t type) {
     }
 }
 
-bool IsRmid(const uint8_t* image, uint32_t size) {
-    return size >= 12 && std::memcmp(image, "RIFF", 4) == 0 &&
-           std::memcmp(image + 8, "RMID", 4) == 0;
+bool IsRmid(ByteReader image) {
+    return image.Is("RIFF") && image.Skip(8) && image.Is("RMID");
+}
+
+// A song filled by the reading.
+struct SongTracks {
+    Song& song;
+    void Reset() { song.Reset(); }
+    bool SetFormat(uint16_t value) { return song.SetFormat(value); }
+    bool SetDivision(uint16_t value) { return song.SetDivision(value); }
+    Track* AppendTrack() { return song.AppendTrack(); }
+    bool EndTrack(const uint8_t*, uint32_t, bool) { return true; }
+};
+
+uint32_t LastTick(const Track& track) {
+    return track.Empty() ? 0 : track.Last()->tick;
+}
+uint32_t LastTick(const TrackScanner& track) {
+    return track.LastTick();
 }
 
 }  // namespace
 
-SmfReader::SmfReader(SmfReadMode mode)
-    : scratch(new (std::nothrow) uint8_t[ScratchBytes]),
-      scratchCapacity(scratch ? ScratchBytes : 0),
-      mode(mode) {}
+SmfReader::SmfReader(SmfReadMode mode) : mode(mode) {}
 
-SmfReader::~SmfReader() {
-    delete[] scratch;
+SmfReader::~SmfReader() {}
+
+bool SmfReader::Parse(const uint8_t* image, uint32_t size, Song& song, bool allowMacBinary) {
+    SongTracks tracks{song};
+    return Read(image, size, tracks, allowMacBinary);
 }
 
-bool SmfReader::Parse(const uint8_t* image, uint32_t size, Song& target, bool allowMacBinary) {
+bool SmfReader::Scan(const uint8_t* image, uint32_t size, SongScan& scan, bool allowMacBinary) {
+    return Read(image, size, scan, allowMacBinary);
+}
+
+template <class Tracks>
+bool SmfReader::Read(const uint8_t* image, uint32_t size, Tracks& tracks, bool allowMacBinary) {
     cursor.Attach(image, size);
-    song = &target;
-    song->Reset();
+    tracks.Reset();
     outOfMemory = false;
     fault = SmfFault();
     mends = 0;
@@ -73,56 +91,32 @@ bool SmfReader::Parse(const uint8_t* image, uint32_t size, Song& target, bool al
     headerOffset = 0;
     chunkNumber = 0;
     inTrackChunk = false;
-    if (ReadImage(allowMacBinary)) return true;
+    if (ReadImage(tracks, allowMacBinary)) return true;
     if (outOfMemory) fault = SmfFault();
     return false;
 }
 
-bool SmfReader::ReadImage(bool allowMacBinary) {
+template <class Tracks>
+bool SmfReader::ReadImage(Tracks& tracks, bool allowMacBinary) {
     const bool lenient = mode == SmfReadMode::Lenient;
-    if (lenient && IsRmid(cursor.Base(), cursor.Size())) {
+    if (lenient && IsRmid(cursor.Reader())) {
         if (!EnterRmid()) return false;
         allowMacBinary = false;
     }
-    if (!ReadHeader(allowMacBinary)) return false;
+    if (!ReadHeader(tracks, allowMacBinary)) return false;
     // The count covers chunks of every type; whatever follows the last one is never looked at.
     for (uint32_t i = 1; i <= chunkCount; ++i) {
         if (!lenient) {
-            if (!ReadChunk<false>(i)) return false;
+            if (!ReadChunk<false>(tracks, i)) return false;
             continue;
         }
         // Writers that count their chunks wrong, or files cut off after a whole chunk.
-        if (cursor.Size() - cursor.Position() < 8) {
+        if (cursor.Reader().Left() < 8) {
             mends |= SmfMend::MissingChunks;
             return true;
         }
-        if (!ReadChunk<true>(i)) return false;
+        if (!ReadChunk<true>(tracks, i)) return false;
     }
-    return true;
-}
-
-uint32_t SmfReader::ReadScratch(uint32_t n) {
-    if (scratchCapacity < n) {
-        delete[] scratch;
-        scratch = new (std::nothrow) uint8_t[n + ScratchBytes];
-        scratchCapacity = scratch ? n + ScratchBytes : 0;
-        if (!scratch) {
-            outOfMemory = true;
-            return 0;
-        }
-    }
-    return cursor.ReadBytes(scratch, n);
-}
-
-bool SmfReader::ReadUInt16(uint16_t& out) {
-    if (ReadScratch(2) != 2) return false;
-    out = GetBe16(scratch);
-    return true;
-}
-
-bool SmfReader::ReadUInt32(uint32_t& out) {
-    if (ReadScratch(4) != 4) return false;
-    out = GetBe32(scratch);
     return true;
 }
 
@@ -138,150 +132,63 @@ bool SmfReader::Fail(SmfFaultKind kind, uint32_t position) {
 // length and the data, padded to an even length. The SMF is the data chunk. The RIFF length is
 // not trusted: writers get it wrong, and the chunks tell where they end.
 bool SmfReader::EnterRmid() {
-    const uint8_t* const image = cursor.Base();
-    const uint32_t size = cursor.Size();
-    uint32_t at = 12;
-    while (size - at >= 8) {
-        const uint32_t length = GetLe32(image + at + 4);
-        const uint32_t start = at + 8;
-        const uint32_t available = size - start;
-        if (std::memcmp(image + at, "data", 4) == 0) {
+    ByteReader r = cursor.Reader();
+    r.Skip(12);
+    while (r.Left() >= 8) {
+        const bool data = r.Is("data");
+        r.Skip(4);
+        const uint32_t length = r.Le32();
+        if (data) {
             mends |= SmfMend::Rmid;
-            if (length > available) mends |= SmfMend::ChunkCut;
-            cursor.Attach(image + start, length < available ? length : available);
-            imageOffset = start;
+            if (length > r.Left()) mends |= SmfMend::ChunkCut;
+            imageOffset = uint32_t(r.Position() - cursor.Base());
+            cursor.Attach(r.Position(), length < r.Left() ? length : r.Left());
             return true;
         }
-        const uint64_t next = uint64_t(start) + length + (length & 1);
-        if (next > size) break;
-        at = uint32_t(next);
+        if (!r.Skip(length) || ((length & 1) && !r.Skip(1))) break;
     }
     return Fail(SmfFaultKind::NotSmf, 0u);
 }
 
-bool SmfReader::ReadHeader(bool allowMacBinary) {
-    if (ReadScratch(4) != 4) return Fail(SmfFaultKind::NotSmf, 0u);
-    if (std::memcmp(scratch, "MThd", 4) != 0) {
+template <class Tracks>
+bool SmfReader::ReadHeader(Tracks& tracks, bool allowMacBinary) {
+    ByteReader& r = cursor.Reader();
+    if (r.Left() < 4) return Fail(SmfFaultKind::NotSmf, 0u);
+    if (!r.Is("MThd")) {
         // A Macintosh file may carry its MacBinary header: byte 0 (version) and the zero fill
         // bytes at 74 and 82 are all that tell one apart from garbage.
-        if (!allowMacBinary || scratch[0] != 0) return Fail(SmfFaultKind::NotSmf, 0u);
-        if (ReadScratch(MacBinaryBytes - 4) != MacBinaryBytes - 4)
-            return Fail(SmfFaultKind::NotSmf, 0u);
-        if (scratch[74 - 4] != 0 || scratch[82 - 4] != 0) return Fail(SmfFaultKind::NotSmf, 0u);
-        if (ReadScratch(4) != 4 || std::memcmp(scratch, "MThd", 4) != 0)
+        const ByteReader mac = r.Take(MacBinaryBytes);
+        const uint8_t* const header = mac.Position();
+        if (!allowMacBinary || !r.Ok() || header[0] != 0 || header[74] != 0 || header[82] != 0 ||
+            !r.Is("MThd"))
             return Fail(SmfFaultKind::NotSmf, 0u);
     }
+    r.Skip(4);
     headerOffset = imageOffset + cursor.Position() - 4;
-    uint32_t at = cursor.Position();
-    uint32_t length = 0;
-    uint16_t format = 0, division = 0;
-    if (!ReadUInt32(length)) return Fail(SmfFaultKind::CutShort, at);
+    const uint32_t at = cursor.Position();
+    const uint32_t length = r.Be32();
+    if (!r.Ok()) return Fail(SmfFaultKind::CutShort, at);
     if (length < 6) return Fail(SmfFaultKind::HeaderLength, at);
-    at += 4;
-    if (!ReadUInt16(format)) return Fail(SmfFaultKind::CutShort, at);
-    if (!song->SetFormat(format)) return Fail(SmfFaultKind::Format, at);
-    at += 2;
-    if (!ReadUInt16(chunkCount)) return Fail(SmfFaultKind::CutShort, at);
-    at += 2;
-    if (!ReadUInt16(division)) return Fail(SmfFaultKind::CutShort, at);
-    if (!song->SetDivision(division)) return Fail(SmfFaultKind::Division, at);
-    at += 2;
+    const uint16_t format = r.Be16();
+    if (!r.Ok()) return Fail(SmfFaultKind::CutShort, at + 4);
+    if (!tracks.SetFormat(format)) return Fail(SmfFaultKind::Format, at + 4);
+    chunkCount = r.Be16();
+    if (!r.Ok()) return Fail(SmfFaultKind::CutShort, at + 6);
+    const uint16_t division = r.Be16();
+    if (!r.Ok()) return Fail(SmfFaultKind::CutShort, at + 8);
+    if (!tracks.SetDivision(division)) return Fail(SmfFaultKind::Division, at + 8);
     // The header chunk may grow in later revisions: honour its length, skip what we don't know.
-    if (cursor.SkipBytes(length - 6)) return true;
-    if (mode == SmfReadMode::Strict) return Fail(SmfFaultKind::CutShort, at);
-    mends |= SmfMend::ChunkCut;
+    const uint32_t extra = length - 6;
+    if (extra > r.Left()) {
+        if (mode == SmfReadMode::Strict) return Fail(SmfFaultKind::CutShort, at + 10);
+        mends |= SmfMend::ChunkCut;
+    }
+    r.Skip(extra < r.Left() ? extra : r.Left());
     return true;
 }
 
-template <bool Lenient>
-bool SmfReader::ReadChunk(uint32_t number) {
-    chunkNumber = number;
-    inTrackChunk = false;
-    const uint32_t chunkStart = cursor.Position();
-    if (ReadScratch(4) != 4) return Fail(SmfFaultKind::MissingChunks, chunkStart);
-    const bool isTrack = std::memcmp(scratch, "MTrk", 4) == 0;
-    if (std::memcmp(scratch, "MThd", 4) == 0) return Fail(SmfFaultKind::SecondHeader, chunkStart);
-    uint32_t length = 0;
-    if (!ReadUInt32(length)) return Fail(SmfFaultKind::MissingChunks, chunkStart);
-    inTrackChunk = isTrack;
-    const uint32_t rest = cursor.Size() - cursor.Position();
-    if (length > rest) {
-        if constexpr (Lenient) {
-            mends |= SmfMend::ChunkCut;
-            length = rest;
-        } else if (!isTrack) {
-            return Fail(SmfFaultKind::ChunkPastEnd, chunkStart);
-        }
-    }
-    if (!isTrack) return cursor.SkipBytes(length);
-    if (!Lenient && length == 0) return Fail(SmfFaultKind::EmptyTrack, chunkStart);
-
-    Track* track = song->AppendTrack();
-    if (!track) {
-        outOfMemory = true;
-        return false;
-    }
-    // Events are read straight from the image: every read below checks its end itself, as the
-    // cursor would, and the cursor catches up once the chunk is done.
-    const uint8_t* const chunkBegin = cursor.Base() + cursor.Position();
-    const uint8_t* p = chunkBegin;
-    uint32_t tick = 0;
-    uint8_t runningStatus = 0;  // none: it never passes from one chunk to the next
-    if constexpr (!Lenient) {
-        // The strict reader reads up to the end of the image: an event that runs past the chunk
-        // is read in full from the bytes after it, and the tests below refuse it, as they refuse
-        // a chunk that ends without an End of Track.
-        const uint8_t* const end = cursor.Base() + cursor.Size();
-        bool ok = false;
-        for (;;) {
-            const uint8_t* const event = p;
-            bool endOfTrack = false;
-            if (!ReadEvent<false>(p, end, *track, tick, runningStatus, endOfTrack)) break;
-            const size_t read = size_t(p - chunkBegin);
-            if (endOfTrack) {
-                ok = read == length || Fail(SmfFaultKind::EndOfTrackNotAtEnd, event);
-                break;
-            }
-            if (read >= length) {
-                Fail(SmfFaultKind::NoEndOfTrack, event);
-                break;
-            }
-        }
-        cursor.SkipBytes(uint32_t(p - chunkBegin));
-        return ok;
-    } else {
-        const uint8_t* const end = chunkBegin + length;
-        statusCarried = false;
-        eventCut = false;
-        bool endOfTrack = false;
-        while (p != end && !endOfTrack) {
-            if (!ReadEvent<true>(p, end, *track, tick, runningStatus, endOfTrack)) {
-                if (!eventCut) return false;
-                break;
-            }
-        }
-        cursor.SkipBytes(length);
-        if (endOfTrack && p == end) return true;
-        mends |= SmfMend::TrackEnd;
-        if (endOfTrack) return true;
-        static const uint8_t EndOfTrack[2] = {0x2F, 0x00};
-        const uint32_t last = track->Empty() ? 0 : track->Last()->tick;
-        return Store(*track, 0xFF, EndOfTrack, EndOfTrack + 2, last);
-    }
-}
-
-namespace {
-
-// A variable-length quantity of at most 4 bytes at p, none beyond end; p moves past it.
-inline bool ReadVarLenAt(const uint8_t*& p, const uint8_t* end, uint32_t& out) {
-    const uint32_t taken = DecodeVarLen(p, uint32_t(end - p), out);
-    p += taken;
-    return taken != 0;  // cut short, or a fourth byte that still announces more
-}
-
-}  // namespace
-
-bool SmfReader::Store(Track& track, uint8_t status, const uint8_t* from, const uint8_t* to,
+template <class TrackSink>
+bool SmfReader::Store(TrackSink& track, uint8_t status, const uint8_t* from, const uint8_t* to,
                       uint32_t tick) {
     if (track.Append(status, from, uint32_t(to - from), tick)) return true;
     outOfMemory = true;
@@ -305,65 +212,146 @@ bool SmfReader::BadNumber(const uint8_t* event, const uint8_t* at, const uint8_t
 }
 
 template <bool Lenient>
-bool SmfReader::ReadEvent(const uint8_t*& p, const uint8_t* end, Track& track, uint32_t& tick,
-                          uint8_t& runningStatus, bool& endOfTrack) {
-    const uint8_t* const event = p;
-    uint32_t delta = 0;
-    if (!ReadVarLenAt(p, end, delta)) return BadNumber<Lenient>(event, event, end);
+uint8_t SmfReader::ChannelStatus(uint8_t status, bool statusByte) {
+    if constexpr (Lenient) {
+        if (statusByte)
+            statusCarried = false;
+        else if (statusCarried)
+            mends |= SmfMend::RunningStatusAfterMeta;
+    }
+    return status;
+}
+
+// Inlined into the chunk loop: an event takes a few nanoseconds, a call a good share of them.
+template <bool Lenient, class TrackSink>
+[[gnu::always_inline]] inline bool SmfReader::ReadEvent(ByteReader& r, TrackSink& track,
+                                                        uint32_t& tick, uint8_t& runningStatus,
+                                                        bool& endOfTrack) {
+    // Nearly every event, read as the steps below would.
+    ShortChannelEvent common;
+    if (TakeShortChannelEvent(r, runningStatus, common)) {
+        tick += common.delta;
+        runningStatus = ChannelStatus<Lenient>(common.status, common.statusByte);
+        return Store(track, common.status, common.data,
+                     common.data + ChannelDataBytes(common.status), tick);
+    }
+    const uint8_t* const event = r.Position();
+    const uint32_t delta = r.VarLen();
+    if (!r.Ok()) return BadNumber<Lenient>(event, event, r.End());
     tick += delta;  // wraps at 2^32, as the tick is unsigned 32-bit
-    if (p == end) return CutShort<Lenient>(event);
-    uint8_t status = *p;
+    uint8_t status = 0;
+    if (!r.PeekByte(status)) return CutShort<Lenient>(event);
     const bool statusByte = status >= 0x80;
     if (!statusByte) {
-        if (!runningStatus) return Fail(SmfFaultKind::DataWithoutStatus, p);
+        if (!runningStatus) return Fail(SmfFaultKind::DataWithoutStatus, r.Position());
         status = runningStatus;  // the byte stays unread: it is the first data byte
     } else {
-        ++p;
+        r.Skip(1);
     }
-    const uint8_t* const from = p;
+    const uint8_t* const from = r.Position();
     if (status < 0xF0) {
         // Data bytes are not examined: a byte of 0x80 or above in a data position is data.
-        const uint32_t dataBytes = (status & 0xE0) == 0xC0 ? 1 : 2;
-        if (uint32_t(end - p) < dataBytes) return CutShort<Lenient>(event);
-        p += dataBytes;
-        if constexpr (Lenient) {
-            if (statusByte)
-                statusCarried = false;
-            else if (statusCarried)
-                mends |= SmfMend::RunningStatusAfterMeta;
-        }
-        runningStatus = status;
-        return Store(track, status, from, p, tick);
+        if (!r.Skip(ChannelDataBytes(status))) return CutShort<Lenient>(event);
+        runningStatus = ChannelStatus<Lenient>(status, statusByte);
+        return Store(track, status, from, r.Position(), tick);
     }
     if constexpr (Lenient)
         statusCarried = statusCarried || runningStatus != 0;
     else
         runningStatus = 0;
-    uint32_t length = 0;
-    const uint8_t* lengthAt = p;
     if (status == 0xF0 || status == 0xF7) {
-        if (!ReadVarLenAt(p, end, length)) return BadNumber<Lenient>(event, lengthAt, end);
-        if (uint32_t(end - p) < length) return CutShort<Lenient>(event);
-        p += length;
-        return Store(track, status, from, p, tick);
+        const uint32_t length = r.VarLen();
+        if (!r.Ok()) return BadNumber<Lenient>(event, from, r.End());
+        if (!r.Skip(length)) return CutShort<Lenient>(event);
+        return Store(track, status, from, r.Position(), tick);
     }
     // System common and real-time messages have no place here.
-    if (status != 0xFF) return Fail(SmfFaultKind::BadStatus, p - 1);
-    if (p == end) return CutShort<Lenient>(event);
-    const uint8_t type = *p++;
-    if (type >= 0x80) return Fail(SmfFaultKind::MetaType, p - 1);
-    lengthAt = p;
-    if (!ReadVarLenAt(p, end, length)) return BadNumber<Lenient>(event, lengthAt, end);
+    if (status != 0xFF) return Fail(SmfFaultKind::BadStatus, from - 1);
+    const uint8_t type = r.Byte();
+    if (!r.Ok()) return CutShort<Lenient>(event);
+    if (type >= 0x80) return Fail(SmfFaultKind::MetaType, from);
+    const uint8_t* const lengthAt = r.Position();
+    const uint32_t length = r.VarLen();
+    if (!r.Ok()) return BadNumber<Lenient>(event, lengthAt, r.End());
     const int fixed = FixedMetaLength(type);
     bool misfit = false;
     if (fixed >= 0 && length != uint32_t(fixed)) {
         if constexpr (!Lenient) return Fail(SmfFaultKind::MetaLength, lengthAt);
         misfit = true;
     }
-    if (uint32_t(end - p) < length) return CutShort<Lenient>(event);
-    p += length;
+    if (!r.Skip(length)) return CutShort<Lenient>(event);
     if (misfit) mends |= SmfMend::MetaLength;
-    if (!Store(track, status, from, p, tick)) return false;
+    if (!Store(track, status, from, r.Position(), tick)) return false;
     endOfTrack = type == 0x2F;
     return true;
+}
+
+template <bool Lenient, class Tracks>
+bool SmfReader::ReadChunk(Tracks& tracks, uint32_t number) {
+    chunkNumber = number;
+    inTrackChunk = false;
+    ByteReader& r = cursor.Reader();
+    const uint32_t chunkStart = cursor.Position();
+    if (r.Left() < 4) return Fail(SmfFaultKind::MissingChunks, chunkStart);
+    const bool isTrack = r.Is("MTrk");
+    if (r.Is("MThd")) return Fail(SmfFaultKind::SecondHeader, chunkStart);
+    if (r.Left() < 8) return Fail(SmfFaultKind::MissingChunks, chunkStart);
+    r.Skip(4);
+    uint32_t length = r.Be32();
+    inTrackChunk = isTrack;
+    const uint32_t rest = r.Left();
+    if (length > rest) {
+        if constexpr (Lenient) {
+            mends |= SmfMend::ChunkCut;
+            length = rest;
+        } else if (!isTrack) {
+            return Fail(SmfFaultKind::ChunkPastEnd, chunkStart);
+        }
+    }
+    if (!isTrack) return r.Skip(length);
+    if (!Lenient && length == 0) return Fail(SmfFaultKind::EmptyTrack, chunkStart);
+
+    auto* track = tracks.AppendTrack();
+    if (!track) {
+        outOfMemory = true;
+        return false;
+    }
+    const uint8_t* const chunkBegin = r.Position();
+    uint32_t tick = 0;
+    uint8_t runningStatus = 0;  // none: it never passes from one chunk to the next
+    if constexpr (!Lenient) {
+        // The strict reader reads up to the end of the image: an event that runs past the chunk
+        // is read in full from the bytes after it, and the tests below refuse it, as they refuse
+        // a chunk that ends without an End of Track.
+        ByteReader events(chunkBegin, rest);
+        for (;;) {
+            const uint8_t* const event = events.Position();
+            bool endOfTrack = false;
+            if (!ReadEvent<false>(events, *track, tick, runningStatus, endOfTrack)) return false;
+            const uint32_t read = uint32_t(events.Position() - chunkBegin);
+            if (endOfTrack) {
+                if (read != length) return Fail(SmfFaultKind::EndOfTrackNotAtEnd, event);
+                r.Skip(length);
+                return tracks.EndTrack(chunkBegin, length, false);
+            }
+            if (read >= length) return Fail(SmfFaultKind::NoEndOfTrack, event);
+        }
+    } else {
+        ByteReader events = r.Take(length);
+        statusCarried = false;
+        eventCut = false;
+        bool endOfTrack = false;
+        while (!events.AtEnd() && !endOfTrack) {
+            if (!ReadEvent<true>(events, *track, tick, runningStatus, endOfTrack)) {
+                if (!eventCut) return false;
+                break;
+            }
+        }
+        if (!endOfTrack || !events.AtEnd()) mends |= SmfMend::TrackEnd;
+        if (!endOfTrack) {
+            static const uint8_t EndOfTrack[2] = {0x2F, 0x00};
+            if (!Store(*track, 0xFF, EndOfTrack, EndOfTrack + 2, LastTick(*track))) return false;
+        }
+        return tracks.EndTrack(chunkBegin, length, !endOfTrack);
+    }
 }

@@ -63,9 +63,8 @@ public:
         uint32_t restLength = 0;
         switch (e.kind) {
             case MdsEventKind::Short: {
-                // A data byte of 0x80 or above would read as a status: only then is it repeated.
                 const uint8_t status = e.message[0];
-                if (!useRunningStatus || status != lastStatus || e.message[1] >= 0x80)
+                if (!useRunningStatus || !MayOmitStatus(status, lastStatus, e.message[1]))
                     p.Add(status);
                 for (uint32_t i = 1; i < e.messageLength; ++i) p.Add(e.message[i]);
                 lastStatus = status;
@@ -193,8 +192,9 @@ SmfPlanStatus PlanSmf(const uint8_t* image, uint32_t size, bool useRunningStatus
 }
 
 WriteResult WriteSmfFile(const char* path, const SmfPlan& plan, bool replace) {
-    return WriteOutputFile(path, 22 + plan.trackBytes, replace,
-                           [&](OutputFile& file) { return Emit(file, plan); });
+    // A file of 4 GB or more is refused before anything is created.
+    if (22 + plan.trackBytes > UINT32_MAX) return WriteResult{false, FileTooLargeErrorCode()};
+    return WriteOutputFile(path, replace, [&](OutputFile& file) { return Emit(file, plan); });
 }
 
 bool WriteSmfImage(const SmfPlan& plan, MemoryFile& out) {

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "core/MdsReader.h"
-#include "core/MdsWriter.h"
+#include "core/OutputFile.h"
 #include "core/StreamBlocks.h"
 
 enum class SmfPlanStatus {

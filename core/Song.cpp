@@ -3,6 +3,7 @@
 #include <new>
 
 #include "core/EventPool.h"
+#include "core/SmfFault.h"
 
 // ---- EventBytes
 
@@ -184,7 +185,7 @@ void Song::Reset() {
 }
 
 bool Song::SetFormat(uint16_t value) {
-    if (value > 2) return false;
+    if (!IsSmfFormat(value)) return false;
     format = value;
     return true;
 }

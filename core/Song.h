@@ -8,6 +8,7 @@
 #include "core/ByteBuffer.h"
 #include "core/Bytes.h"
 #include "core/EventPool.h"
+#include "core/MergedEvent.h"
 
 // The bytes of an event, with ByteBuffer's operations and its exact sizes as its users see them.
 // Up to three bytes (a channel message, an End of Track) live in the node itself. Longer ones live
@@ -198,15 +199,6 @@ private:
     Track* next = nullptr;
 };
 
-// An event as a merge hands it on: the event, and what an encoder needs of a channel message
-// without going back to it.
-struct MergedEvent {
-    const MidiEvent* event;
-    uint32_t tick;
-    uint8_t bytes[EventBytes::InlineBytes];  // the bytes, when they live in the event's node
-    uint8_t size;                            // their number; 0 when they live elsewhere
-};
-
 // The links of events as handles, and the pool they name, for the walks over millions of events
 // (the merge, the encoder) that resolve handles through the pool they already hold rather than
 // through each event's page.
@@ -221,7 +213,7 @@ struct EventLinks {
     // Fills merged in place, field by field: an event put together on the stack and copied whole
     // stalls on every event of a merge.
     static void Merge(MergedEvent& merged, const MidiEvent& e) {
-        merged.event = &e;
+        merged.source = &e;
         merged.tick = e.tick;
         std::memcpy(merged.bytes, e.bytes.word, sizeof merged.bytes);
         merged.size = e.bytes.tag & EventBytes::Long ? 0 : e.bytes.tag & EventBytes::SizeMask;

@@ -5,6 +5,8 @@
 
 #include "core/EventPool.h"
 #include "core/FreshMemory.h"
+#include "core/Song.h"
+#include "core/StreamEncoder.h"
 
 MemoryFile::MemoryFile(uint32_t growBy) : growBy(growBy ? growBy : 1) {}
 
@@ -180,14 +182,6 @@ StreamBlock* StreamBlockList::Append(const StreamBlock& model) {
 
 namespace {
 
-bool WriteUInt32(MemoryFile& file, uint32_t value) {
-    uint8_t bytes[4];
-    PutLe32(bytes, value);
-    return file.Write(bytes, 4);
-}
-
-enum class Encoded { Yes, Skipped, OutOfMemory };
-
 // The event word of a channel message or a tempo change, the events that make up nearly all of a
 // song: false for every other event.
 inline bool ShortEventWord(const EventView& e, bool useRunningStatus, uint8_t& lastStatus,
@@ -195,9 +189,7 @@ inline bool ShortEventWord(const EventView& e, bool useRunningStatus, uint8_t& l
     if (e.IsChannel()) {
         const uint32_t byte1 = e.length > 0 ? e.data[0] : 0;
         const uint32_t byte2 = e.length > 1 ? e.data[1] : 0;
-        // A first data byte of 0x80 or above (a damaged file, which the reader accepts as data)
-        // would read as a new status byte: only then is the status written again.
-        if (useRunningStatus && e.status == lastStatus && byte1 < 0x80)
+        if (useRunningStatus && MayOmitStatus(e.status, lastStatus, byte1))
             word = byte1 | byte2 << 8;
         else
             word = e.status | byte1 << 8 | byte2 << 16;
@@ -212,147 +204,86 @@ inline bool ShortEventWord(const EventView& e, bool useRunningStatus, uint8_t& l
     return true;
 }
 
-// Appends a system exclusive event's word, parameters and fill to scratch; every other event
-// that ShortEventWord does not take is skipped.
-Encoded EncodeLongEvent(const EventView& e, uint8_t& lastStatus, MemoryFile& scratch) {
-    if (!e.IsSysEx()) return Encoded::Skipped;
-    const uint32_t n = e.status == 0xF0 ? e.length + 1 : e.length;
-    static const uint8_t Zeros[4] = {};
-    const bool written = WriteUInt32(scratch, 0x80000000u + n) &&
-                         (e.status != 0xF0 || scratch.Write(&e.status, 1)) &&
-                         scratch.Write(e.data, e.length) && scratch.Write(Zeros, (4 - n % 4) % 4);
-    lastStatus = 0;
-    return written ? Encoded::Yes : Encoded::OutOfMemory;
+}  // namespace
+
+StreamEncoder::StreamEncoder(const ConversionOptions& options, BlockSink& sink,
+                             const EventViewer& viewer)
+    : options(options),
+      sink(sink),
+      viewer(viewer),
+      maxBytes(options.maxBufferBytes),
+      idBytes(options.omitStreamIds ? 0 : 4),
+      shortLength(PackedShortBytes(options)),
+      allowanceStep(options.omitStreamIds ? 4 : 0) {}
+
+BuildResult StreamEncoder::Start() {
+    out = sink.StartBlock(0);
+    return out ? BuildResult::Ok : BuildResult::OutOfMemory;
 }
 
-// The walk of BuildStreamBlocks over events that come in batches, from a track or from a merge.
-// A channel message, nearly every event of a song, takes a short road straight into its block:
-// each block's buffer takes its one step of maxBufferBytes when its first event comes, the
-// events are written into it in place, and its length is set when it is done.
-class Encoder {
-public:
-    Encoder(const ConversionOptions& options, StreamBlockList& blocks)
-        : options(options),
-          blocks(blocks),
-          model(options.maxBufferBytes),
-          maxBytes(options.maxBufferBytes),
-          idBytes(options.omitStreamIds ? 0 : 4),
-          shortLength(8 + idBytes),
-          allowanceStep(options.omitStreamIds ? 4 : 0) {}
-    ~Encoder() {
-        if (current && out) current->buffer.SetLength(used);
-    }
+BuildResult StreamEncoder::Finish() {
+    return sink.EndBlock(used) ? BuildResult::Ok : BuildResult::OutOfMemory;
+}
 
-    // The first block; false when memory runs out.
-    bool Start() {
-        blocks.ClearBlocks();
-        current = blocks.Append(model);
-        return current != nullptr;
-    }
-    // Ok to go on.
-    BuildResult Add(const MergedEvent* events, uint32_t count);
-
-private:
-    // Any event, the walk's state in the members.
-    BuildResult AddOne(const MergedEvent& event);
-    // Keeps room for length more bytes in the current block, starting a new one when they would
-    // pass the limit; false when memory runs out.
-    bool Room(uint32_t length);
-    void Put(uint32_t tick, uint32_t word) {
-        uint8_t* at = out + used;
-        PutLe32(at, tick - prevTick);
-        if (idBytes) PutLe32(at + 4, 0);
-        PutLe32(at + 4 + idBytes, word);
-        used += shortLength;
-        prevTick = tick;
-    }
-
-    const ConversionOptions& options;
-    StreamBlockList& blocks;
-    // Every block is a copy of this empty one, so each buffer grows in whole maxBufferBytes steps.
-    const StreamBlock model;
-    const uint32_t maxBytes;
-    const uint32_t idBytes;
-    const uint32_t shortLength;
-    // With stream identifiers omitted, 4 bytes per event in the block are kept free, so a block
-    // still fits its limit if a player puts the identifiers back.
-    const uint32_t allowanceStep;
-    StreamBlock* current = nullptr;
-    uint8_t* out = nullptr;  // the current block's bytes, once its buffer has its step
-    MemoryFile scratch{51200};
-    uint32_t prevTick = 0;
-    uint32_t used = 0;  // the current block's length
-    uint64_t allowance = 0;
-    uint32_t lastStatus = 0;
-    uint32_t encoded = 0;
-};
-
-bool Encoder::Room(uint32_t length) {
+bool StreamEncoder::Room(uint32_t length) {
     allowance += allowanceStep;
-    if (used + allowance + length > maxBytes) {
-        if (out) current->buffer.SetLength(used);
-        StreamBlock* next = blocks.Append(model);
-        if (!next) return false;
-        next->tickStart = prevTick;
-        current = next;
-        out = nullptr;
-        used = 0;
-        allowance = allowanceStep;
-    }
-    if (out) return true;
-    uint8_t* memory = blocks.Room(maxBytes);
-    if (!memory) return false;
-    current->buffer.Attach(memory, maxBytes);
-    out = current->buffer.Extend(maxBytes);
+    if (used + allowance + length <= maxBytes) return true;
+    if (!sink.EndBlock(used)) return false;
+    out = sink.StartBlock(prevTick);
+    used = 0;
+    allowance = allowanceStep;
     return out != nullptr;
 }
 
-BuildResult Encoder::AddOne(const MergedEvent& event) {
+BuildResult StreamEncoder::AddOne(const MergedEvent& event) {
     // The reader guarantees the layout; an event built by hand that lies is not encoded.
     EventView view;
-    if (!event.event->View(view)) return BuildResult::Ok;
+    if (!viewer.View(event, view)) return BuildResult::Ok;
     uint8_t status = uint8_t(lastStatus);
     uint32_t word = 0;
+    uint8_t* at = nullptr;
     if (ShortEventWord(view, options.useRunningStatus, status, word)) {
         lastStatus = status;
         if (!Room(shortLength)) return BuildResult::OutOfMemory;
-        Put(event.tick, word);
-        ++encoded;
-        return BuildResult::Ok;
+        at = out + used;
+        used += shortLength;
+    } else {
+        if (!view.IsSysEx()) return BuildResult::Ok;  // its time rides on the next delta
+        // A message that not even an empty block holds ends the conversion before it is copied.
+        const uint64_t packed = PackedSysExBytes(view.status, view.length, options);
+        if (!FitsEmptyBlock(packed, options)) return BuildResult::EventTooLarge;
+        if (!Room(uint32_t(packed))) return BuildResult::OutOfMemory;
+        const uint32_t n = view.status == 0xF0 ? view.length + 1 : view.length;
+        word = 0x80000000u + n;
+        at = out + used;
+        uint8_t* params = at + shortLength;
+        if (view.status == 0xF0) *params++ = 0xF0;
+        std::memcpy(params, view.data, view.length);
+        std::memset(params + view.length, 0, uint32_t(packed) - shortLength - n);
+        used += uint32_t(packed);
+        lastStatus = 0;
     }
-    if (view.IsSysEx()) {
-        // A message that not even an empty block holds ends the conversion: it is not copied
-        // first, which for a message of hundreds of megabytes would be most of the memory.
-        const uint64_t n = view.status == 0xF0 ? uint64_t(view.length) + 1 : view.length;
-        if (shortLength + n + (4 - n % 4) % 4 + allowanceStep > maxBytes)
-            return BuildResult::EventTooLarge;
-    }
-    if (!scratch.SetLength(0)) return BuildResult::OutOfMemory;
-    if (!WriteUInt32(scratch, event.tick - prevTick)) return BuildResult::OutOfMemory;
-    if (idBytes && !WriteUInt32(scratch, 0)) return BuildResult::OutOfMemory;
-    const Encoded stored = EncodeLongEvent(view, status, scratch);
-    lastStatus = status;
-    if (stored == Encoded::OutOfMemory) return BuildResult::OutOfMemory;
-    if (stored == Encoded::Skipped) return BuildResult::Ok;  // its time rides on the next delta
-    const uint32_t length = scratch.GetLength();
-    if (!Room(length)) return BuildResult::OutOfMemory;
-    // Not even an empty block holds it; the blocks are thrown away, so it is not written.
-    if (used + allowance + length > maxBytes) return BuildResult::EventTooLarge;
-    std::memcpy(out + used, scratch.Data(), length);
-    used += length;
+    PutLe32(at, event.tick - prevTick);
+    if (idBytes) PutLe32(at + 4, 0);
+    PutLe32(at + 4 + idBytes, word);
     prevTick = event.tick;
     ++encoded;
     return BuildResult::Ok;
 }
 
-BuildResult Encoder::Add(const MergedEvent* events, uint32_t count) {
+BuildResult StreamEncoder::Add(const MergedEvent* events, uint32_t count) {
+    return idBytes ? AddEvents<4>(events, count) : AddEvents<0>(events, count);
+}
+
+template <uint32_t IdBytes>
+BuildResult StreamEncoder::AddEvents(const MergedEvent* events, uint32_t count) {
     // The walk's state in locals for the channel messages: the members are written only around
     // the other events and new blocks.
     static const uint32_t Mask[4] = {0, 0xFF, 0xFFFF, 0xFFFFFF};
     const uint32_t useRunningStatus = options.useRunningStatus;
-    const uint32_t limit = maxBytes, ids = idBytes, step = allowanceStep, size = shortLength;
+    const uint32_t limit = maxBytes, step = allowanceStep, size = 8 + IdBytes;
     uint32_t tick = prevTick, length = used, last = lastStatus, n = encoded;
-    uint64_t kept = allowance;
+    uint32_t kept = allowance;
     uint8_t* bytes = out;
     BuildResult result = BuildResult::Ok;
     for (uint32_t i = 0; i < count; ++i) {
@@ -369,14 +300,13 @@ BuildResult Encoder::Add(const MergedEvent* events, uint32_t count) {
         const uint32_t message =
             (status | uint32_t(event.bytes[1]) << 8 | uint32_t(event.bytes[2]) << 16) &
             Mask[event.size];
-        // A first data byte of 0x80 or above (a damaged file, which the reader accepts as data)
-        // would read as a new status byte: only then is the status written again.
         // Decided without a branch: in a merged song the statuses of the tracks take turns.
-        const uint32_t running = useRunningStatus & (status == last) & ((message & 0x8000) == 0);
+        const uint32_t running =
+            useRunningStatus & MayOmitStatus(status, last, (message >> 8) & 0xFF);
         const uint32_t word = message >> (8 * running);
         last = status;
         kept += step;
-        if (length + kept + size > limit || !bytes) {
+        if (length + kept + size > limit) {
             prevTick = tick, used = length, allowance = kept - step;
             if (!Room(shortLength)) {
                 result = BuildResult::OutOfMemory;
@@ -386,22 +316,46 @@ BuildResult Encoder::Add(const MergedEvent* events, uint32_t count) {
         }
         uint8_t* at = bytes + length;
         PutLe32(at, event.tick - tick);
-        if (ids) PutLe32(at + 4, 0);
-        PutLe32(at + 4 + ids, word);
+        if (IdBytes) PutLe32(at + 4, 0);
+        PutLe32(at + 4 + IdBytes, word);
         length += size;
         tick = event.tick;
         ++n;
     }
     if (result == BuildResult::Ok)
         prevTick = tick, used = length, lastStatus = last, encoded = n, allowance = kept;
-    blocks.SetEventCount(encoded);
     return result;
 }
+
+uint8_t* BlockListSink::StartBlock(uint32_t tickStart) {
+    if (current) current = nullptr;
+    StreamBlock* block = blocks.Append(model);
+    uint8_t* memory = block ? blocks.Room(model.buffer.GrowBy()) : nullptr;
+    if (!memory) return nullptr;
+    block->tickStart = tickStart;
+    block->buffer.Attach(memory, model.buffer.GrowBy());
+    current = block;
+    return block->buffer.Extend(model.buffer.GrowBy());
+}
+
+bool BlockListSink::EndBlock(uint32_t length) {
+    return current && current->buffer.SetLength(length);
+}
+
+namespace {
+
+// Events of a song: a MidiEvent each.
+class SongEvents : public EventViewer {
+public:
+    bool View(const MergedEvent& event, EventView& view) const override {
+        return static_cast<const MidiEvent*>(event.source)->View(view);
+    }
+};
 
 // Encodes the batches of a merge, and keeps the first failure.
 class MergeEncoder : public MergedEventVisitor {
 public:
-    explicit MergeEncoder(Encoder& encoder) : encoder(encoder) {}
+    explicit MergeEncoder(StreamEncoder& encoder) : encoder(encoder) {}
     bool Events(const MergedEvent* events, uint32_t count) override {
         result = encoder.Add(events, count);
         return result == BuildResult::Ok;
@@ -409,22 +363,24 @@ public:
     BuildResult result = BuildResult::Ok;
 
 private:
-    Encoder& encoder;
+    StreamEncoder& encoder;
 };
 
 }  // namespace
 
 BuildResult BuildStreamBlocks(const Track& track, const ConversionOptions& options,
                               StreamBlockList& blocks) {
-    Encoder encoder(options, blocks);
-    if (!encoder.Start()) return BuildResult::OutOfMemory;
+    BlockListSink sink(blocks, options);
+    const SongEvents viewer;
+    StreamEncoder encoder(options, sink, viewer);
+    BuildResult result = encoder.Start();
     const EventPool& pool = EventLinks::PoolOf(track);
     constexpr uint32_t BatchSize = 256;
     MergedEvent batch[BatchSize];
     uint32_t n = 0;
     MidiEvent* event = track.First();
     uint32_t handle = event ? EventPool::HandleOf(event) : EventPool::NoHandle;
-    while (event) {
+    while (event && result == BuildResult::Ok) {
         PrefetchRunAhead(event);
         EventLinks::Merge(batch[n++], *event);
         const uint32_t next = EventLinks::Next(*event);
@@ -432,19 +388,25 @@ BuildResult BuildStreamBlocks(const Track& track, const ConversionOptions& optio
             next == EventPool::NoHandle ? nullptr : EventLinks::After(pool, event, handle, next);
         handle = next;
         if (n == BatchSize || !event) {
-            const BuildResult result = encoder.Add(batch, n);
-            if (result != BuildResult::Ok) return result;
+            result = encoder.Add(batch, n);
             n = 0;
         }
     }
-    return BuildResult::Ok;
+    if (result == BuildResult::Ok) result = encoder.Finish();
+    blocks.SetEventCount(encoder.Events());
+    return result;
 }
 
 BuildResult BuildMergedStreamBlocks(const Song& song, const ConversionOptions& options,
                                     StreamBlockList& blocks) {
-    Encoder encoder(options, blocks);
-    if (!encoder.Start()) return BuildResult::OutOfMemory;
+    BlockListSink sink(blocks, options);
+    const SongEvents viewer;
+    StreamEncoder encoder(options, sink, viewer);
     MergeEncoder merged(encoder);
-    if (!song.VisitMerged(merged)) return BuildResult::OutOfMemory;
-    return merged.result;
+    BuildResult result = encoder.Start();
+    if (result == BuildResult::Ok && !song.VisitMerged(merged)) result = BuildResult::OutOfMemory;
+    if (result == BuildResult::Ok) result = merged.result;
+    if (result == BuildResult::Ok) result = encoder.Finish();
+    blocks.SetEventCount(encoder.Events());
+    return result;
 }

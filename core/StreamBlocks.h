@@ -4,7 +4,9 @@
 
 #include "core/ByteBuffer.h"
 #include "core/ConversionOptions.h"
-#include "core/Song.h"
+
+class Song;
+class Track;
 
 // A growable in-memory file. Growing allocates whole growBy steps; bytes that a larger length or a
 // write past the end brings in read back as zeros.
@@ -104,6 +106,31 @@ private:
     size_t roomBytes = 0;
     size_t nextPieceBytes = 64 * 1024;
 };
+
+// The bytes an event takes in a block: a channel message or a tempo its three words (two with
+// stream identifiers omitted); a system exclusive message its words, its parameters (an F0 in
+// front when the message starts with it, then the data bytes) and the fill to a multiple of 4.
+inline uint32_t PackedShortBytes(const ConversionOptions& options) {
+    return options.omitStreamIds ? 8 : 12;
+}
+inline uint64_t PackedSysExBytes(uint8_t status, uint32_t length,
+                                 const ConversionOptions& options) {
+    const uint64_t n = status == 0xF0 ? uint64_t(length) + 1 : length;
+    return PackedShortBytes(options) + n + (4 - n % 4) % 4;
+}
+// The bytes any stored event takes in a block, by its status (and a meta event's type) and the
+// length of its data; 0 for one that is not encoded (every meta event but a tempo).
+inline uint64_t PackedEventBytes(uint8_t status, uint8_t metaType, uint32_t length,
+                                 const ConversionOptions& options) {
+    if (status < 0xF0) return PackedShortBytes(options);
+    if (status == 0xFF) return metaType == 0x51 && length == 3 ? PackedShortBytes(options) : 0;
+    return PackedSysExBytes(status, length, options);
+}
+// Whether an event of packed bytes fits into an empty block. With stream identifiers omitted 4
+// bytes per event stay free, so that a block still fits its limit if a player puts them back.
+inline bool FitsEmptyBlock(uint64_t packed, const ConversionOptions& options) {
+    return packed + (options.omitStreamIds ? 4 : 0) <= options.maxBufferBytes;
+}
 
 enum class BuildResult {
     Ok,

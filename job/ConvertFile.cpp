@@ -199,13 +199,17 @@ void ConvertFile(HWND owner, const char* path) {
     WaitCursor wait;
     ConvertedSong song;
     {
-        ByteBuffer image;  // the conversion releases it as soon as the song is read
+        ByteBuffer image;
         if (!ReadInput(owner, path, image)) return;
         if (IsMdsImage(image.Data(), image.Size())) {
             ConvertBack(owner, path, image);
             return;
         }
-        switch (ConvertSmf(image, ReadOptions(), song)) {
+        ConversionRequest request;
+        request.image = image.Data();
+        request.size = image.Size();
+        request.options = ReadOptions();
+        switch (ConvertSmf(request, song).status) {
             case ConversionStatus::Ok:
                 break;
             case ConversionStatus::NotSmf:
@@ -218,7 +222,12 @@ void ConvertFile(HWND owner, const char* path) {
                 SetFocus(GetDlgItem(MainWindow, IDC_BUFFER_SIZE));
                 return;
             }
+            case ConversionStatus::OutputTooLarge:
+                // What saving such a file would have shown, before the save dialog asks for it.
+                ReportSystemError(owner, ERROR_FILE_TOO_LARGE, QuotedPath(path).c_str());
+                return;
             case ConversionStatus::OutOfMemory:
+            case ConversionStatus::WriteFailed:  // kept in memory: nothing is written here
                 ReportOutOfMemory(owner, path);
                 return;
         }

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # CliOutOfMemoryTest.sh: tonflux-convert under address-space limits (ulimit -v) from too small
-# to hold the file up to enough for the whole conversion. At every limit it must either write
+# to hold the file up to enough for the whole conversion, a little more than the file itself. At every limit it must either write
 # exactly the file of an unlimited run, or print the system's text for running out of memory,
 # exit 1 and leave no file at all behind (no output, no temporary file): never crash. The same
 # for --dump, and for a batch that wants more threads than the limit leaves room for.
@@ -13,7 +13,7 @@ rm -rf "$work"
 mkdir -p "$work"
 
 # 8 MB of the densest events (two bytes each) in one track, and the same notes spread over 200
-# tracks of a format 1 file, so the limit strikes in the parse, the merge and the encoding.
+# tracks of a format 1 file, so the limit strikes in the reading, the merge and the encoding.
 python3 - "$work" <<'EOF'
 import struct, sys
 work = sys.argv[1]
@@ -52,9 +52,9 @@ for input in dense tracks; do
     "$convert" -q -j 1 -o "$work/$input.expected.mds" "$work/$input.mid"
     size_kb=$(($(stat -c %s "$work/$input.mid") / 1024))
     converted=0 refused=0
-    # From a limit the program hardly starts with up to 40 times the file's size.
-    for step in 0 1 2 3 4 6 8 10 12 14 16 18 20 22 24 26 28 32 40; do
-        limit=$((24 * 1024 + step * size_kb))
+    # From a limit the program hardly starts with (about 8 MB) up to 4 times the file's size.
+    for step in 0 1 2 3 4 5 6 7 8 9 10 11 12 14 16 18 20 24 32; do
+        limit=$((10 * 1024 + step * size_kb / 8))
         dir=$work/$input/$step
         mkdir -p "$dir"
         set +e

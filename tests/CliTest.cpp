@@ -31,6 +31,7 @@
 #include "cli/Refusals.h"
 #include "core/Conversion.h"
 #include "core/OutputFile.h"
+#include "core/SongConversion.h"
 #include "tests/support/RandomSong.h"
 #include "tests/support/StreamEvents.h"
 
@@ -118,8 +119,7 @@ Bytes BigSysexSong() {
 Bytes MdsOf(const Bytes& smf) {
     ConvertedSong song;
     MemoryFile image(4096);
-    if (ConvertSmf(smf.data(), uint32_t(smf.size()), ConversionOptions(), song) !=
-            ConversionStatus::Ok ||
+    if (ConvertSmf({smf.data(), uint32_t(smf.size())}, song).status != ConversionStatus::Ok ||
         !WriteConvertedImage(song, image))
         return {};
     return Bytes(image.Data(), image.Data() + image.GetLength());
@@ -850,7 +850,7 @@ TEST_F(Cli, ConvertedFilesDumpToTheEventsOfTheMergedSong) {
             HeapImage heap(song.second);
             Song parsed;
             ByteBuffer title, copyright;
-            ASSERT_EQ(PrepareSong(heap.data, heap.size, parsed, title, copyright),
+            ASSERT_EQ(PrepareSong({heap.data, heap.size}, parsed, title, copyright),
                       ConversionStatus::Ok);
             const auto expected = ExpectedStreamEvents(*parsed.FirstTrack());
             const auto got = DumpedEvents(dump.out);

@@ -1,4 +1,5 @@
 #include "core/Conversion.h"
+#include "core/SongConversion.h"
 
 #include <gtest/gtest.h>
 
@@ -27,7 +28,7 @@ TEST(ConvertSmf, RefusesWhatCannotBeConvertedWithOneStatusAndNothingKept) {
         ConversionStatus status;
         SmfFaultKind fault;  // what the refusal names, at offset
         uint32_t offset;
-        bool lenientReads;  // the lenient mode would convert it
+        bool lenientConverts;  // the lenient mode would convert it, with the same options
     };
     Bytes sysex(1100, 0x11);
     sysex.back() = 0xF7;
@@ -42,6 +43,10 @@ TEST(ConvertSmf, RefusesWhatCannotBeConvertedWithOneStatusAndNothingKept) {
          false},
         {"a damaged track", SmfImage().Format(0).Track({0x00, 0x90, 0x30}),
          ConversionStatus::NotSmf, K::CutShort, 22, true},
+        {"a damaged track with a system exclusive larger than a 1 KB block",
+         SmfImage().Format(0).Track(
+             Cat({{0x00, 0xF0}, VarLen(uint32_t(sysex.size())), sysex, {0x00, 0x90, 0x30}})),
+         ConversionStatus::NotSmf, K::CutShort, 1126, false},
         {"format 2", SmfImage().Format(2).Track(EndOfTrack), ConversionStatus::NotSmf, K::Format, 8,
          false},
         {"format 2 behind a MacBinary header",
@@ -61,16 +66,14 @@ TEST(ConvertSmf, RefusesWhatCannotBeConvertedWithOneStatusAndNothingKept) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        ByteBuffer image;
-        image.Assign(c.image.data(), uint32_t(c.image.size()));
+        HeapImage image(c.image);
         ConvertedSong song;
-        SmfReading reading;
-        EXPECT_EQ(ConvertSmf(image, MakeConversionOptions(1, true, false), reading, song),
-                  c.status);
-        EXPECT_EQ(reading.fault.kind, c.fault);
-        EXPECT_EQ(reading.fault.offset, c.offset);
-        EXPECT_EQ(reading.lenientReads, c.lenientReads);
-        EXPECT_TRUE(image.Empty()) << "the image is released once read";
+        const ConversionResult result =
+            ConvertSmf({image.data, image.size, MakeConversionOptions(1, true, false)}, song);
+        EXPECT_EQ(result.status, c.status);
+        EXPECT_EQ(result.reading.fault.kind, c.fault);
+        EXPECT_EQ(result.reading.fault.offset, c.offset);
+        EXPECT_EQ(result.reading.lenientConverts, c.lenientConverts);
         EXPECT_EQ(song.blocks.Count(), 0u);
         EXPECT_TRUE(song.title.Empty());
     }
@@ -115,7 +118,8 @@ TEST(PrepareSong, TakesTheTextsFromTheFirstTrackBeforeMerging) {
         HeapImage heap(c.image);
         Song song;
         ByteBuffer title, copyright;
-        ASSERT_EQ(PrepareSong(heap.data, heap.size, song, title, copyright), ConversionStatus::Ok);
+        ASSERT_EQ(PrepareSong({heap.data, heap.size}, song, title, copyright),
+                  ConversionStatus::Ok);
         EXPECT_EQ(Str(title), c.title);
         EXPECT_EQ(Str(copyright), c.copyright);
         EXPECT_EQ(song.TrackCount(), c.tracks);

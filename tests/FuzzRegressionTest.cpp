@@ -63,7 +63,9 @@ TEST(FuzzRegression, StoredInputsPassEveryCheck) {
         const Bytes input = ReadFile(path);
         const std::string name = path.filename().string();
         if (!CheckWithEveryAllocationRefused(CheckReadAndMerge, "CheckReadAndMerge", name, input) ||
-            !CheckWithEveryAllocationRefused(CheckConversion, "CheckConversion", name, input))
+            !CheckWithEveryAllocationRefused(CheckConversion, "CheckConversion", name, input) ||
+            !CheckWithEveryAllocationRefused(CheckStreamConversion, "CheckStreamConversion", name,
+                                             input))
             GTEST_SKIP() << "the allocation hook is not in effect here";
         const std::string context = "CheckRoundTrip on " + name;
         SetCheckContext(context.c_str());
@@ -110,7 +112,9 @@ TEST(FuzzRegression, EveryRefusedAllocationIsReportedOrHarmless) {  // on built 
     for (const Case& c : cases) {
         if (!CheckWithEveryAllocationRefused(CheckReadAndMerge, "CheckReadAndMerge", c.what,
                                              c.input) ||
-            !CheckWithEveryAllocationRefused(CheckConversion, "CheckConversion", c.what, c.input))
+            !CheckWithEveryAllocationRefused(CheckConversion, "CheckConversion", c.what, c.input) ||
+            !CheckWithEveryAllocationRefused(CheckStreamConversion, "CheckStreamConversion", c.what,
+                                             c.input))
             GTEST_SKIP() << "the allocation hook is not in effect here";
     }
 }

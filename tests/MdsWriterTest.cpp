@@ -16,9 +16,11 @@
 #include <unistd.h>
 #endif
 
+#include "core/Conversion.h"
 #include "core/FileSystem.h"
 #include "core/OutputFile.h"
 #include "tests/support/Packed.h"
+#include "tests/support/SmfImage.h"
 
 namespace {
 
@@ -211,6 +213,74 @@ TEST_F(WriteMdsFileOnDisk, WritesTheImageAndReplacesAnExistingFile) {
     EXPECT_EQ(ReadFile(target),
               Image(96, Options(1024, false), blocks, ByteBuffer(), ByteBuffer()));
     EXPECT_EQ(Names(), std::vector<std::string>{"song.mds"});  // no temporary file left
+}
+
+// The conversion that writes its file as it goes: the header's sizes filled in at the end, in the
+// output's buffer or in the file itself, and nothing left behind by a failure, however late.
+TEST_F(WriteMdsFileOnDisk, ConvertsWhileWritingAndLeavesNothingOnAFailure) {
+    const Bytes eot{0x00, 0xFF, 0x2F, 0x00};
+    Bytes notes;  // 120 000 events: a file of 1.4 MB, more than the output's buffer holds
+    for (int i = 0; i < 120000; ++i) notes.insert(notes.end(), {0x01, 0x3C, uint8_t(i & 0x7F)});
+    const Bytes big = SmfImage().Format(0).Track(Cat({{0x00, 0x90, 0x3C, 0x40}, notes, eot}));
+    const Bytes small =
+        SmfImage().Track(Cat({{0x00, 0xFF, 0x03, 0x01, 'T', 0x00, 0x90, 0x3C, 0x40}, eot}));
+    const Bytes lateFault = SmfImage()
+                                .Track(Cat({{0x00, 0x90, 0x3C, 0x40}, eot}))
+                                .Track(Cat({{0x00, 0x90, 0x3C, 0x40}, notes, {0x00, 0xF4}, eot}));
+    const Bytes sysex = SmfImage().Format(0).Track(
+        Cat({{0x00, 0x90, 0x3C, 0x40}, notes, {0x00, 0xF0}, VarLen(2000), Bytes(2000, 1), eot}));
+    struct Case {
+        const char* what;
+        Bytes smf;
+        fs::path target;
+        bool replace;
+        ConversionStatus status;
+        uint32_t posixError;  // for WriteFailed
+    };
+    WriteFile(dir / "old.mds", {'o', 'l', 'd'});
+    const Case cases[] = {
+        {"a file larger than the output's buffer", big, dir / "big.mds", true, ConversionStatus::Ok,
+         0},
+        {"a small file in place of an old one", small, dir / "old.mds", true, ConversionStatus::Ok,
+         0},
+        {"a fault in the last track", lateFault, dir / "old.mds", true, ConversionStatus::NotSmf,
+         0},
+        {"an event larger than a block after many", sysex, dir / "old.mds", true,
+         ConversionStatus::EventTooLarge, 0},
+        {"a folder that does not exist", big, dir / "gone" / "song.mds", true,
+         ConversionStatus::WriteFailed, ENOENT},
+        {"a file there, not to be replaced", big, dir / "old.mds", false,
+         ConversionStatus::WriteFailed, EEXIST},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteFile(dir / "old.mds", {'o', 'l', 'd'});
+        const HeapImage image(c.smf);
+        const ConversionRequest request(image.data, image.size, Options(1024, false));
+        const ConversionResult result =
+            ConvertSmfToFile(request, c.target.string().c_str(), c.replace);
+        ASSERT_EQ(result.status, c.status);
+        if (c.status == ConversionStatus::WriteFailed) {
+            EXPECT_NE(result.errorCode, 0u);
+#ifndef _WIN32
+            EXPECT_EQ(result.errorCode, c.posixError);
+#endif
+        }
+        if (c.status != ConversionStatus::Ok) {
+            EXPECT_EQ(Names(), std::vector<std::string>{"old.mds"});
+            EXPECT_EQ(ReadFile(dir / "old.mds"), (Bytes{'o', 'l', 'd'}));
+            continue;
+        }
+        ConvertedSong kept;
+        MemoryFile expected(4096);
+        ASSERT_EQ(ConvertSmf(request, kept).status, ConversionStatus::Ok);
+        ASSERT_TRUE(WriteConvertedImage(kept, expected));
+        EXPECT_EQ(ReadFile(c.target),
+                  Bytes(expected.Data(), expected.Data() + expected.GetLength()));
+        EXPECT_EQ(result.blocks, kept.blocks.Count());
+        EXPECT_EQ(result.events, kept.blocks.EventCount());
+        fs::remove(c.target);
+    }
 }
 
 TEST_F(WriteMdsFileOnDisk, FailsWithTheSystemCodeAndLeavesNothingBehind) {

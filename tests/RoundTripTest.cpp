@@ -7,6 +7,7 @@
 
 #include "core/Conversion.h"
 #include "core/MdsWriter.h"
+#include "core/SongConversion.h"
 #include "tests/support/RandomSong.h"
 #include "tests/support/StreamEvents.h"
 
@@ -32,7 +33,7 @@ TEST(RoundTrip, RandomSongsDecodeToTheMergedEvents) {
             HeapImage heap(smf);
             Song song;
             ByteBuffer title, copyright;
-            ASSERT_EQ(PrepareSong(heap.data, heap.size, song, title, copyright),
+            ASSERT_EQ(PrepareSong({heap.data, heap.size}, song, title, copyright),
                       ConversionStatus::Ok);
             const auto expected = ExpectedStreamEvents(*song.FirstTrack());
             for (int variant = 0; variant < 4; ++variant) {
@@ -120,7 +121,7 @@ TEST(RoundTrip, BackToSmfAndOnceMoreGivesTheSameStreamFile) {
                 options.useRunningStatus = variant & 1;
                 options.omitStreamIds = variant & 2;
                 ConvertedSong song;
-                ASSERT_EQ(ConvertSmf(smf.data(), uint32_t(smf.size()), options, song),
+                ASSERT_EQ(ConvertSmf({smf.data(), uint32_t(smf.size()), options}, song).status,
                           ConversionStatus::Ok);
                 MemoryFile mds(65536);
                 ASSERT_TRUE(WriteConvertedImage(song, mds));
@@ -131,7 +132,7 @@ TEST(RoundTrip, BackToSmfAndOnceMoreGivesTheSameStreamFile) {
                 MemoryFile mid(65536);
                 ASSERT_TRUE(WriteConvertedMidiImage(midi, mid));
                 ConvertedSong again;
-                ASSERT_EQ(ConvertSmf(mid.Data(), mid.GetLength(), options, again),
+                ASSERT_EQ(ConvertSmf({mid.Data(), mid.GetLength(), options}, again).status,
                           ConversionStatus::Ok);
                 MemoryFile mdsAgain(65536);
                 ASSERT_TRUE(WriteConvertedImage(again, mdsAgain));

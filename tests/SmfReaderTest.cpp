@@ -514,6 +514,105 @@ TEST(SmfReader, KeepsWhatWasReadBeforeAFaultAndServesAnotherParse) {
     EXPECT_EQ(song.TrackCount(), 1u);
 }
 
+TEST(ByteReader, ReadsOnlyWhatIsThereAndStaysFailed) {
+    struct Case {
+        const char* what;
+        Bytes bytes;
+        uint32_t (*read)(ByteReader&);  // the value read last
+        uint32_t value;
+        bool ok;
+        uint32_t left;
+    };
+    const Case cases[] = {
+        {"big-endian 16 bits",
+         {0x12, 0x34},
+         [](ByteReader& r) { return uint32_t(r.Be16()); },
+         0x1234,
+         true,
+         0},
+        {"big-endian 32 bits",
+         {1, 2, 3, 4, 5},
+         [](ByteReader& r) { return r.Be32(); },
+         0x01020304,
+         true,
+         1},
+        {"little-endian 32 bits",
+         {1, 2, 3, 4},
+         [](ByteReader& r) { return r.Le32(); },
+         0x04030201,
+         true,
+         0},
+        {"32 bits of 3 bytes: nothing taken",
+         {1, 2, 3},
+         [](ByteReader& r) { return r.Be32(); },
+         0,
+         false,
+         3},
+        {"a one-byte quantity", {0x7F, 0}, [](ByteReader& r) { return r.VarLen(); }, 0x7F, true, 1},
+        {"the largest quantity",
+         {0xFF, 0xFF, 0xFF, 0x7F},
+         [](ByteReader& r) { return r.VarLen(); },
+         0x0FFFFFFF,
+         true,
+         0},
+        {"a fifth byte announced",
+         {0x80, 0x80, 0x80, 0x80, 0x00},
+         [](ByteReader& r) { return r.VarLen(); },
+         0,
+         false,
+         5},
+        {"a quantity cut short", {0x81}, [](ByteReader& r) { return r.VarLen(); }, 0, false, 1},
+        {"a skip past the end: nothing taken",
+         {1, 2},
+         [](ByteReader& r) { return uint32_t(r.Skip(3)); },
+         0,
+         false,
+         2},
+        {"a byte at the end", {}, [](ByteReader& r) { return uint32_t(r.Byte()); }, 0, false, 0},
+        {"a read after a failed one is served, the failure stays",
+         {1, 2},
+         [](ByteReader& r) {
+             r.Be32();
+             return uint32_t(r.Be16());
+         },
+         0x0102,
+         false,
+         0},
+        {"two bytes taken as a reader of their own",
+         {1, 2, 3},
+         [](ByteReader& r) {
+             ByteReader taken = r.Take(2);
+             return taken.Ok() ? taken.Be16() + 0u : 0xFFFFFFFF;
+         },
+         0x0102,
+         true,
+         1},
+        {"more taken than there is: an empty failed reader",
+         {1, 2, 3},
+         [](ByteReader& r) {
+             const ByteReader taken = r.Take(4);
+             return taken.Left() + (taken.Ok() ? 100u : 0u);
+         },
+         0,
+         false,
+         3},
+        {"a look ahead that passes the end",
+         {1, 2, 3},
+         [](ByteReader& r) { return uint32_t(r.Peek(4) != nullptr); },
+         0,
+         true,
+         3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const HeapImage image(c.bytes);
+        ByteReader r(image.data, image.size);
+        EXPECT_EQ(c.read(r), c.value);
+        EXPECT_EQ(r.Ok(), c.ok);
+        EXPECT_EQ(r.Left(), c.left);
+    }
+}
+
 TEST(ByteCursor, NeverMovesPastTheEnd) {
     const uint8_t image[3] = {1, 2, 3};
     ByteCursor c;

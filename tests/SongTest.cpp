@@ -123,7 +123,7 @@ class LabelVisitor : public MergedEventVisitor {
 public:
     bool Events(const MergedEvent* events, uint32_t count) override {
         for (uint32_t i = 0; i < count; ++i) {
-            const MidiEvent& e = *events[i].event;
+            const MidiEvent& e = *static_cast<const MidiEvent*>(events[i].source);
             EXPECT_EQ(events[i].tick, e.tick);
             labels.push_back({e.tick, e.bytes[1], uint16_t(e.bytes[2] << 8 | e.bytes[3])});
         }

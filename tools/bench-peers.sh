@@ -5,17 +5,19 @@
 # benchmark songs (tools/make-bench-songs.py) and prints one table.
 #
 #   tools/bench-peers.sh [-r RUNS] [-t SECONDS] [-s "typical large dense tracks2000"]
-#                        [-p "libsmf portsmf mido"] [-f]
+#                        [-p "libsmf portsmf mido"] [-f] [-b BEFORE_BUILD_DIR]
 #
-# Tonflux's conversion is timed in process by the conversion benchmark (read the file, parse,
-# merge, encode, write the file, free), and also as a whole tonflux-convert process; a peer only
-# around its load call, measured inside the driver (mido runs on Debian's
+# Tonflux's conversion is timed in process by the conversion benchmark (read the file, convert it
+# straight from its image into the file; beside it the song model's road), and also as a whole
+# tonflux-convert process; a peer only around its load call, measured inside the driver (mido runs on Debian's
 # /usr/bin/python3, where python3-mido lives). Each figure is the best of RUNS runs (default 3); a
 # peer run longer than SECONDS (default 900) is stopped and shown as ">", one of more than 10 s
 # is not repeated. "wall" is elapsed time,
 # "cpu" user plus system time: on a machine shared with other work the cpu column is the steadier
 # one. Ratios are the peer's load time over Tonflux's conversion time. A peer's figures are kept
-# in build/bench-peers/peer-results.json for the next table; -f measures them again.
+# in build/bench-peers/peer-results.json for the next table; -f measures them again. -b names the
+# build tree of an earlier commit (built with -DTONFLUX_BUILD_BENCHMARKS=ON), whose conversion is
+# timed in the same run and shown beside.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -24,13 +26,15 @@ limit=900
 songs="typical large dense tracks2000"
 peers="libsmf portsmf mido"
 remeasure=""
-while getopts "r:t:s:p:f" opt; do
+before=""
+while getopts "r:t:s:p:fb:" opt; do
     case "$opt" in
     r) runs=$OPTARG ;;
     t) limit=$OPTARG ;;
     s) songs=$OPTARG ;;
     p) peers=$OPTARG ;;
     f) remeasure=remeasure ;;
+    b) before=$OPTARG ;;
     *) exit 2 ;;
     esac
 done
@@ -45,4 +49,4 @@ cc -O2 $(pkg-config --cflags smf) tools/peers/load-libsmf.c -o "$out/load-libsmf
     $(pkg-config --libs smf)
 c++ -O2 $(pkg-config --cflags portSMF) tools/peers/load-portsmf.cpp -o "$out/load-portsmf" \
     $(pkg-config --libs portSMF)
-python3 tools/peers/run-peers.py "$out" "$runs" "$limit" "$songs" "$peers" $remeasure
+python3 tools/peers/run-peers.py "$out" "$runs" "$limit" "$songs" "$peers" $remeasure $before

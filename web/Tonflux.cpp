@@ -165,21 +165,9 @@ MdsCheck Describe(const uint8_t* image, uint32_t size, bool tables, bool counted
     return check;
 }
 
-// Whether the lenient reading converts, with the same options, what the strict one refused (as
-// tonflux-convert's hint says): it may take a file whose system exclusive message is then too
-// large for a block.
-bool LenientConverts(const uint8_t* image, uint32_t size, const TonfluxOptions& options) {
-    SmfReading lenient;
-    lenient.mode = SmfReadMode::Lenient;
-    ConvertedSong song;
-    return ConvertSmf(image, size, MakeOptions(options), lenient, song) == ConversionStatus::Ok;
-}
-
 uint32_t ConvertToMds(const uint8_t* image, uint32_t size, const TonfluxOptions& options,
                       TonfluxResult& result) {
     result.direction = TonfluxMidToMds;
-    SmfReading reading;
-    reading.mode = options.lenient ? SmfReadMode::Lenient : SmfReadMode::Strict;
     ConvertedSong song;
     class Steps final : public ConversionObserver {
     public:
@@ -190,10 +178,13 @@ uint32_t ConvertToMds(const uint8_t* image, uint32_t size, const TonfluxOptions&
         }
         const TonfluxOptions& options;
     } steps(options);
-    const ConversionStatus status =
-        ConvertSmf(image, size, MakeOptions(options), reading, song, &steps);
+    const ConversionResult converted = ConvertSmf(
+        ConversionRequest(image, size, MakeOptions(options),
+                          options.lenient ? SmfReadMode::Lenient : SmfReadMode::Strict, &steps),
+        song);
+    const SmfReading& reading = converted.reading;
     result.mends = reading.mends;
-    switch (status) {
+    switch (converted.status) {
         case ConversionStatus::Ok:
             break;
         case ConversionStatus::NotSmf:
@@ -201,11 +192,13 @@ uint32_t ConvertToMds(const uint8_t* image, uint32_t size, const TonfluxOptions&
             result.chunk = reading.fault.chunk;
             result.track = reading.fault.trackChunk;
             result.offset = reading.fault.offset;
-            result.lenientConverts = reading.lenientReads && LenientConverts(image, size, options);
+            result.lenientConverts = reading.lenientConverts;
             return Finish(result, TonfluxNotSmf);
         case ConversionStatus::EventTooLarge:
             return Finish(result, TonfluxEventTooLarge);
+        case ConversionStatus::OutputTooLarge:  // no module's memory holds such a file anyway
         case ConversionStatus::OutOfMemory:
+        case ConversionStatus::WriteFailed:
             return Finish(result, TonfluxOutOfMemory);
     }
     result.blocks = song.blocks.Count();

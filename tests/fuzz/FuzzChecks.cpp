@@ -10,6 +10,7 @@
 #include "core/MdsWriter.h"
 #include "core/SmfReader.h"
 #include "core/Song.h"
+#include "core/SongConversion.h"
 #include "core/StreamBlocks.h"
 #include "tests/fuzz/AllocationHooks.h"
 #include "tests/support/StreamEvents.h"
@@ -178,8 +179,9 @@ struct Conversion {
 };
 
 void Convert(const uint8_t* image, uint32_t size, const FuzzInput& in, Conversion& c) {
-    c.reading.mode = in.mode;
-    switch (ConvertSmf(image, size, in.options, c.reading, c.song)) {
+    const ConversionResult result = ConvertSmf({image, size, in.options, in.mode}, c.song);
+    c.reading = result.reading;
+    switch (result.status) {
         case ConversionStatus::NotSmf:
             c.outcome = Outcome::NotSmf;
             return;
@@ -189,6 +191,9 @@ void Convert(const uint8_t* image, uint32_t size, const FuzzInput& in, Conversio
         case ConversionStatus::OutOfMemory:
             c.outcome = Outcome::OutOfMemory;
             return;
+        case ConversionStatus::OutputTooLarge:
+        case ConversionStatus::WriteFailed:
+            Fail("a conversion in memory of a small file failed to write");
         case ConversionStatus::Ok:
             break;
     }
@@ -205,9 +210,8 @@ struct Merged {
     Song song;
     ByteBuffer title, copyright;
     bool Prepare(const uint8_t* image, uint32_t size, SmfReadMode mode) {
-        SmfReading reading;
-        reading.mode = mode;
-        return PrepareSong(image, size, reading, song, title, copyright) == ConversionStatus::Ok;
+        return PrepareSong({image, size, ConversionOptions(), mode}, song, title, copyright) ==
+               ConversionStatus::Ok;
     }
 };
 
@@ -699,30 +703,30 @@ uint64_t CheckConversion(const uint8_t* data, size_t size, uint64_t refuseNth) {
         Check(c.outcome == Outcome::NotSmf, "converted a song that cannot be converted");
         Check(c.reading.fault.kind != SmfFaultKind::None, "a refusal that names no fault");
         if (in.mode == SmfReadMode::Strict) {
-            Song lenient;
+            ConvertedSong lenient;
             const bool converts =
-                Parse(image.bytes, image.size, lenient, true, SmfReadMode::Lenient) &&
-                lenient.Format() <= 1 && lenient.TrackCount() > 0;
-            Check(c.reading.lenientReads == converts,
+                ConvertSmfThroughSong({image.bytes, image.size, in.options, SmfReadMode::Lenient},
+                                      lenient)
+                    .status == ConversionStatus::Ok;
+            Check(c.reading.lenientConverts == converts,
                   "the refusal tells wrongly whether the lenient mode converts the file");
         }
         return allocations;
     }
     Check(c.outcome != Outcome::NotSmf, "refused a song that can be converted");
+    // The events encoded are those of the merged track: of a format 0 file only the first
+    // track's, and none of the events the merge drops at the tracks' ends.
+    Check(merged.Prepare(image.bytes, image.size, in.mode), "the first steps alone failed");
     bool tooLarge = false;
     const uint32_t allowance = in.options.omitStreamIds ? 4 : 0;
-    // Only a format 1 song's tracks are merged: of a format 0 file, only the first is converted.
-    const Track* const end = song.Format() == 1 ? nullptr : song.FirstTrack()->Next();
-    for (const Track* t = song.FirstTrack(); t != end; t = t->Next())
-        for (const MidiEvent* e = t->First(); e; e = e->Next())
-            if (PackedSize(*e, in.options.omitStreamIds) + allowance > in.options.maxBufferBytes)
-                tooLarge = true;
+    for (const MidiEvent* e = merged.song.FirstTrack()->First(); e; e = e->Next())
+        if (PackedSize(*e, in.options.omitStreamIds) + allowance > in.options.maxBufferBytes)
+            tooLarge = true;
     if (tooLarge) {
         Check(c.outcome == Outcome::EventTooLarge, "converted an event larger than a block");
         return allocations;
     }
     Check(c.outcome == Outcome::Converted, "refused an event that fits a block");
-    Check(merged.Prepare(image.bytes, image.size, in.mode), "the first steps alone failed");
     CheckBlocks(*merged.song.FirstTrack(), in.options, c.song.blocks);
     CheckImage(c, in.options);
 
@@ -737,6 +741,75 @@ uint64_t CheckConversion(const uint8_t* data, size_t size, uint64_t refuseNth) {
     Check(starved.image.GetLength() == c.image.GetLength() &&
               std::memcmp(starved.image.Data(), c.image.Data(), c.image.GetLength()) == 0,
           "a refused allocation changed the image");
+    return allocations;
+}
+
+namespace {
+
+Bytes FileOf(const ConvertedSong& song) {
+    MemoryFile image(4096);
+    Check(WriteConvertedImage(song, image), "a converted song could not be written");
+    return Bytes(image.Data(), image.Data() + image.GetLength());
+}
+
+void CheckSameResult(const ConversionResult& got, const ConversionResult& expected) {
+    Check(got.status == expected.status, "a result other than the song model's");
+    const SmfFault &a = got.reading.fault, &b = expected.reading.fault;
+    Check(a.kind == b.kind && a.chunk == b.chunk && a.trackChunk == b.trackChunk &&
+              a.offset == b.offset,
+          "a fault other than the song model's");
+    Check(got.reading.lenientConverts == expected.reading.lenientConverts &&
+              got.reading.mends == expected.reading.mends,
+          "a reading other than the song model's");
+    Check(got.blocks == expected.blocks && got.events == expected.events,
+          "counts other than the song model's");
+}
+
+}  // namespace
+
+uint64_t CheckStreamConversion(const uint8_t* data, size_t size, uint64_t refuseNth) {
+    const FuzzInput in = SplitFuzzInput(data, size);
+    HeapCopy image(in.image, in.size);
+    const SmfReadMode other =
+        in.mode == SmfReadMode::Strict ? SmfReadMode::Lenient : SmfReadMode::Strict;
+    uint64_t allocations = 0;
+    for (const SmfReadMode mode : {in.mode, other}) {
+        const ConversionRequest request(image.bytes, image.size, in.options, mode);
+        FailNthAllocation(0);
+        ConvertedSong model;
+        const ConversionResult expected = ConvertSmfThroughSong(request, model);
+        Check(expected.status != ConversionStatus::OutOfMemory,
+              "out of memory without a refused allocation");
+        const Bytes file = expected.status == ConversionStatus::Ok ? FileOf(model) : Bytes();
+
+        FailNthAllocation(0);
+        ConvertedSong kept;
+        const ConversionResult got = ConvertSmf(request, kept);
+        if (mode == in.mode) allocations = NothrowAllocations();
+        CheckSameResult(got, expected);
+        if (got.status == ConversionStatus::Ok)
+            Check(FileOf(kept) == file, "a file other than the song model's");
+
+        MemoryFile written(4096);
+        MdsImageOutput output(written);
+        CheckSameResult(ConvertSmfToOutput(request, output), expected);
+        if (expected.status == ConversionStatus::Ok)
+            Check(Bytes(written.Data(), written.Data() + written.GetLength()) == file,
+                  "a file written as it is made other than the song model's");
+    }
+    if (allocations == 0) return 0;
+    const uint64_t nth =
+        refuseNth ? 1 + (refuseNth - 1) % allocations : 1 + Pick(image) % allocations;
+    const ConversionRequest request(image.bytes, image.size, in.options, in.mode);
+    ConvertedSong model, starved;
+    const ConversionResult expected = ConvertSmfThroughSong(request, model);
+    FailNthAllocation(nth);
+    const ConversionResult got = ConvertSmf(request, starved);
+    FailNthAllocation(0);
+    if (got.status == ConversionStatus::OutOfMemory) return allocations;
+    CheckSameResult(got, expected);
+    if (got.status == ConversionStatus::Ok)
+        Check(FileOf(starved) == FileOf(model), "a refused allocation changed the file");
     return allocations;
 }
 

@@ -41,6 +41,14 @@ uint64_t CheckReadAndMerge(const uint8_t* data, size_t size, uint64_t refuseNth 
 // or in the very same image. Returns the number of allocations of the conversion.
 uint64_t CheckConversion(const uint8_t* data, size_t size, uint64_t refuseNth = 0);
 
+// The conversion straight from the image (ConvertSmf, and ConvertSmfToOutput writing as it goes)
+// against the song model's (ConvertSmfThroughSong), in the input's reading mode and the other
+// one: the same result, the same reading (fault, place, lenient hint, mends), the same counts and
+// the same file, byte for byte. A refused allocation ends in an out-of-memory result or in the
+// very same file. The allocation refused is the refuseNth of the conversion in memory (counted
+// modulo their number), or one picked from the input when 0; returns their number.
+uint64_t CheckStreamConversion(const uint8_t* data, size_t size, uint64_t refuseNth = 0);
+
 // Round trip: whatever converts decodes, with the core's MDS decoder, without a fault or any
 // departure from our own layout, to exactly the encodable events of the merged track (channel
 // messages with their status, tempo, system exclusive), each at its tick, with the header's

@@ -115,7 +115,7 @@ std::string CoreOutput(const Bytes& image, const ConversionOptions& options,
                        const std::string& path) {
     HeapImage heap(image);
     ConvertedSong song;
-    if (ConvertSmf(heap.data, heap.size, options, song) != ConversionStatus::Ok ||
+    if (ConvertSmf({heap.data, heap.size, options}, song).status != ConversionStatus::Ok ||
         !WriteConvertedSong(path.c_str(), song).ok)
         return "(core failed)";
     return ReadAll(path);
