@@ -35,6 +35,7 @@ ConversionStatus Write(StreamPlan& plan, const ConversionRequest& request, MdsOu
     WriterSink sink(writer);
     const ScannedText& title = plan.Title();
     const ScannedText& copyright = plan.Copyright();
+    output.Expect(plan.LeastFileBytes());
     if (writer.Start()) {
         result.status = plan.Encode(sink, result.events);
         if (result.status == ConversionStatus::Ok &&

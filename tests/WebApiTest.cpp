@@ -36,7 +36,7 @@ Outcome Call(const Bytes& input, bool describeOnly) {
     options.bufferKb = 1;
     Outcome outcome;
     outcome.status = describeOnly
-                         ? TonfluxDescribe(input.data(), uint32_t(input.size()), &result)
+                         ? TonfluxDescribe(input.data(), uint32_t(input.size()), &options, &result)
                          : TonfluxConvert(input.data(), uint32_t(input.size()), &options, &result);
     outcome.output.assign(result.output, result.output + result.outputLength);
     outcome.described = result.described;
@@ -58,7 +58,8 @@ TEST(WebApi, EveryAllocationThatFailsIsOutOfMemoryOrTheSameResult) {
         bool describeOnly;
     } cases[] = {{"MID to MDS", sample, false},
                  {"MDS to MID", mds.output, false},
-                 {"description", mds.output, true}};
+                 {"description", mds.output, true},
+                 {"description of the stream converted to", sample, true}};
     for (const auto& c : cases) {
         const Outcome plain = Call(c.input, c.describeOnly);
         ASSERT_EQ(plain.status, TonfluxOk) << c.what;

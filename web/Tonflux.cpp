@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "core/Bytes.h"
 #include "core/Conversion.h"
 #include "core/MdsReader.h"
 
@@ -28,12 +29,62 @@ static_assert(uint32_t(MdsFault::BadShortMessage) == TonfluxMdsBadShortMessage, 
 static_assert(uint32_t(MdsFault::ChunkOverrun) == TonfluxMdsChunkOverrun, "MDS faults");
 static_assert(uint32_t(MdsFault::TimeFormat) == TonfluxMdsTimeFormat, "MDS faults");
 
-// What a result owns: the output, the texts of a conversion to MDS, and the tables.
+// A stream file written into memory as it is made. The room is taken in one piece for what the
+// song's events are known to need, with a little over for the blocks' unused ends, and the
+// blocks are encoded straight into it: the file is neither copied nor moved. Should a song need
+// more (long messages leave blocks partly empty), the room doubles.
+class ImageOutput final : public MdsOutput {
+public:
+    ImageOutput() {}
+    ImageOutput(const ImageOutput&) = delete;
+    ImageOutput& operator=(const ImageOutput&) = delete;
+    ~ImageOutput() override { delete[] data; }
+
+    void Expect(uint64_t leastBytes) override { Fit(leastBytes + leastBytes / 64 + 4096); }
+    uint8_t* Room(uint32_t n) override { return Fit(n) ? data + size : nullptr; }
+    bool Write(const uint8_t* bytes, uint32_t n) override {
+        if (bytes != data + size) {  // else Room's memory, filled in place
+            if (!Fit(n)) return false;
+            std::memcpy(data + size, bytes, n);
+        }
+        size += n;
+        return true;
+    }
+    bool WriteAt(uint32_t offset, const uint8_t* bytes, uint32_t n) override {
+        std::memcpy(data + offset, bytes, n);
+        return true;
+    }
+
+    uint8_t* Data() const { return data; }
+    uint32_t Size() const { return size; }
+
+private:
+    bool Fit(uint64_t n) {  // room for n more bytes
+        if (n <= capacity - size) return true;
+        const uint64_t need = size + n;
+        if (need > UINT32_MAX) return false;
+        uint64_t room = need > 2 * uint64_t(capacity) ? need : 2 * uint64_t(capacity);
+        if (room > UINT32_MAX) room = UINT32_MAX;
+        uint8_t* grown = new (std::nothrow) uint8_t[size_t(room)];
+        if (!grown && room > need) grown = new (std::nothrow) uint8_t[size_t(room = need)];
+        if (!grown) return false;
+        if (size) std::memcpy(grown, data, size);
+        delete[] data;
+        data = grown;
+        capacity = uint32_t(room);
+        return true;
+    }
+
+    uint8_t* data = nullptr;
+    uint32_t size = 0;
+    uint32_t capacity = 0;
+};
+
+// What a result owns: the output (a stream file, or an SMF on the way back) and the tables.
 struct Owned {
-    explicit Owned(uint32_t outputBytes) : output(outputBytes) {}
-    MemoryFile output;
-    ByteBuffer title;
-    ByteBuffer copyright;
+    explicit Owned(uint32_t midiBytes) : midi(midiBytes) {}
+    ImageOutput mds;
+    MemoryFile midi;
     TonfluxBlock* blocks = nullptr;
     uint32_t* events = nullptr;  // ticks, then words, then offsets
     ~Owned() {
@@ -165,10 +216,31 @@ MdsCheck Describe(const uint8_t* image, uint32_t size, bool tables, bool counted
     return check;
 }
 
+// The fmt chunk and the texts of a stream file of our own writer, which puts them in their
+// places: the fmt chunk first, the INFO list right after the data chunk.
+void OwnStream(const uint8_t* file, uint32_t size, TonfluxResult& result) {
+    result.timeFormat = GetLe32(file + 20);
+    result.maxBufferBytes = GetLe32(file + 24);
+    result.flags = GetLe32(file + 28);
+    for (uint64_t at = MdsHeaderBytes - 4 + uint64_t(GetLe32(file + 36)) + 12; at + 8 <= size;) {
+        const uint32_t length = GetLe32(file + at + 4);
+        if (length > size - at - 8) break;
+        const uint8_t* text = file + at + 8;
+        const bool title = std::memcmp(file + at, "INAM", 4) == 0;
+        if (title || std::memcmp(file + at, "ICOP", 4) == 0) {
+            (title ? result.title : result.copyright) = text;
+            (title ? result.titleLength : result.copyrightLength) = TextLength(text, length);
+        }
+        at += 8 + uint64_t(length) + (length & 1);
+    }
+}
+
 uint32_t ConvertToMds(const uint8_t* image, uint32_t size, const TonfluxOptions& options,
                       TonfluxResult& result) {
     result.direction = TonfluxMidToMds;
-    ConvertedSong song;
+    Owned* owned = new (std::nothrow) Owned(1);
+    if (!owned) return Finish(result, TonfluxOutOfMemory);
+    result.owned = owned;
     class Steps final : public ConversionObserver {
     public:
         explicit Steps(const TonfluxOptions& options) : options(options) {}
@@ -178,10 +250,10 @@ uint32_t ConvertToMds(const uint8_t* image, uint32_t size, const TonfluxOptions&
         }
         const TonfluxOptions& options;
     } steps(options);
-    const ConversionResult converted = ConvertSmf(
+    const ConversionResult converted = ConvertSmfToOutput(
         ConversionRequest(image, size, MakeOptions(options),
                           options.lenient ? SmfReadMode::Lenient : SmfReadMode::Strict, &steps),
-        song);
+        owned->mds);
     const SmfReading& reading = converted.reading;
     result.mends = reading.mends;
     switch (converted.status) {
@@ -198,40 +270,21 @@ uint32_t ConvertToMds(const uint8_t* image, uint32_t size, const TonfluxOptions&
             return Finish(result, TonfluxEventTooLarge);
         case ConversionStatus::OutputTooLarge:  // no module's memory holds such a file anyway
         case ConversionStatus::OutOfMemory:
-        case ConversionStatus::WriteFailed:
+        case ConversionStatus::WriteFailed:  // the output fails only for want of memory
             return Finish(result, TonfluxOutOfMemory);
     }
-    result.blocks = song.blocks.Count();
-    result.events = song.blocks.EventCount();
-    // Room for the whole file in one step: growing it piece by piece would copy it again and again.
-    uint64_t room =
-        128 + uint64_t(song.title.Size()) + song.copyright.Size();  // the chunks' headers
-    for (const StreamBlock* b = song.blocks.First(); b; b = b->next)
-        room += 8 + b->buffer.GetLength();
-    Owned* owned = new (std::nothrow) Owned(room > UINT32_MAX ? UINT32_MAX : uint32_t(room));
-    if (!owned) return Finish(result, TonfluxOutOfMemory);
-    result.owned = owned;
-    if (!WriteConvertedImage(song, owned->output)) return Finish(result, TonfluxOutOfMemory);
-    song.blocks.Clear();
-    result.output = const_cast<uint8_t*>(owned->output.Data());
-    result.outputLength = owned->output.GetLength();
+    result.blocks = converted.blocks;
+    result.events = converted.events;
+    result.output = owned->mds.Data();
+    result.outputLength = owned->mds.Size();
     Step(options, TonfluxStepWritten);
     if (options.describe) {
         Describe(result.output, result.outputLength, true, true, result.blocks, result.events,
                  *owned, result);
         if (result.described) Step(options, TonfluxStepDescribed);
     }
-    if (!result.described) {  // the stream's fields as they were written, without decoding it
-        result.timeFormat = song.division;
-        result.maxBufferBytes = song.options.maxBufferBytes;
-        result.flags = song.options.omitStreamIds ? 1 : 0;
-        owned->title = static_cast<ByteBuffer&&>(song.title);
-        owned->copyright = static_cast<ByteBuffer&&>(song.copyright);
-        if (!owned->title.Empty()) result.title = owned->title.Data();
-        if (!owned->copyright.Empty()) result.copyright = owned->copyright.Data();
-        result.titleLength = TextLength(result.title, owned->title.Size());
-        result.copyrightLength = TextLength(result.copyright, owned->copyright.Size());
-    }
+    // The stream's fields as they were written, without decoding it.
+    if (!result.described) OwnStream(result.output, result.outputLength, result);
     return Finish(result, TonfluxOk);
 }
 
@@ -262,9 +315,9 @@ uint32_t ConvertToMidi(const uint8_t* image, uint32_t size, const TonfluxOptions
     Owned* owned = new (std::nothrow) Owned(uint32_t(22 + midi.trackBytes));
     if (!owned) return Finish(result, TonfluxOutOfMemory);
     result.owned = owned;
-    if (!WriteConvertedMidiImage(midi, owned->output)) return Finish(result, TonfluxOutOfMemory);
-    result.output = const_cast<uint8_t*>(owned->output.Data());
-    result.outputLength = owned->output.GetLength();
+    if (!WriteConvertedMidiImage(midi, owned->midi)) return Finish(result, TonfluxOutOfMemory);
+    result.output = const_cast<uint8_t*>(owned->midi.Data());
+    result.outputLength = owned->midi.GetLength();
     Step(options, TonfluxStepWritten);
     Describe(image, size, options.describe != 0, true, result.blocks, result.events, *owned,
              result);
@@ -289,9 +342,18 @@ uint32_t TonfluxConvert(const uint8_t* image, uint32_t size, const TonfluxOption
     return ConvertToMds(image, size, o, *result);
 }
 
-uint32_t TonfluxDescribe(const uint8_t* image, uint32_t size, TonfluxResult* result) {
+uint32_t TonfluxDescribe(const uint8_t* image, uint32_t size, const TonfluxOptions* options,
+                         TonfluxResult* result) {
     *result = TonfluxResult();
-    if (!IsMdsImage(image, size)) return Finish(*result, TonfluxNotMds);
+    if (!IsMdsImage(image, size)) {  // the stream it converts to
+        TonfluxOptions o;
+        TonfluxDefaultOptions(&o);
+        if (options) o = *options;
+        o.describe = 1;
+        const uint32_t status = TonfluxConvert(image, size, &o, result);
+        if (status != TonfluxOk || result->described) return status;
+        return Finish(*result, TonfluxOutOfMemory);
+    }
     Owned* owned = new (std::nothrow) Owned(1);
     if (!owned) return Finish(*result, TonfluxOutOfMemory);
     result->owned = owned;

@@ -17,7 +17,7 @@ typedef enum TonfluxStatus {
     TonfluxOk = 0,
     TonfluxNotSmf = 1,        /* fault: a TonfluxSmfFault; chunk, track, offset say where */
     TonfluxEventTooLarge = 2, /* a system exclusive message larger than an empty block */
-    TonfluxNotMds = 3,        /* TonfluxDescribe only: not a RIFF file of form MIDS */
+    TonfluxNotMds = 3,        /* not a RIFF file of form MIDS */
     TonfluxMdsMalformed = 4,  /* fault: a TonfluxMdsFault; offset says where */
     TonfluxDeltaTooLarge = 5, /* a delta above 0x0FFFFFFF, which no SMF holds; at offset */
     TonfluxTextTooLong = 6,   /* a title or copyright of 256 MB or more; at offset */
@@ -98,7 +98,7 @@ typedef struct TonfluxBlock {
 
 typedef struct TonfluxResult {
     uint32_t status;    /* a TonfluxStatus */
-    uint32_t direction; /* a TonfluxDirection; 0 for TonfluxDescribe */
+    uint32_t direction; /* a TonfluxDirection; 0 for TonfluxDescribe of a MIDI stream file */
     /* A refusal: the reader's fault, the chunk (counted from 1 as the header counts them; 0 for
        the header) and whether it is a track chunk, the byte offset in the file, and whether the
        lenient reading converts the file with the same options (tonflux-convert's --lenient
@@ -149,10 +149,14 @@ void TonfluxDefaultOptions(TonfluxOptions* options);
 uint32_t TonfluxConvert(const uint8_t* image, uint32_t size, const TonfluxOptions* options,
                         TonfluxResult* result);
 
-/* Decodes a MIDI stream file of any writer into the result's stream fields and tables, which
-   point into image; direction and output stay empty. Refuses with TonfluxNotMds, or with
-   TonfluxMdsMalformed where the decoder stops. */
-uint32_t TonfluxDescribe(const uint8_t* image, uint32_t size, TonfluxResult* result);
+/* Tables the stream of image into the result's stream fields and tables. A MIDI stream file of
+   any writer is decoded, its fields pointing into image, with direction and output empty; it is
+   refused with TonfluxMdsMalformed where the decoder stops. Anything else is converted as
+   TonfluxConvert converts it with options (null for the defaults; the tables are made whatever
+   describe says), and the stream it converts to is described: the result is that conversion's,
+   refusals included. TonfluxOutOfMemory when the tables find no memory. */
+uint32_t TonfluxDescribe(const uint8_t* image, uint32_t size, const TonfluxOptions* options,
+                         TonfluxResult* result);
 
 /* Frees what result owns and empties it. */
 void TonfluxRelease(TonfluxResult* result);

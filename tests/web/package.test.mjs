@@ -40,6 +40,9 @@ test('a refusal carries the fault and where it is, in both languages as the conv
         { file: 'fault-data-byte-after-meta.mid', fault: 'data-without-status', chunk: 1, track: true, lenient: true },
         { file: 'fault-format-3.mid', fault: 'format', chunk: 0, track: false, lenient: false },
         { file: 'fault-status-f4.mid', fault: 'bad-status', chunk: 1, track: true, lenient: false },
+        // describe converts an SMF to describe its stream, and refuses it as convert does.
+        { file: 'fault-status-f4.mid', describe: true, fault: 'bad-status', chunk: 1, track: true },
+        { file: 'sysex-too-large-1k.mid', describe: true, status: 'event-too-large', options: { bufferKb: 1 } },
         { file: 'fault-garbage.mid', fault: 'not-smf', chunk: 0, track: false, lenient: false },
         { file: 'sysex-too-large-1k.mid', status: 'event-too-large', options: { bufferKb: 1 } },
         { file: 'mds-fault-cut.mds', status: 'mds-malformed', direction: 'mds-to-mid' },
@@ -61,7 +64,7 @@ test('a refusal carries the fault and where it is, in both languages as the conv
         const args = c.options ? ['-k', String(c.options.bufferKb)] : [];
         let error = null;
         try {
-            convert(readFileSync(input), c.options);
+            (c.describe ? describe : convert)(readFileSync(input), c.options);
         } catch (e) {
             error = e;
         }
@@ -109,7 +112,9 @@ test('describe tables the stream a player plays, and the result carries the song
     const kinds = new Set([...described.events].map((e) => e.kind));
     assert.deepEqual([...kinds].sort(), ['long', 'short', 'tempo']);
     assert.deepEqual(described.events.words, mds.events.words);
-    assert.throws(() => describe(readFileSync(input)), { fault: 'not-mds' });
+    // An SMF is described as the stream it converts to, with the same options.
+    const { bytes, direction, outputName: name, ...stream } = mds;
+    assert.deepEqual(describe(readFileSync(input), { bufferKb: 1 }), stream);
 });
 
 test('output names and options are taken as tonflux-convert takes them', () => {

@@ -179,14 +179,14 @@ function OutOfMemory(direction) {
 }
 
 // Copies what a result points to out of the module's memory, which the next call reuses.
-function Take(exports, at) {
+function Take(exports, at, withBytes) {
     const heap = new Uint8Array(exports.memory.buffer);
     const words = new Uint32Array(exports.memory.buffer, at, ResultWords);
     const span = (pointer, length) => (pointer ? heap.slice(pointer, pointer + length) : null);
     const table = (pointer, count) => new Uint32Array(exports.memory.buffer.slice(pointer, pointer + 4 * count));
     const taken = {
         direction: Directions[words[R.direction]] ?? null,
-        bytes: words[R.output] ? span(words[R.output], words[R.outputLength]) : null,
+        bytes: words[R.output] && withBytes ? span(words[R.output], words[R.outputLength]) : null,
         blockCount: words[R.blocks],
         eventCount: words[R.events],
         timeFormat: words[R.timeFormat],
@@ -228,8 +228,9 @@ function Reserve(memory, bytes) {
 }
 
 // Runs entry(exports, image, size, options, result) with the input and the options (an array of
-// OptionWords words, or null) copied into the module's memory.
-function Call(input, options, entry) {
+// OptionWords words, or null) copied into the module's memory; the output is copied out of it
+// only withBytes.
+function Call(input, options, entry, withBytes) {
     const bytes = Bytes(input);
     if (bytes.length > 0xFFFFFFFF) throw OutOfMemory(null);
     return WithModule((exports) => {
@@ -245,7 +246,7 @@ function Call(input, options, entry) {
             try {
                 const words = new Uint32Array(exports.memory.buffer, result, ResultWords);
                 if (status !== 0) throw Refuse(words, Directions[words[R.direction]] ?? null);
-                return Take(exports, result);
+                return Take(exports, result, withBytes);
             } catch (error) {
                 throw error instanceof RangeError ? OutOfMemory(null) : error;
             } finally {
@@ -259,31 +260,37 @@ function Call(input, options, entry) {
     });
 }
 
-// Converts an SMF (format 0 or 1; a MacBinary header, and with lenient an RMID file, allowed) into
-// a MIDI stream file, or a MIDI stream file of any writer back into a format 0 SMF, as its content
-// says. Throws a TonfluxError for a file it refuses.
-export function convert(input, options = {}) {
-    const {
-        name, bufferKb = 4, runningStatus = true, streamIds = true, lenient = false,
-        events = true, onProgress = null,
-    } = options;
+// The module's options (TonfluxOptions) from the package's, with tonflux-convert's defaults; the
+// progress callback, when there is one, is set in the call.
+function Settings(options) {
+    const { bufferKb = 4, runningStatus = true, streamIds = true, lenient = false, events = true } = options;
     if (!Number.isInteger(bufferKb) || bufferKb < 1 || bufferKb > 63) throw new RangeError(bufferSizeText('en'));
-    const words = [bufferKb, runningStatus ? 1 : 0, streamIds ? 1 : 0, lenient ? 1 : 0, events ? 1 : 0, 0, 0];
-    const converted = Call(input, words, (exports, image, size, settings, result) => {
+    return [bufferKb, runningStatus ? 1 : 0, streamIds ? 1 : 0, lenient ? 1 : 0, events ? 1 : 0, 0, 0];
+}
+
+function Run(input, options, entry, withBytes) {
+    const { onProgress = null } = options;
+    return Call(input, Settings(options), (exports, image, size, settings, result) => {
         if (onProgress) {
             new Uint32Array(exports.memory.buffer, settings, OptionWords)[5] = exports.TonfluxWasmProgress();
             onStep = onProgress;
         }
-        return exports.TonfluxConvert(image, size, settings, result);
-    });
-    delete converted.mends;
-    return { ...converted, outputName: outputName(name, converted.direction) };
+        return exports[entry](image, size, settings, result);
+    }, withBytes);
 }
 
-// The blocks and events of a MIDI stream file of any writer, as a player would take them.
-export function describe(input) {
-    const described = Call(input, null, (exports, image, size, settings, result) =>
-        exports.TonfluxDescribe(image, size, result));
-    const { bytes, direction, mends, ...rest } = described;
+// Converts an SMF (format 0 or 1; a MacBinary header, and with lenient an RMID file, allowed) into
+// a MIDI stream file, or a MIDI stream file of any writer back into a format 0 SMF, as its content
+// says. Throws a TonfluxError for a file it refuses.
+export function convert(input, options = {}) {
+    const converted = Run(input, options, 'TonfluxConvert', true);
+    delete converted.mends;
+    return { ...converted, outputName: outputName(options.name, converted.direction) };
+}
+
+// The blocks and events of a stream as a player would take them: of a MIDI stream file of any
+// writer, or of the one an SMF converts to with these options (refused as convert refuses it).
+export function describe(input, options = {}) {
+    const { bytes, direction, mends, ...rest } = Run(input, options, 'TonfluxDescribe', false);
     return rest;
 }
