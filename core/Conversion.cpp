@@ -52,6 +52,11 @@ ConversionStatus Write(StreamPlan& plan, const ConversionRequest& request, MdsOu
     else if (writer.Failed())
         result.status = ConversionStatus::WriteFailed;
     result.blocks = writer.Blocks();
+    result.division = plan.Division();
+    result.title = title.length ? title.data : nullptr;
+    result.titleLength = title.length;
+    result.copyright = copyright.length ? copyright.data : nullptr;
+    result.copyrightLength = copyright.length;
     return result.status;
 }
 

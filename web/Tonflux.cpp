@@ -13,7 +13,7 @@
 namespace {
 
 // The JavaScript loader reads these structures as arrays of 32-bit words.
-static_assert(sizeof(TonfluxOptions) == 7 * sizeof(uint32_t) || sizeof(void*) != 4, "options");
+static_assert(sizeof(TonfluxOptions) == 9 * sizeof(uint32_t) || sizeof(void*) != 4, "options");
 static_assert(sizeof(TonfluxResult) == 25 * sizeof(uint32_t) || sizeof(void*) != 4, "result");
 static_assert(offsetof(TonfluxResult, owned) == 24 * sizeof(uint32_t) || sizeof(void*) != 4,
               "result");
@@ -78,6 +78,70 @@ private:
     uint8_t* data = nullptr;
     uint32_t size = 0;
     uint32_t capacity = 0;
+};
+
+// A stream file handed to the caller's write in pieces as it is made. The blocks are encoded
+// straight into one piece's memory, used again for the next: a file of any size passes through
+// the same few hundred kilobytes, which stay in the processor's cache.
+class PieceOutput final : public MdsOutput {
+public:
+    PieceOutput(TonfluxWrite write, void* context) : write(write), context(context) {}
+    PieceOutput(const PieceOutput&) = delete;
+    PieceOutput& operator=(const PieceOutput&) = delete;
+    ~PieceOutput() override { delete[] piece; }
+
+    void Expect(uint64_t leastBytes) override {
+        const uint64_t expected = leastBytes + leastBytes / 64 + 4096;
+        taken = write(context, 0, nullptr, expected > UINT32_MAX ? UINT32_MAX : uint32_t(expected));
+        piece = new (std::nothrow) uint8_t[PieceBytes];  // without it, every write goes through
+    }
+    uint8_t* Room(uint32_t n) override {
+        if (!piece || n > PieceBytes || (n > PieceBytes - used && !Flush())) return nullptr;
+        return piece + used;
+    }
+    bool Write(const uint8_t* data, uint32_t n) override {
+        if (piece && data == piece + used) {  // Room's memory, filled in place
+            used += n;
+            return true;
+        }
+        if (piece && n <= PieceBytes - used) {
+            std::memcpy(piece + used, data, n);
+            used += n;
+            return true;
+        }
+        if (!Flush()) return false;
+        taken = taken && write(context, flushed, data, n);
+        flushed += n;
+        return taken;
+    }
+    bool WriteAt(uint32_t offset, const uint8_t* data, uint32_t n) override {
+        if (offset < flushed) {  // in a piece handed over already
+            const uint32_t over = n < flushed - offset ? n : flushed - offset;
+            taken = taken && write(context, offset, data, over);
+            offset += over;
+            data += over;
+            n -= over;
+        }
+        if (n) std::memcpy(piece + (offset - flushed), data, n);
+        return taken;
+    }
+    uint32_t Size() const { return flushed + used; }
+    // Hands over what is left; true when write took everything.
+    bool Flush() {
+        if (used) taken = taken && write(context, flushed, piece, used);
+        flushed += used;
+        used = 0;
+        return taken;
+    }
+
+private:
+    static constexpr uint32_t PieceBytes = 256 * 1024;
+    const TonfluxWrite write;
+    void* const context;
+    uint8_t* piece = nullptr;
+    uint32_t used = 0;
+    uint32_t flushed = 0;  // bytes handed over before the piece's
+    bool taken = true;
 };
 
 // What a result owns: the output (a stream file, or an SMF on the way back) and the tables.
@@ -216,25 +280,6 @@ MdsCheck Describe(const uint8_t* image, uint32_t size, bool tables, bool counted
     return check;
 }
 
-// The fmt chunk and the texts of a stream file of our own writer, which puts them in their
-// places: the fmt chunk first, the INFO list right after the data chunk.
-void OwnStream(const uint8_t* file, uint32_t size, TonfluxResult& result) {
-    result.timeFormat = GetLe32(file + 20);
-    result.maxBufferBytes = GetLe32(file + 24);
-    result.flags = GetLe32(file + 28);
-    for (uint64_t at = MdsHeaderBytes - 4 + uint64_t(GetLe32(file + 36)) + 12; at + 8 <= size;) {
-        const uint32_t length = GetLe32(file + at + 4);
-        if (length > size - at - 8) break;
-        const uint8_t* text = file + at + 8;
-        const bool title = std::memcmp(file + at, "INAM", 4) == 0;
-        if (title || std::memcmp(file + at, "ICOP", 4) == 0) {
-            (title ? result.title : result.copyright) = text;
-            (title ? result.titleLength : result.copyrightLength) = TextLength(text, length);
-        }
-        at += 8 + uint64_t(length) + (length & 1);
-    }
-}
-
 uint32_t ConvertToMds(const uint8_t* image, uint32_t size, const TonfluxOptions& options,
                       TonfluxResult& result) {
     result.direction = TonfluxMidToMds;
@@ -250,10 +295,15 @@ uint32_t ConvertToMds(const uint8_t* image, uint32_t size, const TonfluxOptions&
         }
         const TonfluxOptions& options;
     } steps(options);
-    const ConversionResult converted = ConvertSmfToOutput(
-        ConversionRequest(image, size, MakeOptions(options),
-                          options.lenient ? SmfReadMode::Lenient : SmfReadMode::Strict, &steps),
-        owned->mds);
+    const ConversionRequest request(image, size, MakeOptions(options),
+                                    options.lenient ? SmfReadMode::Lenient : SmfReadMode::Strict,
+                                    &steps);
+    PieceOutput pieces(options.write, options.writeContext);
+    const bool handOver = options.write && !options.describe;
+    ConversionResult converted =
+        ConvertSmfToOutput(request, handOver ? static_cast<MdsOutput&>(pieces) : owned->mds);
+    if (handOver && converted.status == ConversionStatus::Ok && !pieces.Flush())
+        converted.status = ConversionStatus::WriteFailed;
     const SmfReading& reading = converted.reading;
     result.mends = reading.mends;
     switch (converted.status) {
@@ -275,8 +325,8 @@ uint32_t ConvertToMds(const uint8_t* image, uint32_t size, const TonfluxOptions&
     }
     result.blocks = converted.blocks;
     result.events = converted.events;
-    result.output = owned->mds.Data();
-    result.outputLength = owned->mds.Size();
+    result.output = handOver ? nullptr : owned->mds.Data();
+    result.outputLength = handOver ? pieces.Size() : owned->mds.Size();
     Step(options, TonfluxStepWritten);
     if (options.describe) {
         Describe(result.output, result.outputLength, true, true, result.blocks, result.events,
@@ -284,7 +334,14 @@ uint32_t ConvertToMds(const uint8_t* image, uint32_t size, const TonfluxOptions&
         if (result.described) Step(options, TonfluxStepDescribed);
     }
     // The stream's fields as they were written, without decoding it.
-    if (!result.described) OwnStream(result.output, result.outputLength, result);
+    const ConversionOptions& written = request.options;
+    result.timeFormat = converted.division;
+    result.maxBufferBytes = written.maxBufferBytes;
+    result.flags = written.omitStreamIds ? 1 : 0;
+    result.title = converted.title;
+    result.titleLength = TextLength(converted.title, converted.titleLength);
+    result.copyright = converted.copyright;
+    result.copyrightLength = TextLength(converted.copyright, converted.copyrightLength);
     return Finish(result, TonfluxOk);
 }
 
@@ -328,7 +385,8 @@ uint32_t ConvertToMidi(const uint8_t* image, uint32_t size, const TonfluxOptions
 }  // namespace
 
 void TonfluxDefaultOptions(TonfluxOptions* options) {
-    *options = TonfluxOptions{DefaultBufferKilobytes, 1, 1, 0, 1, nullptr, nullptr};
+    *options =
+        TonfluxOptions{DefaultBufferKilobytes, 1, 1, 0, 1, nullptr, nullptr, nullptr, nullptr};
 }
 
 uint32_t TonfluxConvert(const uint8_t* image, uint32_t size, const TonfluxOptions* options,

@@ -6,7 +6,7 @@ import { createRequire } from 'node:module';
 import { basename, join } from 'node:path';
 import { test } from 'node:test';
 
-import { Cli, OptionSets, Scratch, SmallInputs, Wasm, Web } from './support.mjs';
+import { BenchSongs, Cli, OptionSets, Scratch, SmallInputs, Wasm, Web } from './support.mjs';
 
 const tonflux = await import(join(Web, 'package/index.mjs'));
 const { convert, describe, refusalText, outputName, TonfluxError } = tonflux;
@@ -17,20 +17,26 @@ test('every file converts as tonflux-convert converts it, or is refused with its
             const cli = Cli(input, set.args);
             const bytes = readFileSync(input);
             const where = `${basename(input)} with ${set.name}`;
-            if (cli.bytes) {
-                const result = convert(bytes, { ...set.options, name: basename(input) });
-                assert.deepEqual(Buffer.from(result.bytes), cli.bytes, where);
-                assert.deepEqual([result.blockCount, result.eventCount], [cli.blocks, cli.events], where);
-                assert.deepEqual([result.blocks.length, result.events.length], [cli.blocks, cli.events], where);
-            } else {
-                assert.throws(() => convert(bytes, set.options), (error) => {
-                    assert.ok(error instanceof TonfluxError, where);
-                    assert.equal(error.message, cli.reason, where);
-                    return true;
-                });
+            // Without the tables the output is handed over as it is made, not kept in the module.
+            for (const events of [true, false]) {
+                if (cli.bytes) {
+                    const result = convert(bytes, { ...set.options, events, name: basename(input) });
+                    assert.deepEqual(Buffer.from(result.bytes), cli.bytes, where);
+                    assert.deepEqual([result.blockCount, result.eventCount], [cli.blocks, cli.events], where);
+                    if (events) assert.deepEqual([result.blocks.length, result.events.length], [cli.blocks, cli.events], where);
+                } else {
+                    assert.throws(() => convert(bytes, { ...set.options, events }), (error) => {
+                        assert.ok(error instanceof TonfluxError, where);
+                        assert.equal(error.message, cli.reason, where);
+                        return true;
+                    });
+                }
             }
         }
     }
+    // Songs of many pieces.
+    for (const song of BenchSongs())
+        assert.ok(Buffer.from(convert(readFileSync(song), { events: false }).bytes).equals(Cli(song, []).bytes), song);
 });
 
 test('a refusal carries the fault and where it is, in both languages as the converter says it', () => {
@@ -143,8 +149,8 @@ test('CommonJS gives the same package', () => {
     assert.equal(required.version, tonflux.version);
 });
 
-test('the module can only report progress and grow its memory: nothing in it can end the process', () => {
+test('the module can only report progress, hand over its output and grow its memory: nothing in it can end the process', () => {
     const wasm = readFileSync(Wasm);
     const imports = WebAssembly.Module.imports(new WebAssembly.Module(wasm)).map((i) => `${i.module}.${i.name}`);
-    assert.deepEqual(imports.sort(), ['env.TonfluxImportedProgress', 'env.emscripten_notify_memory_growth']);
+    assert.deepEqual(imports.sort(), ['env.TonfluxImportedProgress', 'env.TonfluxImportedWrite', 'env.emscripten_notify_memory_growth']);
 });
