@@ -73,7 +73,7 @@ export interface Description {
 
 export interface ConvertResult extends Description {
     direction: Direction;
-    /** The output file. */
+    /** The output file (with events: false, a view whose buffer may be a little longer). */
     bytes: Uint8Array;
     /** Its name, as tonflux-convert names it: song.mid gives song.mds, TABLE1.MDS gives TABLE1.mid. */
     outputName: string;
