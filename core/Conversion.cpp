@@ -35,6 +35,7 @@ ConversionStatus Write(StreamPlan& plan, const ConversionRequest& request, MdsOu
     WriterSink sink(writer);
     const ScannedText& title = plan.Title();
     const ScannedText& copyright = plan.Copyright();
+    output.Expect(plan.LeastFileBytes());
     if (writer.Start()) {
         result.status = plan.Encode(sink, result.events);
         if (result.status == ConversionStatus::Ok &&
@@ -51,6 +52,11 @@ ConversionStatus Write(StreamPlan& plan, const ConversionRequest& request, MdsOu
     else if (writer.Failed())
         result.status = ConversionStatus::WriteFailed;
     result.blocks = writer.Blocks();
+    result.division = plan.Division();
+    result.title = title.length ? title.data : nullptr;
+    result.titleLength = title.length;
+    result.copyright = copyright.length ? copyright.data : nullptr;
+    result.copyrightLength = copyright.length;
     return result.status;
 }
 

@@ -66,6 +66,14 @@ struct ConversionResult {
     uint32_t blocks = 0;     // after Ok: the stream blocks of the file
     uint32_t events = 0;     // and the stream events in them
     uint32_t errorCode = 0;  // after WriteFailed: the system's code (errno, GetLastError())
+    // After Ok from ConvertSmfToOutput or ConvertSmfToFile: the file's time format (the SMF's
+    // division) and the texts of its INFO list (INAM, ICOP; null when absent), pointing into the
+    // image.
+    uint16_t division = 0;
+    const uint8_t* title = nullptr;
+    uint32_t titleLength = 0;
+    const uint8_t* copyright = nullptr;
+    uint32_t copyrightLength = 0;
 };
 
 // Everything a MIDI stream file holds, in memory.

@@ -30,6 +30,9 @@ public:
     // Memory of the output's own for the next n bytes, to be filled and handed to Write, which
     // then copies nothing; null when it has none (the writer then uses memory of its own).
     virtual uint8_t* Room(uint32_t) { return nullptr; }
+    // The file will take at least leastBytes, told before the first write: an output in memory
+    // can take its room in one piece rather than grow into it.
+    virtual void Expect(uint64_t /*leastBytes*/) {}
 };
 
 // Writes a MIDI stream file to output as its blocks come: the header first, with its sizes and

@@ -245,55 +245,64 @@ public:
     template <class Sink>
     bool Run(const Walk& walk, uint32_t k, Cursor* cursors, Sink& sink) {
         for (uint32_t t = 0; t < k; ++t) walk.Start(t, cursors[t]);
-        uint64_t low = lowest;
-        while (low <= highest) {
-            const uint64_t high = low + span;  // the window is [low, high)
-            std::memcpy(saved.get(), cursors, k * sizeof(Cursor));
-            uint32_t n = 0;
-            bool full = false;
-            for (uint32_t t = 0; t < k && !full; ++t) {
-                // A copy, so that the stores of the gathered events cannot make the loop
-                // fetch it again.
-                Cursor c = cursors[t];
-                while (c.left && c.key < high) {
-                    if (n == capacity) {
-                        full = true;
-                        break;
-                    }
-                    // The track's run is read in memory order, a few lines per window: the
-                    // lines of its next window are on their way before it comes round again.
-                    walk.Prefetch(c);
-                    walk.Emit(c, gathered[n]);
-                    offsets[n++] = uint32_t(c.key - low);
-                    if (!walk.Advance(t, c)) c.left = 0;
-                }
-                cursors[t] = c;
-            }
-            if (full) {
-                // More events than room: the window shrinks and is gathered again, down to a
-                // single key, whose events need no sorting at all.
-                std::memcpy(cursors, saved.get(), k * sizeof(Cursor));
-                if (span > 1) {
-                    span /= 2;
-                    continue;
-                }
-                if (!EmitOneKey(walk, k, cursors, uint32_t(low), sink)) return false;
-                low = high;
-                continue;
-            }
-            std::memset(counts.get(), 0, (size_t(span) + 1) * sizeof(uint32_t));
-            for (uint32_t i = 0; i < n; ++i) ++counts[offsets[i] + 1];
-            for (uint32_t key = 1; key <= span; ++key) counts[key] += counts[key - 1];
-            for (uint32_t i = 0; i < n; ++i) sorted[counts[offsets[i]]++] = gathered[i];
-            if (n && !sink(sorted.get(), n)) return false;
-            low = high;
-            // A sparse stretch of the song: wider windows, as long as they fill half the room.
-            if (n < capacity / 4 && span <= capacity / 2) span *= 2;
-        }
+        for (uint64_t low = lowest; low <= highest;)
+            if (!Window(walk, k, cursors, low, sink)) return false;
         return true;
     }
 
 private:
+    // One window, gathered (or, when it overflows, narrowed) and handed on; low moves past what
+    // was handed on. A call of its own, not inlined: a JIT that compiles a function better only
+    // once it has run a while (WebAssembly's engines) takes the better code at the next call,
+    // which the whole song in one call would never reach.
+    template <class Sink>
+    [[gnu::noinline]] bool Window(const Walk& walk, uint32_t k, Cursor* cursors, uint64_t& low,
+                                  Sink& sink) {
+        const uint64_t high = low + span;  // the window is [low, high)
+        std::memcpy(saved.get(), cursors, k * sizeof(Cursor));
+        uint32_t n = 0;
+        bool full = false;
+        for (uint32_t t = 0; t < k && !full; ++t) {
+            // A copy, so that the stores of the gathered events cannot make the loop fetch it
+            // again.
+            Cursor c = cursors[t];
+            while (c.left && c.key < high) {
+                if (n == capacity) {
+                    full = true;
+                    break;
+                }
+                // The track's run is read in memory order, a few lines per window: the lines of
+                // its next window are on their way before it comes round again.
+                walk.Prefetch(c);
+                walk.Emit(c, gathered[n]);
+                offsets[n++] = uint32_t(c.key - low);
+                if (!walk.Advance(t, c)) c.left = 0;
+            }
+            cursors[t] = c;
+        }
+        if (full) {
+            // More events than room: the window shrinks and is gathered again, down to a single
+            // key, whose events need no sorting at all.
+            std::memcpy(cursors, saved.get(), k * sizeof(Cursor));
+            if (span > 1) {
+                span /= 2;
+                return true;
+            }
+            if (!EmitOneKey(walk, k, cursors, uint32_t(low), sink)) return false;
+            low = high;
+            return true;
+        }
+        std::memset(counts.get(), 0, (size_t(span) + 1) * sizeof(uint32_t));
+        for (uint32_t i = 0; i < n; ++i) ++counts[offsets[i] + 1];
+        for (uint32_t key = 1; key <= span; ++key) counts[key] += counts[key - 1];
+        for (uint32_t i = 0; i < n; ++i) sorted[counts[offsets[i]]++] = gathered[i];
+        if (n && !sink(sorted.get(), n)) return false;
+        low = high;
+        // A sparse stretch of the song: wider windows, as long as they fill half the room.
+        if (n < capacity / 4 && span <= capacity / 2) span *= 2;
+        return true;
+    }
+
     template <class Sink>
     static bool EmitOneKey(const Walk& walk, uint32_t k, Cursor* cursors, uint32_t key,
                            Sink& sink) {

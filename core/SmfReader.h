@@ -71,8 +71,10 @@ private:
     bool EnterRmid();
     template <class Tracks>
     bool ReadHeader(Tracks& tracks, bool allowMacBinary);
+    // One call per chunk, not inlined: WebAssembly's engines take their better code for a
+    // function only at its next call, so the reading of a song must not be one call.
     template <bool Lenient, class Tracks>
-    bool ReadChunk(Tracks& tracks, uint32_t number);
+    [[gnu::noinline]] bool ReadChunk(Tracks& tracks, uint32_t number);
     // One event of a track chunk, read from r, which moves past it.
     template <bool Lenient, class TrackSink>
     bool ReadEvent(ByteReader& r, TrackSink& track, uint32_t& tick, uint8_t& runningStatus,

@@ -6,13 +6,14 @@
 #include <cstring>
 #include <new>
 
+#include "core/Bytes.h"
 #include "core/Conversion.h"
 #include "core/MdsReader.h"
 
 namespace {
 
 // The JavaScript loader reads these structures as arrays of 32-bit words.
-static_assert(sizeof(TonfluxOptions) == 7 * sizeof(uint32_t) || sizeof(void*) != 4, "options");
+static_assert(sizeof(TonfluxOptions) == 9 * sizeof(uint32_t) || sizeof(void*) != 4, "options");
 static_assert(sizeof(TonfluxResult) == 25 * sizeof(uint32_t) || sizeof(void*) != 4, "result");
 static_assert(offsetof(TonfluxResult, owned) == 24 * sizeof(uint32_t) || sizeof(void*) != 4,
               "result");
@@ -28,12 +29,126 @@ static_assert(uint32_t(MdsFault::BadShortMessage) == TonfluxMdsBadShortMessage, 
 static_assert(uint32_t(MdsFault::ChunkOverrun) == TonfluxMdsChunkOverrun, "MDS faults");
 static_assert(uint32_t(MdsFault::TimeFormat) == TonfluxMdsTimeFormat, "MDS faults");
 
-// What a result owns: the output, the texts of a conversion to MDS, and the tables.
+// A stream file written into memory as it is made. The room is taken in one piece for what the
+// song's events are known to need, with a little over for the blocks' unused ends, and the
+// blocks are encoded straight into it: the file is neither copied nor moved. Should a song need
+// more (long messages leave blocks partly empty), the room doubles.
+class ImageOutput final : public MdsOutput {
+public:
+    ImageOutput() {}
+    ImageOutput(const ImageOutput&) = delete;
+    ImageOutput& operator=(const ImageOutput&) = delete;
+    ~ImageOutput() override { delete[] data; }
+
+    void Expect(uint64_t leastBytes) override { Fit(leastBytes + leastBytes / 64 + 4096); }
+    uint8_t* Room(uint32_t n) override { return Fit(n) ? data + size : nullptr; }
+    bool Write(const uint8_t* bytes, uint32_t n) override {
+        if (bytes != data + size) {  // else Room's memory, filled in place
+            if (!Fit(n)) return false;
+            std::memcpy(data + size, bytes, n);
+        }
+        size += n;
+        return true;
+    }
+    bool WriteAt(uint32_t offset, const uint8_t* bytes, uint32_t n) override {
+        std::memcpy(data + offset, bytes, n);
+        return true;
+    }
+
+    uint8_t* Data() const { return data; }
+    uint32_t Size() const { return size; }
+
+private:
+    bool Fit(uint64_t n) {  // room for n more bytes
+        if (n <= capacity - size) return true;
+        const uint64_t need = size + n;
+        if (need > UINT32_MAX) return false;
+        uint64_t room = need > 2 * uint64_t(capacity) ? need : 2 * uint64_t(capacity);
+        if (room > UINT32_MAX) room = UINT32_MAX;
+        uint8_t* grown = new (std::nothrow) uint8_t[size_t(room)];
+        if (!grown && room > need) grown = new (std::nothrow) uint8_t[size_t(room = need)];
+        if (!grown) return false;
+        if (size) std::memcpy(grown, data, size);
+        delete[] data;
+        data = grown;
+        capacity = uint32_t(room);
+        return true;
+    }
+
+    uint8_t* data = nullptr;
+    uint32_t size = 0;
+    uint32_t capacity = 0;
+};
+
+// A stream file handed to the caller's write in pieces as it is made. The blocks are encoded
+// straight into one piece's memory, used again for the next: a file of any size passes through
+// the same few hundred kilobytes, which stay in the processor's cache.
+class PieceOutput final : public MdsOutput {
+public:
+    PieceOutput(TonfluxWrite write, void* context) : write(write), context(context) {}
+    PieceOutput(const PieceOutput&) = delete;
+    PieceOutput& operator=(const PieceOutput&) = delete;
+    ~PieceOutput() override { delete[] piece; }
+
+    void Expect(uint64_t leastBytes) override {
+        const uint64_t expected = leastBytes + leastBytes / 64 + 4096;
+        taken = write(context, 0, nullptr, expected > UINT32_MAX ? UINT32_MAX : uint32_t(expected));
+        piece = new (std::nothrow) uint8_t[PieceBytes];  // without it, every write goes through
+    }
+    uint8_t* Room(uint32_t n) override {
+        if (!piece || n > PieceBytes || (n > PieceBytes - used && !Flush())) return nullptr;
+        return piece + used;
+    }
+    bool Write(const uint8_t* data, uint32_t n) override {
+        if (piece && data == piece + used) {  // Room's memory, filled in place
+            used += n;
+            return true;
+        }
+        if (piece && n <= PieceBytes - used) {
+            std::memcpy(piece + used, data, n);
+            used += n;
+            return true;
+        }
+        if (!Flush()) return false;
+        taken = taken && write(context, flushed, data, n);
+        flushed += n;
+        return taken;
+    }
+    bool WriteAt(uint32_t offset, const uint8_t* data, uint32_t n) override {
+        if (offset < flushed) {  // in a piece handed over already
+            const uint32_t over = n < flushed - offset ? n : flushed - offset;
+            taken = taken && write(context, offset, data, over);
+            offset += over;
+            data += over;
+            n -= over;
+        }
+        if (n) std::memcpy(piece + (offset - flushed), data, n);
+        return taken;
+    }
+    uint32_t Size() const { return flushed + used; }
+    // Hands over what is left; true when write took everything.
+    bool Flush() {
+        if (used) taken = taken && write(context, flushed, piece, used);
+        flushed += used;
+        used = 0;
+        return taken;
+    }
+
+private:
+    static constexpr uint32_t PieceBytes = 256 * 1024;
+    const TonfluxWrite write;
+    void* const context;
+    uint8_t* piece = nullptr;
+    uint32_t used = 0;
+    uint32_t flushed = 0;  // bytes handed over before the piece's
+    bool taken = true;
+};
+
+// What a result owns: the output (a stream file, or an SMF on the way back) and the tables.
 struct Owned {
-    explicit Owned(uint32_t outputBytes) : output(outputBytes) {}
-    MemoryFile output;
-    ByteBuffer title;
-    ByteBuffer copyright;
+    explicit Owned(uint32_t midiBytes) : midi(midiBytes) {}
+    ImageOutput mds;
+    MemoryFile midi;
     TonfluxBlock* blocks = nullptr;
     uint32_t* events = nullptr;  // ticks, then words, then offsets
     ~Owned() {
@@ -168,7 +283,9 @@ MdsCheck Describe(const uint8_t* image, uint32_t size, bool tables, bool counted
 uint32_t ConvertToMds(const uint8_t* image, uint32_t size, const TonfluxOptions& options,
                       TonfluxResult& result) {
     result.direction = TonfluxMidToMds;
-    ConvertedSong song;
+    Owned* owned = new (std::nothrow) Owned(1);
+    if (!owned) return Finish(result, TonfluxOutOfMemory);
+    result.owned = owned;
     class Steps final : public ConversionObserver {
     public:
         explicit Steps(const TonfluxOptions& options) : options(options) {}
@@ -178,10 +295,15 @@ uint32_t ConvertToMds(const uint8_t* image, uint32_t size, const TonfluxOptions&
         }
         const TonfluxOptions& options;
     } steps(options);
-    const ConversionResult converted = ConvertSmf(
-        ConversionRequest(image, size, MakeOptions(options),
-                          options.lenient ? SmfReadMode::Lenient : SmfReadMode::Strict, &steps),
-        song);
+    const ConversionRequest request(image, size, MakeOptions(options),
+                                    options.lenient ? SmfReadMode::Lenient : SmfReadMode::Strict,
+                                    &steps);
+    PieceOutput pieces(options.write, options.writeContext);
+    const bool handOver = options.write && !options.describe;
+    ConversionResult converted =
+        ConvertSmfToOutput(request, handOver ? static_cast<MdsOutput&>(pieces) : owned->mds);
+    if (handOver && converted.status == ConversionStatus::Ok && !pieces.Flush())
+        converted.status = ConversionStatus::WriteFailed;
     const SmfReading& reading = converted.reading;
     result.mends = reading.mends;
     switch (converted.status) {
@@ -198,40 +320,28 @@ uint32_t ConvertToMds(const uint8_t* image, uint32_t size, const TonfluxOptions&
             return Finish(result, TonfluxEventTooLarge);
         case ConversionStatus::OutputTooLarge:  // no module's memory holds such a file anyway
         case ConversionStatus::OutOfMemory:
-        case ConversionStatus::WriteFailed:
+        case ConversionStatus::WriteFailed:  // the output fails only for want of memory
             return Finish(result, TonfluxOutOfMemory);
     }
-    result.blocks = song.blocks.Count();
-    result.events = song.blocks.EventCount();
-    // Room for the whole file in one step: growing it piece by piece would copy it again and again.
-    uint64_t room =
-        128 + uint64_t(song.title.Size()) + song.copyright.Size();  // the chunks' headers
-    for (const StreamBlock* b = song.blocks.First(); b; b = b->next)
-        room += 8 + b->buffer.GetLength();
-    Owned* owned = new (std::nothrow) Owned(room > UINT32_MAX ? UINT32_MAX : uint32_t(room));
-    if (!owned) return Finish(result, TonfluxOutOfMemory);
-    result.owned = owned;
-    if (!WriteConvertedImage(song, owned->output)) return Finish(result, TonfluxOutOfMemory);
-    song.blocks.Clear();
-    result.output = const_cast<uint8_t*>(owned->output.Data());
-    result.outputLength = owned->output.GetLength();
+    result.blocks = converted.blocks;
+    result.events = converted.events;
+    result.output = handOver ? nullptr : owned->mds.Data();
+    result.outputLength = handOver ? pieces.Size() : owned->mds.Size();
     Step(options, TonfluxStepWritten);
     if (options.describe) {
         Describe(result.output, result.outputLength, true, true, result.blocks, result.events,
                  *owned, result);
         if (result.described) Step(options, TonfluxStepDescribed);
     }
-    if (!result.described) {  // the stream's fields as they were written, without decoding it
-        result.timeFormat = song.division;
-        result.maxBufferBytes = song.options.maxBufferBytes;
-        result.flags = song.options.omitStreamIds ? 1 : 0;
-        owned->title = static_cast<ByteBuffer&&>(song.title);
-        owned->copyright = static_cast<ByteBuffer&&>(song.copyright);
-        if (!owned->title.Empty()) result.title = owned->title.Data();
-        if (!owned->copyright.Empty()) result.copyright = owned->copyright.Data();
-        result.titleLength = TextLength(result.title, owned->title.Size());
-        result.copyrightLength = TextLength(result.copyright, owned->copyright.Size());
-    }
+    // The stream's fields as they were written, without decoding it.
+    const ConversionOptions& written = request.options;
+    result.timeFormat = converted.division;
+    result.maxBufferBytes = written.maxBufferBytes;
+    result.flags = written.omitStreamIds ? 1 : 0;
+    result.title = converted.title;
+    result.titleLength = TextLength(converted.title, converted.titleLength);
+    result.copyright = converted.copyright;
+    result.copyrightLength = TextLength(converted.copyright, converted.copyrightLength);
     return Finish(result, TonfluxOk);
 }
 
@@ -262,9 +372,9 @@ uint32_t ConvertToMidi(const uint8_t* image, uint32_t size, const TonfluxOptions
     Owned* owned = new (std::nothrow) Owned(uint32_t(22 + midi.trackBytes));
     if (!owned) return Finish(result, TonfluxOutOfMemory);
     result.owned = owned;
-    if (!WriteConvertedMidiImage(midi, owned->output)) return Finish(result, TonfluxOutOfMemory);
-    result.output = const_cast<uint8_t*>(owned->output.Data());
-    result.outputLength = owned->output.GetLength();
+    if (!WriteConvertedMidiImage(midi, owned->midi)) return Finish(result, TonfluxOutOfMemory);
+    result.output = const_cast<uint8_t*>(owned->midi.Data());
+    result.outputLength = owned->midi.GetLength();
     Step(options, TonfluxStepWritten);
     Describe(image, size, options.describe != 0, true, result.blocks, result.events, *owned,
              result);
@@ -275,7 +385,8 @@ uint32_t ConvertToMidi(const uint8_t* image, uint32_t size, const TonfluxOptions
 }  // namespace
 
 void TonfluxDefaultOptions(TonfluxOptions* options) {
-    *options = TonfluxOptions{DefaultBufferKilobytes, 1, 1, 0, 1, nullptr, nullptr};
+    *options =
+        TonfluxOptions{DefaultBufferKilobytes, 1, 1, 0, 1, nullptr, nullptr, nullptr, nullptr};
 }
 
 uint32_t TonfluxConvert(const uint8_t* image, uint32_t size, const TonfluxOptions* options,
@@ -289,9 +400,18 @@ uint32_t TonfluxConvert(const uint8_t* image, uint32_t size, const TonfluxOption
     return ConvertToMds(image, size, o, *result);
 }
 
-uint32_t TonfluxDescribe(const uint8_t* image, uint32_t size, TonfluxResult* result) {
+uint32_t TonfluxDescribe(const uint8_t* image, uint32_t size, const TonfluxOptions* options,
+                         TonfluxResult* result) {
     *result = TonfluxResult();
-    if (!IsMdsImage(image, size)) return Finish(*result, TonfluxNotMds);
+    if (!IsMdsImage(image, size)) {  // the stream it converts to
+        TonfluxOptions o;
+        TonfluxDefaultOptions(&o);
+        if (options) o = *options;
+        o.describe = 1;
+        const uint32_t status = TonfluxConvert(image, size, &o, result);
+        if (status != TonfluxOk || result->described) return status;
+        return Finish(*result, TonfluxOutOfMemory);
+    }
     Owned* owned = new (std::nothrow) Owned(1);
     if (!owned) return Finish(*result, TonfluxOutOfMemory);
     result->owned = owned;

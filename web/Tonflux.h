@@ -17,7 +17,7 @@ typedef enum TonfluxStatus {
     TonfluxOk = 0,
     TonfluxNotSmf = 1,        /* fault: a TonfluxSmfFault; chunk, track, offset say where */
     TonfluxEventTooLarge = 2, /* a system exclusive message larger than an empty block */
-    TonfluxNotMds = 3,        /* TonfluxDescribe only: not a RIFF file of form MIDS */
+    TonfluxNotMds = 3,        /* not a RIFF file of form MIDS */
     TonfluxMdsMalformed = 4,  /* fault: a TonfluxMdsFault; offset says where */
     TonfluxDeltaTooLarge = 5, /* a delta above 0x0FFFFFFF, which no SMF holds; at offset */
     TonfluxTextTooLong = 6,   /* a title or copyright of 256 MB or more; at offset */
@@ -76,6 +76,15 @@ typedef enum TonfluxStep {
 
 typedef void (*TonfluxProgress)(void* context, uint32_t step);
 
+/* Takes the MIDI stream file of a conversion in pieces as it is made, instead of the result's
+   output. First called once with data null and length the bytes the file is expected to take (it
+   may turn out a little larger); then with the pieces in order; last with a few bytes of the
+   header again, at their offsets (its sizes, known only at the end). After a refusal what it took
+   is no file. Returns nonzero, or 0 when it cannot take them: the conversion then ends in
+   TonfluxOutOfMemory. */
+typedef uint32_t (*TonfluxWrite)(void* context, uint32_t offset, const uint8_t* data,
+                                 uint32_t length);
+
 /* The options of tonflux-convert; TonfluxDefaultOptions gives its defaults. */
 typedef struct TonfluxOptions {
     uint32_t bufferKb;        /* the largest stream buffer, 1 to 63 KB (default 4); forward only */
@@ -85,6 +94,10 @@ typedef struct TonfluxOptions {
     uint32_t describe;        /* nonzero: also table the stream's blocks and events (default) */
     TonfluxProgress progress; /* may be null */
     void* context;            /* passed to progress */
+    /* May be null. When set and describe is not, the way there gives its output to write (the
+       tables are read from an output kept in the result). */
+    TonfluxWrite write;
+    void* writeContext; /* passed to write */
 } TonfluxOptions;
 
 /* A block of the stream: its start tick, where its first event is in the file, its length in
@@ -98,7 +111,7 @@ typedef struct TonfluxBlock {
 
 typedef struct TonfluxResult {
     uint32_t status;    /* a TonfluxStatus */
-    uint32_t direction; /* a TonfluxDirection; 0 for TonfluxDescribe */
+    uint32_t direction; /* a TonfluxDirection; 0 for TonfluxDescribe of a MIDI stream file */
     /* A refusal: the reader's fault, the chunk (counted from 1 as the header counts them; 0 for
        the header) and whether it is a track chunk, the byte offset in the file, and whether the
        lenient reading converts the file with the same options (tonflux-convert's --lenient
@@ -109,7 +122,8 @@ typedef struct TonfluxResult {
     uint32_t offset;
     uint32_t lenientConverts;
     uint32_t mends; /* the lenient reading's rules that the file needed, as bits */
-    /* The converted file, owned by the result. */
+    /* The converted file, owned by the result; null when it went to the options' write, with
+       outputLength its size. */
     uint8_t* output;
     uint32_t outputLength;
     /* As tonflux-convert reports them: stream blocks and stream events (for TonfluxDescribe,
@@ -118,7 +132,7 @@ typedef struct TonfluxResult {
     uint32_t events;
     /* The stream (the file written, or the MIDI stream file read): its fmt chunk, and its title and
        copyright (the first INAM and ICOP, one terminating NUL left off; null when absent), which
-       point into that file. */
+       point into the image converted or described. */
     uint32_t timeFormat;
     uint32_t maxBufferBytes;
     uint32_t flags; /* 1: the events carry no stream identifiers */
@@ -144,15 +158,19 @@ void TonfluxDefaultOptions(TonfluxOptions* options);
 /* Converts image, either way as its content says: a RIFF file of form MIDS becomes a format 0
    SMF, anything else is read as an SMF and becomes a MIDI stream file. options may be null for
    the defaults. result is overwritten; release it with TonfluxRelease whatever the status. The
-   image may be released as soon as this returns, except that a way-back result's title and
-   copyright point into it. Returns result->status. */
+   image may be released as soon as this returns, except that the result's title and copyright
+   point into it. Returns result->status. */
 uint32_t TonfluxConvert(const uint8_t* image, uint32_t size, const TonfluxOptions* options,
                         TonfluxResult* result);
 
-/* Decodes a MIDI stream file of any writer into the result's stream fields and tables, which
-   point into image; direction and output stay empty. Refuses with TonfluxNotMds, or with
-   TonfluxMdsMalformed where the decoder stops. */
-uint32_t TonfluxDescribe(const uint8_t* image, uint32_t size, TonfluxResult* result);
+/* Tables the stream of image into the result's stream fields and tables. A MIDI stream file of
+   any writer is decoded, its fields pointing into image, with direction and output empty; it is
+   refused with TonfluxMdsMalformed where the decoder stops. Anything else is converted as
+   TonfluxConvert converts it with options (null for the defaults; the tables are made whatever
+   describe says), and the stream it converts to is described: the result is that conversion's,
+   refusals included. TonfluxOutOfMemory when the tables find no memory. */
+uint32_t TonfluxDescribe(const uint8_t* image, uint32_t size, const TonfluxOptions* options,
+                         TonfluxResult* result);
 
 /* Frees what result owns and empties it. */
 void TonfluxRelease(TonfluxResult* result);

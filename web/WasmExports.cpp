@@ -1,6 +1,6 @@
 // WasmExports.cpp: what the WebAssembly module adds to the C interface for its JavaScript loader.
-// A loader cannot hand the module a JavaScript function as a C function pointer, so progress goes
-// through an import instead.
+// A loader cannot hand the module a JavaScript function as a C function pointer, so progress and
+// the output's pieces go through imports instead.
 #include "web/Tonflux.h"
 
 #include <cstdlib>
@@ -8,6 +8,7 @@
 
 // Declared to the linker in WasmImports.js.
 extern "C" void TonfluxImportedProgress(uint32_t step);
+extern "C" uint32_t TonfluxImportedWrite(uint32_t offset, const uint8_t* data, uint32_t length);
 
 namespace {
 
@@ -15,11 +16,20 @@ void ReportProgress(void*, uint32_t step) {
     TonfluxImportedProgress(step);
 }
 
+uint32_t HandOver(void*, uint32_t offset, const uint8_t* data, uint32_t length) {
+    return TonfluxImportedWrite(offset, data, length);
+}
+
 }  // namespace
 
 // The progress callback to put into TonfluxOptions.
 extern "C" TonfluxProgress TonfluxWasmProgress() {
     return ReportProgress;
+}
+
+// The write to put into TonfluxOptions: the output's pieces go to the loader as they are made.
+extern "C" TonfluxWrite TonfluxWasmWrite() {
+    return HandOver;
 }
 
 // emscripten's C++ library, built without exceptions, ends the program when the plain new fails,

@@ -2,4 +2,5 @@
 // (web/package/), so that any other undefined symbol still fails the link.
 mergeInto(LibraryManager.library, {
     TonfluxImportedProgress: function (step) {},
+    TonfluxImportedWrite: function (offset, data, length) {},
 });

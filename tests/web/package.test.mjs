@@ -6,7 +6,7 @@ import { createRequire } from 'node:module';
 import { basename, join } from 'node:path';
 import { test } from 'node:test';
 
-import { Cli, OptionSets, Scratch, SmallInputs, Wasm, Web } from './support.mjs';
+import { BenchSongs, Cli, OptionSets, Scratch, SmallInputs, Wasm, Web } from './support.mjs';
 
 const tonflux = await import(join(Web, 'package/index.mjs'));
 const { convert, describe, refusalText, outputName, TonfluxError } = tonflux;
@@ -17,20 +17,26 @@ test('every file converts as tonflux-convert converts it, or is refused with its
             const cli = Cli(input, set.args);
             const bytes = readFileSync(input);
             const where = `${basename(input)} with ${set.name}`;
-            if (cli.bytes) {
-                const result = convert(bytes, { ...set.options, name: basename(input) });
-                assert.deepEqual(Buffer.from(result.bytes), cli.bytes, where);
-                assert.deepEqual([result.blockCount, result.eventCount], [cli.blocks, cli.events], where);
-                assert.deepEqual([result.blocks.length, result.events.length], [cli.blocks, cli.events], where);
-            } else {
-                assert.throws(() => convert(bytes, set.options), (error) => {
-                    assert.ok(error instanceof TonfluxError, where);
-                    assert.equal(error.message, cli.reason, where);
-                    return true;
-                });
+            // Without the tables the output is handed over as it is made, not kept in the module.
+            for (const events of [true, false]) {
+                if (cli.bytes) {
+                    const result = convert(bytes, { ...set.options, events, name: basename(input) });
+                    assert.deepEqual(Buffer.from(result.bytes), cli.bytes, where);
+                    assert.deepEqual([result.blockCount, result.eventCount], [cli.blocks, cli.events], where);
+                    if (events) assert.deepEqual([result.blocks.length, result.events.length], [cli.blocks, cli.events], where);
+                } else {
+                    assert.throws(() => convert(bytes, { ...set.options, events }), (error) => {
+                        assert.ok(error instanceof TonfluxError, where);
+                        assert.equal(error.message, cli.reason, where);
+                        return true;
+                    });
+                }
             }
         }
     }
+    // Songs of many pieces.
+    for (const song of BenchSongs())
+        assert.ok(Buffer.from(convert(readFileSync(song), { events: false }).bytes).equals(Cli(song, []).bytes), song);
 });
 
 test('a refusal carries the fault and where it is, in both languages as the converter says it', () => {
@@ -40,6 +46,9 @@ test('a refusal carries the fault and where it is, in both languages as the conv
         { file: 'fault-data-byte-after-meta.mid', fault: 'data-without-status', chunk: 1, track: true, lenient: true },
         { file: 'fault-format-3.mid', fault: 'format', chunk: 0, track: false, lenient: false },
         { file: 'fault-status-f4.mid', fault: 'bad-status', chunk: 1, track: true, lenient: false },
+        // describe converts an SMF to describe its stream, and refuses it as convert does.
+        { file: 'fault-status-f4.mid', describe: true, fault: 'bad-status', chunk: 1, track: true },
+        { file: 'sysex-too-large-1k.mid', describe: true, status: 'event-too-large', options: { bufferKb: 1 } },
         { file: 'fault-garbage.mid', fault: 'not-smf', chunk: 0, track: false, lenient: false },
         { file: 'sysex-too-large-1k.mid', status: 'event-too-large', options: { bufferKb: 1 } },
         { file: 'mds-fault-cut.mds', status: 'mds-malformed', direction: 'mds-to-mid' },
@@ -61,7 +70,7 @@ test('a refusal carries the fault and where it is, in both languages as the conv
         const args = c.options ? ['-k', String(c.options.bufferKb)] : [];
         let error = null;
         try {
-            convert(readFileSync(input), c.options);
+            (c.describe ? describe : convert)(readFileSync(input), c.options);
         } catch (e) {
             error = e;
         }
@@ -109,7 +118,9 @@ test('describe tables the stream a player plays, and the result carries the song
     const kinds = new Set([...described.events].map((e) => e.kind));
     assert.deepEqual([...kinds].sort(), ['long', 'short', 'tempo']);
     assert.deepEqual(described.events.words, mds.events.words);
-    assert.throws(() => describe(readFileSync(input)), { fault: 'not-mds' });
+    // An SMF is described as the stream it converts to, with the same options.
+    const { bytes, direction, outputName: name, ...stream } = mds;
+    assert.deepEqual(describe(readFileSync(input), { bufferKb: 1 }), stream);
 });
 
 test('output names and options are taken as tonflux-convert takes them', () => {
@@ -138,8 +149,8 @@ test('CommonJS gives the same package', () => {
     assert.equal(required.version, tonflux.version);
 });
 
-test('the module can only report progress and grow its memory: nothing in it can end the process', () => {
+test('the module can only report progress, hand over its output and grow its memory: nothing in it can end the process', () => {
     const wasm = readFileSync(Wasm);
     const imports = WebAssembly.Module.imports(new WebAssembly.Module(wasm)).map((i) => `${i.module}.${i.name}`);
-    assert.deepEqual(imports.sort(), ['env.TonfluxImportedProgress', 'env.emscripten_notify_memory_growth']);
+    assert.deepEqual(imports.sort(), ['env.TonfluxImportedProgress', 'env.TonfluxImportedWrite', 'env.emscripten_notify_memory_growth']);
 });

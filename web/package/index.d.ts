@@ -73,7 +73,7 @@ export interface Description {
 
 export interface ConvertResult extends Description {
     direction: Direction;
-    /** The output file. */
+    /** The output file (with events: false, a view whose buffer may be a little longer). */
     bytes: Uint8Array;
     /** Its name, as tonflux-convert names it: song.mid gives song.mds, TABLE1.MDS gives TABLE1.mid. */
     outputName: string;
@@ -114,8 +114,11 @@ export const version: string;
 
 /** Converts either way, as the content says (a RIFF file of form MIDS goes back to an SMF). */
 export function convert(input: Uint8Array | ArrayBuffer | ArrayBufferView, options?: ConvertOptions): ConvertResult;
-/** The blocks and events of a MIDI stream file of any writer; a TonfluxError for anything else. */
-export function describe(input: Uint8Array | ArrayBuffer | ArrayBufferView): Description;
+/** The options of describe: those of convert that shape the stream an SMF converts to. */
+export type DescribeOptions = Omit<ConvertOptions, 'name' | 'events'>;
+/** The blocks and events of a MIDI stream file of any writer, or of the stream an SMF converts to
+ *  with these options (a TonfluxError where convert refuses it). */
+export function describe(input: Uint8Array | ArrayBuffer | ArrayBufferView, options?: DescribeOptions): Description;
 /** tonflux-convert's words for a refusal. */
 export function refusalText(refusal: Refusal, language?: Language): string;
 /** tonflux-convert's words for a conversion: "N blocks, M events". */

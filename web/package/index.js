@@ -12,7 +12,7 @@ const Steps = [null, 'read', 'encoded', 'written', 'described'];
 const Directions = [null, 'mid-to-mds', 'mds-to-mid'];
 
 // Word indexes of TonfluxOptions and TonfluxResult (web/Tonflux.h), whose fields are all 32-bit.
-const OptionWords = 7;
+const OptionWords = 9;
 const R = {
     status: 0, direction: 1, fault: 2, chunk: 3, track: 4, offset: 5, lenientConverts: 6,
     mends: 7, output: 8, outputLength: 9, blocks: 10, events: 11, timeFormat: 12,
@@ -27,6 +27,7 @@ const KeptMemoryBytes = 64 * 1024 * 1024;
 let compiled = null;
 let instance = null;
 let onStep = null;
+let onWrite = null;
 
 function Instance() {
     if (instance) return instance;
@@ -34,6 +35,7 @@ function Instance() {
     const created = new WebAssembly.Instance(compiled, {
         env: {
             TonfluxImportedProgress: (step) => { if (onStep) onStep(Steps[step]); },
+            TonfluxImportedWrite: (offset, data, length) => (onWrite ? onWrite(offset, data >>> 0, length) : 0),
             emscripten_notify_memory_growth: () => {},
         },
     });
@@ -53,6 +55,7 @@ function WithModule(call) {
         throw error;
     } finally {
         onStep = null;
+        onWrite = null;
         if (instance && exports.memory.buffer.byteLength > KeptMemoryBytes) instance = null;
     }
 }
@@ -178,15 +181,51 @@ function OutOfMemory(direction) {
                               chunk: null, track: false, offset: null, lenient: false });
 }
 
-// Copies what a result points to out of the module's memory, which the next call reuses.
-function Take(exports, at) {
+// The output as the module hands it over in pieces, into room for the size it expects taken at
+// once: the file is copied out of the module's memory piece by piece, while each is in the
+// processor's cache, and the module needs no memory for it.
+function Receiver() {
+    let bytes = new Uint8Array(0);
+    let size = 0;
+    const write = (memory, offset, data, length) => {
+        if (!data) {
+            bytes = new Uint8Array(length);
+            return 1;
+        }
+        const end = offset + length;
+        if (end > bytes.length) {  // more than expected: blocks that long messages left part empty
+            const grown = new Uint8Array(Math.max(end, 2 * bytes.length));
+            grown.set(bytes.subarray(0, size));
+            bytes = grown;
+        }
+        bytes.set(new Uint8Array(memory.buffer, data, length), offset);
+        size = Math.max(size, end);
+        return 1;
+    };
+    return {
+        // 0 tells the module that the room could not be had: it reports running out of memory.
+        write: (memory, offset, data, length) => {
+            try {
+                return write(memory, offset, data, length);
+            } catch (error) {
+                if (error instanceof RangeError) return 0;
+                throw error;
+            }
+        },
+        bytes: () => (size === bytes.length ? bytes : bytes.subarray(0, size)),
+    };
+}
+
+// Copies what a result points to out of the module's memory, which the next call reuses; the
+// output is received's when it was handed over.
+function Take(exports, at, withBytes, received) {
     const heap = new Uint8Array(exports.memory.buffer);
     const words = new Uint32Array(exports.memory.buffer, at, ResultWords);
     const span = (pointer, length) => (pointer ? heap.slice(pointer, pointer + length) : null);
     const table = (pointer, count) => new Uint32Array(exports.memory.buffer.slice(pointer, pointer + 4 * count));
     const taken = {
         direction: Directions[words[R.direction]] ?? null,
-        bytes: words[R.output] ? span(words[R.output], words[R.outputLength]) : null,
+        bytes: !withBytes ? null : words[R.output] ? span(words[R.output], words[R.outputLength]) : received,
         blockCount: words[R.blocks],
         eventCount: words[R.events],
         timeFormat: words[R.timeFormat],
@@ -216,9 +255,9 @@ function Take(exports, at) {
 // Grows the module's memory at once to what a conversion of bytes is likely to need (at most the
 // 4 GB it can address): grown step by step as the allocator asks, the memory costs a third of the
 // time of a large conversion. Pages that are never touched cost the system nothing.
-function Reserve(memory, bytes) {
+function Reserve(memory, bytes, times) {
     const Page = 65536;
-    const need = Math.min(65536, Math.ceil((16 * 1024 * 1024 + 12 * bytes) / Page));
+    const need = Math.min(65536, Math.ceil((16 * 1024 * 1024 + times * bytes) / Page));
     for (let grow = need - memory.buffer.byteLength / Page; grow > 16; grow >>= 1) {
         try {
             memory.grow(grow);
@@ -227,25 +266,45 @@ function Reserve(memory, bytes) {
     }
 }
 
-// Runs entry(exports, image, size, options, result) with the input and the options (an array of
-// OptionWords words, or null) copied into the module's memory.
-function Call(input, options, entry) {
+// The module's options (TonfluxOptions) from the package's, with tonflux-convert's defaults; the
+// callbacks are set in the call.
+function Settings(options) {
+    const { bufferKb = 4, runningStatus = true, streamIds = true, lenient = false, events = true } = options;
+    if (!Number.isInteger(bufferKb) || bufferKb < 1 || bufferKb > 63) throw new RangeError(bufferSizeText('en'));
+    return [bufferKb, runningStatus ? 1 : 0, streamIds ? 1 : 0, lenient ? 1 : 0, events ? 1 : 0, 0, 0, 0, 0];
+}
+
+// Runs the module's entry (TonfluxConvert or TonfluxDescribe) on input with the package's options,
+// both copied into the module's memory. The output is taken only withBytes; without the tables
+// (which are read from an output kept in the module) it is handed over as it is made.
+function Call(input, options, entry, withBytes) {
+    const settings = Settings(options);
     const bytes = Bytes(input);
     if (bytes.length > 0xFFFFFFFF) throw OutOfMemory(null);
+    const received = withBytes && !settings[4] ? Receiver() : null;
     return WithModule((exports) => {
-        Reserve(exports.memory, bytes.length);
+        Reserve(exports.memory, bytes.length, received ? 2 : 12);
         const image = exports.malloc(Math.max(bytes.length, 1)) >>> 0;
         const result = exports.malloc(4 * ResultWords) >>> 0;
-        const settings = options ? exports.malloc(4 * OptionWords) >>> 0 : 0;
+        const at = exports.malloc(4 * OptionWords) >>> 0;
         try {
-            if (!image || !result || (options && !settings)) throw OutOfMemory(null);
+            if (!image || !result || !at) throw OutOfMemory(null);
             new Uint8Array(exports.memory.buffer).set(bytes, image);
-            if (options) new Uint32Array(exports.memory.buffer, settings, OptionWords).set(options);
-            const status = entry(exports, image, bytes.length, settings, result);
+            const words = new Uint32Array(exports.memory.buffer, at, OptionWords);
+            words.set(settings);
+            if (options.onProgress) {
+                words[5] = exports.TonfluxWasmProgress();
+                onStep = options.onProgress;
+            }
+            if (received) {
+                words[7] = exports.TonfluxWasmWrite();
+                onWrite = (offset, data, length) => received.write(exports.memory, offset, data, length);
+            }
+            const status = exports[entry](image, bytes.length, at, result);
             try {
                 const words = new Uint32Array(exports.memory.buffer, result, ResultWords);
                 if (status !== 0) throw Refuse(words, Directions[words[R.direction]] ?? null);
-                return Take(exports, result);
+                return Take(exports, result, withBytes, received?.bytes());
             } catch (error) {
                 throw error instanceof RangeError ? OutOfMemory(null) : error;
             } finally {
@@ -254,7 +313,7 @@ function Call(input, options, entry) {
         } finally {
             exports.free(image);
             exports.free(result);
-            exports.free(settings);
+            exports.free(at);
         }
     });
 }
@@ -263,27 +322,14 @@ function Call(input, options, entry) {
 // a MIDI stream file, or a MIDI stream file of any writer back into a format 0 SMF, as its content
 // says. Throws a TonfluxError for a file it refuses.
 export function convert(input, options = {}) {
-    const {
-        name, bufferKb = 4, runningStatus = true, streamIds = true, lenient = false,
-        events = true, onProgress = null,
-    } = options;
-    if (!Number.isInteger(bufferKb) || bufferKb < 1 || bufferKb > 63) throw new RangeError(bufferSizeText('en'));
-    const words = [bufferKb, runningStatus ? 1 : 0, streamIds ? 1 : 0, lenient ? 1 : 0, events ? 1 : 0, 0, 0];
-    const converted = Call(input, words, (exports, image, size, settings, result) => {
-        if (onProgress) {
-            new Uint32Array(exports.memory.buffer, settings, OptionWords)[5] = exports.TonfluxWasmProgress();
-            onStep = onProgress;
-        }
-        return exports.TonfluxConvert(image, size, settings, result);
-    });
+    const converted = Call(input, options, 'TonfluxConvert', true);
     delete converted.mends;
-    return { ...converted, outputName: outputName(name, converted.direction) };
+    return { ...converted, outputName: outputName(options.name, converted.direction) };
 }
 
-// The blocks and events of a MIDI stream file of any writer, as a player would take them.
-export function describe(input) {
-    const described = Call(input, null, (exports, image, size, settings, result) =>
-        exports.TonfluxDescribe(image, size, result));
-    const { bytes, direction, mends, ...rest } = described;
+// The blocks and events of a stream as a player would take them: of a MIDI stream file of any
+// writer, or of the one an SMF converts to with these options (refused as convert refuses it).
+export function describe(input, options = {}) {
+    const { bytes, direction, mends, ...rest } = Call(input, options, 'TonfluxDescribe', false);
     return rest;
 }
